@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the whole suite under AddressSanitizer+UBSan, then the
+# platform and engine (the threaded layers) again under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan --timeout 600
+
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan --timeout 600
