@@ -165,6 +165,8 @@ class TSerialPort : public TObject {
   friend class TWorkThread;
 
   void ReopenPort(bool NewActive);
+  void ClosePort();  // ReopenPort's closing half
+  void OpenPort();   // ReopenPort's opening half
   void ApplyCommState();
   void EnableCommEvents();
   void AutoTimeouts();
