@@ -1,0 +1,27 @@
+#include "app/logic/forward_queue.h"
+
+#include <utility>
+
+namespace veltra::logic {
+
+TForwardQueue::TForwardQueue(std::function<bool()> busy,
+                             std::function<void(const std::string&)> send)
+    : busy_(std::move(busy)), send_(std::move(send)) {}
+
+void TForwardQueue::Push(std::string block) {
+  pending_.push_back(std::move(block));
+  Pump();
+}
+
+void TForwardQueue::Pump() {
+  if (pumping_) return;
+  pumping_ = true;
+  while (!pending_.empty() && !busy_()) {
+    const std::string block = std::move(pending_.front());
+    pending_.pop_front();
+    send_(block);
+  }
+  pumping_ = false;
+}
+
+}  // namespace veltra::logic

@@ -1,0 +1,62 @@
+#include "app/logic/log_lines.h"
+
+#include <algorithm>
+
+namespace veltra::logic {
+namespace {
+
+void AppendTwoDigits(std::string& out, int value) {
+  out.push_back(static_cast<char>('0' + (value / 10) % 10));
+  out.push_back(static_cast<char>('0' + value % 10));
+}
+
+}  // namespace
+
+std::string FormatStamp(const std::tm& t) {
+  std::string s;
+  s.reserve(17);
+  AppendTwoDigits(s, t.tm_mday);
+  s.push_back('.');
+  AppendTwoDigits(s, t.tm_mon + 1);
+  s.push_back('.');
+  AppendTwoDigits(s, (t.tm_year + 1900) % 100);
+  s.push_back(' ');
+  AppendTwoDigits(s, t.tm_hour);
+  s.push_back(':');
+  AppendTwoDigits(s, t.tm_min);
+  s.push_back(':');
+  AppendTwoDigits(s, t.tm_sec);
+  return s;
+}
+
+std::tm LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+std::string LogHeader(std::string_view prefix, const std::tm& local) {
+  std::string header(prefix);
+  header += FormatStamp(local);
+  header += " :";
+  return header;
+}
+
+std::string ErrorReportText(std::uint32_t code, std::uint32_t place, std::string_view msg) {
+  std::string text = "Code " + std::to_string(code) + " at " + std::to_string(place) + " Text: ";
+  text += msg;
+  return text;
+}
+
+std::string ComEventText(std::uint32_t modemState) {
+  return "ComEvent" + std::to_string(modemState);
+}
+
+std::string TrafficLogPath(std::string_view errorLogPath) {
+  std::string path(
+      errorLogPath.substr(0, errorLogPath.size() - std::min<std::size_t>(3, errorLogPath.size())));
+  return path + "txt";
+}
+
+}  // namespace veltra::logic

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/logic/forward_queue.h"
+
+namespace veltra::logic {
+namespace {
+
+// A port that writes one block at a time: either finishing at once (calling back
+// from inside the send, as a write that completes immediately does) or staying busy
+// until Finish.
+struct FakePort {
+  bool completesAtOnce = false;
+  bool busy = false;
+  int refused = 0;
+  std::vector<std::string> written;
+  TForwardQueue* queue = nullptr;
+
+  void Send(const std::string& block) {
+    if (busy) {
+      ++refused;
+      return;
+    }
+    written.push_back(block);
+    if (completesAtOnce)
+      queue->Pump();
+    else
+      busy = true;
+  }
+  void Finish() {
+    busy = false;
+    queue->Pump();
+  }
+};
+
+struct Fixture {
+  FakePort port;
+  TForwardQueue queue{[this] { return port.busy; }, [this](const std::string& b) { port.Send(b); }};
+  Fixture() { port.queue = &queue; }
+};
+
+TEST(ForwardQueue, OverlappingBlocksWaitForThePreviousWriteInOrder) {
+  Fixture f;
+  f.queue.Push("one");
+  f.queue.Push("two");
+  f.queue.Push("three");
+  EXPECT_EQ(f.port.written, std::vector<std::string>{"one"});
+  EXPECT_EQ(f.queue.Waiting(), 2u);
+  f.port.Finish();
+  f.queue.Push("four");
+  f.port.Finish();
+  f.port.Finish();
+  f.port.Finish();
+  EXPECT_EQ(f.port.written, (std::vector<std::string>{"one", "two", "three", "four"}));
+  EXPECT_EQ(f.port.refused, 0);
+  EXPECT_EQ(f.queue.Waiting(), 0u);
+}
+
+TEST(ForwardQueue, ImmediateCompletionsDrainWithoutRecursionOrLoss) {
+  Fixture f;
+  f.port.busy = true;  // another writer (the command sender) holds the port
+  for (int i = 0; i < 10000; ++i) f.queue.Push(std::to_string(i));
+  EXPECT_TRUE(f.port.written.empty());
+  f.port.completesAtOnce = true;
+  f.port.Finish();
+  ASSERT_EQ(f.port.written.size(), 10000u);
+  EXPECT_EQ(f.port.written.front(), "0");
+  EXPECT_EQ(f.port.written.back(), "9999");
+  EXPECT_EQ(f.port.refused, 0);
+}
+
+TEST(ForwardQueue, SpuriousPumpsSendNothingExtra) {
+  Fixture f;
+  f.queue.Pump();
+  f.queue.Push("a");
+  f.queue.Pump();
+  f.queue.Pump();
+  EXPECT_EQ(f.port.written, std::vector<std::string>{"a"});
+  EXPECT_EQ(f.port.refused, 0);
+  f.queue.Clear();
+  f.port.Finish();
+  EXPECT_EQ(f.port.written.size(), 1u);
+}
+
+}  // namespace
+}  // namespace veltra::logic
