@@ -48,6 +48,7 @@ inline constexpr bool HasFlag(TComStateFlags flags, TComStateFlag f) {
 }
 
 class TWorkThread;
+class TSettingsReader;
 
 class TSerialPort : public TObject {
  public:
@@ -135,9 +136,9 @@ class TSerialPort : public TObject {
   Integer PlatformID() const { return FPlatformID; }
 
   // --- events (assign while the port is closed) ---------------------------------
-  TNotifyEvent OnTxQueueEmptyEvent, OnCommEvent, OnCommStat, OnBreakEvent, OnCTSEvent,
-      OnDSREvent, OnLineErrorEvent, OnRingEvent, OnRIEvent, OnRLSDEvent, OnRxClusterEvent,
-      OnRxCharEvent, OnRxEventCharEvent, OnWriteDone;
+  TNotifyEvent OnTxQueueEmptyEvent, OnCommEvent, OnCommStat, OnBreakEvent, OnCTSEvent, OnDSREvent,
+      OnLineErrorEvent, OnRingEvent, OnRIEvent, OnRLSDEvent, OnRxClusterEvent, OnRxCharEvent,
+      OnRxEventCharEvent, OnWriteDone;
   TNotifyErrorEvent OnProcessError;
 
   // --- sending and received clusters --------------------------------------------
@@ -165,8 +166,9 @@ class TSerialPort : public TObject {
   friend class TWorkThread;
 
   void ReopenPort(bool NewActive);
-  void ClosePort();  // ReopenPort's closing half
-  void OpenPort();   // ReopenPort's opening half
+  void ClosePort();                      // ReopenPort's closing half
+  void OpenPort();                       // ReopenPort's opening half
+  void LoadFields(TSettingsReader& in);  // ReadSettings: the values after CommPort
   void ApplyCommState();
   void EnableCommEvents();
   void AutoTimeouts();
