@@ -3,14 +3,26 @@
 // waits more than 75 ms: line status, write completion, receive clusters, one
 // WaitCommEvent kept outstanding, and the events that follow, each raised on the
 // owner's thread while the worker waits.
+//
+// Handlers are looked at from the worker (to skip the round trip to the owner's
+// thread when one is unassigned), so assign them while the port is closed and the
+// worker idle.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include "engine/serial_port.h"
+#include "platform/win32_types.h"
 
 namespace veltra::engine {
-
-class TSerialPort;
 
 class TWorkThread {
  public:
@@ -21,17 +33,97 @@ class TWorkThread {
   TWorkThread(const TWorkThread&) = delete;
   TWorkThread& operator=(const TWorkThread&) = delete;
 
-  void Terminate() { FTerminated = true; }
+  // Takes effect once the thread is idle (the port closed, nothing outstanding).
+  void Terminate();
   bool Terminated() const { return FTerminated; }
   // True once Execute has returned.
   bool Finished() const { return FFinished; }
 
+  // Report raised when an event handler threw: the worker ends after it.
+  static constexpr std::uint32_t kHandlerFaultPlace = 9900;
+
  private:
+  using DWORD = win::DWORD;
+  using EventSlot = TNotifyEvent TSerialPort::*;
+
   void Execute();
+  void RunLoop();
+  void IdleCycle();
+  void WorkingCycle();
+  void WaitForOutstanding(bool eventServedAtOnce);
+  void ReleaseAfterClose();
+  void EndAfterHandlerFault(const std::string& what);
+
+  // Line status and comm events.
+  void PollLineStatus();
+  bool TakeModemStatus(DWORD status);
+  void TakeLineStatus(DWORD errors, const win::COMSTAT& stat);
+  bool StartEventWait();
+  void EventWaitDone();
+  void DispatchCommEvents(DWORD mask);
+
+  // Received clusters and the write in flight.
+  void CheckReceive();
+  bool ReadIsDue(DWORD waiting) const;
+  void ReadDone();
+  void QueueCluster(DWORD count, DWORD errors);
+  void CheckWriteDone();
+  void FinishWrite(DWORD written, bool reportShort);
+  void AbandonWrite(DWORD writtenSoFar);
+  void AbandonRead();
+  void AbandonWait();
+  DWORD CancelAndSettle(win::OVERLAPPED& record, DWORD* transferred);
+
+  // Relays to the owner's thread.
+  void SyncCall(const std::function<void()>& Method);
+  void SetError(std::uint32_t Place, std::uint32_t Code, std::uint8_t Noise,
+                const std::string& Msg);
+  void RelayError();
+  void Report(std::uint32_t Place, std::uint32_t Code, const std::string& Msg);
+  void RaiseIfAssigned(EventSlot slot);
+  void Relay(EventSlot slot);
+  void SignalEvent(win::OVERLAPPED& record);
+  void ResetEvent(win::OVERLAPPED& record);
+
+  bool PortActive() const;
+  win::HANDLE PortHandle() const;
 
   TSerialPort& Owner;
+
+  // The report waiting to be relayed.
+  std::uint32_t ErrPlace = 0;
+  std::uint32_t ErrCode = 0;
+  std::string ErrMsg;
+  std::uint8_t ErrNoise = 0;
+  // The cluster made last; the queue owns it, so it is never dereferenced here.
+  const TSerialCluster* LastCluster = nullptr;
+
+  // Loop state, touched by the worker only (and by the driver, for the words it
+  // completes a request into, which is why they live here and not on a stack).
+  bool ActiveLatch = false;
+  bool ReadPending = false;
+  bool WaitPending = false;
+  DWORD EventMask = 0;
+  DWORD LineErrors = 0;
+  win::COMSTAT LineStat{};
+  // Line errors seen since the last read; the next cluster carries them, because
+  // ClearCommError clears them at every poll and a cycle polls more than once.
+  DWORD UnreadLineErrors = 0;
+  DWORD ReadLineErrors = 0;  // those of the read in flight
+  DWORD LastReadTick = 0;
+  std::unique_ptr<std::uint8_t[]> ReadBuffer;
+  DWORD ReadSize = 0;
+  DWORD BytesRead = 0;
+  DWORD BytesWritten = 0;
+  DWORD LastStatus = 0;
+  // Buffers of reads a broken driver never finished; kept until the end so it can
+  // never write into freed memory.
+  std::vector<std::unique_ptr<std::uint8_t[]>> AbandonedBuffers;
+
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};
+  std::mutex FIdleMutex;
+  std::condition_variable FIdleWake;
   std::thread FThread;
 };
 

@@ -1,1 +1,509 @@
-// placeholder
+// The worker loop of a TSerialPort: idle, working and draining cycles, the line
+// status poll, the comm event wait and its dispatch, the cutting of received bytes
+// into clusters and the watch over the write in flight. Every event and report
+// goes to the owner's thread through SyncCall while the worker waits.
+#include "engine/work_thread.h"
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+
+#include "engine/serial_cluster.h"
+#include "platform/comm_api.h"
+
+namespace veltra::engine {
+
+namespace {
+
+using win::DWORD;
+
+constexpr auto kIdleSleep = std::chrono::milliseconds(200);
+constexpr DWORD kWaitTimeoutMs = 75;
+// Receive overflow, overrun, parity, framing, break: bytes behind them are read at once.
+constexpr DWORD kLineErrorMask = 31;
+// How long a cancelled request may take to come back from the driver.
+constexpr auto kCancelSettle = std::chrono::milliseconds(1000);
+constexpr const char* kReadResultText = "Error getting Overlappedresult";
+
+struct DispatchRow {
+  DWORD bit;
+  TNotifyEvent TSerialPort::*slot;
+};
+
+// The order in which one event mask becomes events; OnCommEvent follows them all.
+constexpr DispatchRow kDispatchTable[] = {
+    {win::EV_BREAK, &TSerialPort::OnBreakEvent},
+    {win::EV_CTS, &TSerialPort::OnCTSEvent},
+    {win::EV_DSR, &TSerialPort::OnDSREvent},
+    {win::EV_ERR, &TSerialPort::OnLineErrorEvent},
+    {win::EV_RING, &TSerialPort::OnRingEvent},
+    {win::EV_RLSD, &TSerialPort::OnRLSDEvent},
+    {win::EV_RXCHAR, &TSerialPort::OnRxCharEvent},
+    {win::EV_RXFLAG, &TSerialPort::OnRxEventCharEvent},
+    {win::EV_TXEMPTY, &TSerialPort::OnTxQueueEmptyEvent},
+};
+
+}  // namespace
+
+TWorkThread::TWorkThread(TSerialPort& owner) : Owner(owner) {
+  FThread = std::thread([this] { Execute(); });
+}
+
+TWorkThread::~TWorkThread() {
+  Terminate();
+  if (FThread.joinable()) FThread.join();
+}
+
+void TWorkThread::Terminate() {
+  {
+    std::lock_guard lock(FIdleMutex);
+    FTerminated = true;
+  }
+  FIdleWake.notify_all();
+}
+
+// --- the loop -------------------------------------------------------------------------
+
+void TWorkThread::Execute() {
+  try {
+    RunLoop();
+  } catch (const std::exception& e) {
+    EndAfterHandlerFault(e.what());
+  } catch (...) {
+    EndAfterHandlerFault("unknown exception");
+  }
+  // Directly, not as a notice queued to the owner's thread: such a notice could
+  // run after the component has been freed.
+  Owner.ThreadTerminated();
+  FFinished = true;
+}
+
+void TWorkThread::RunLoop() {
+  ActiveLatch = PortActive();
+  bool stop = FTerminated;
+  while (!stop) {
+    if (ActiveLatch) {
+      WorkingCycle();
+    } else {
+      IdleCycle();
+    }
+    if (FTerminated && !ActiveLatch) stop = true;
+  }
+}
+
+void TWorkThread::IdleCycle() {
+  Owner.FThreadBusy = false;
+  ActiveLatch = PortActive();
+  if (ActiveLatch) return;
+  // Terminate cuts the sleep short, so destroying a component does not wait for it.
+  std::unique_lock lock(FIdleMutex);
+  FIdleWake.wait_for(lock, kIdleSleep, [this] { return FTerminated.load(); });
+}
+
+void TWorkThread::WorkingCycle() {
+  Owner.FThreadBusy = true;
+  if (PortActive()) PollLineStatus();
+  CheckWriteDone();
+  if (!ReadPending && PortActive()) CheckReceive();
+  bool eventServedAtOnce = false;
+  if (!WaitPending && PortActive()) eventServedAtOnce = StartEventWait();
+  WaitForOutstanding(eventServedAtOnce);
+  if (!PortActive()) ReleaseAfterClose();
+}
+
+void TWorkThread::WaitForOutstanding(bool eventServedAtOnce) {
+  if (ReadPending && WaitPending) {
+    const win::HANDLE events[2] = {Owner.ReadOverlapped.hEvent, Owner.StatusOverlapped.hEvent};
+    const DWORD result = win::WaitForMultipleObjects(2, events, win::FALSE, kWaitTimeoutMs);
+    LastStatus = result;
+    if (PortActive()) PollLineStatus();
+    // Both signalled gives 0: the read is served first, the wait in a later cycle.
+    if (result == win::WAIT_OBJECT_0) {
+      ReadDone();
+    } else if (result == win::WAIT_OBJECT_0 + 1) {
+      EventWaitDone();
+    } else if (result != win::WAIT_TIMEOUT) {
+      Report(9911, result, kReadResultText);
+      AbandonRead();
+      AbandonWait();
+    }
+  } else if (ReadPending) {
+    const DWORD result = win::WaitForSingleObject(Owner.ReadOverlapped.hEvent, kWaitTimeoutMs);
+    LastStatus = result;
+    if (PortActive()) PollLineStatus();
+    if (result == win::WAIT_OBJECT_0) {
+      ReadDone();
+    } else if (result != win::WAIT_TIMEOUT) {
+      Report(9912, result, kReadResultText);
+      AbandonRead();
+    }
+  } else if (WaitPending) {
+    const DWORD result = win::WaitForSingleObject(Owner.StatusOverlapped.hEvent, kWaitTimeoutMs);
+    LastStatus = result;
+    if (PortActive()) PollLineStatus();
+    if (result == win::WAIT_OBJECT_0) {
+      EventWaitDone();
+    } else if (result != win::WAIT_TIMEOUT) {
+      Report(9913, result, kReadResultText);
+      AbandonWait();
+    }
+  } else if (!eventServedAtOnce && Owner.FSendInProgress) {
+    // Only the write is left (the port was closed, or waits keep failing): wake
+    // when it ends rather than spinning.
+    win::WaitForSingleObject(Owner.WriteOverlapped.hEvent, kWaitTimeoutMs);
+  } else if (!eventServedAtOnce && PortActive()) {
+    // WaitCommEvent failed (an unplugged device): keep the cycle's pace, not a spin.
+    win::Sleep(kWaitTimeoutMs);
+  }
+}
+
+// The port was closed meanwhile: release what is outstanding so the next wait
+// returns at once, and go idle when nothing is left.
+void TWorkThread::ReleaseAfterClose() {
+  if (ReadPending) SignalEvent(Owner.ReadOverlapped);
+  if (WaitPending) {
+    win::SetCommMask(PortHandle(), 0);
+    SignalEvent(Owner.StatusOverlapped);
+  }
+  if (!ReadPending && !WaitPending && !Owner.FSendInProgress) ActiveLatch = false;
+}
+
+// A handler threw. Nothing may stay outstanding once the worker is gone: the
+// requests are cancelled and the write is given up before the report.
+void TWorkThread::EndAfterHandlerFault(const std::string& what) {
+  if (ReadPending) AbandonRead();
+  if (WaitPending) AbandonWait();
+  if (Owner.FSendInProgress) {
+    DWORD written = 0;
+    CancelAndSettle(Owner.WriteOverlapped, &written);
+    Owner.FWrittenBytes = written;
+    Owner.FSendInProgress = false;
+  }
+  ActiveLatch = false;
+  try {
+    Report(kHandlerFaultPlace, 0, "Error in event handler, worker ended: " + what);
+  } catch (...) {
+    // OnProcessError threw as well; the worker ends either way.
+  }
+}
+
+// --- line status and comm events ------------------------------------------------------
+
+void TWorkThread::PollLineStatus() {
+  const win::HANDLE handle = PortHandle();
+  DWORD modemStatus = 0;
+  if (!win::GetCommModemStatus(handle, &modemStatus)) {
+    Report(9905, win::GetLastError(), "Error getting ModemStatus");
+  } else {
+    TakeModemStatus(modemStatus);
+  }
+  // A handler may have closed the port; its handle is not to be used again.
+  if (!PortActive()) return;
+  DWORD errors = 0;
+  win::COMSTAT stat{};
+  if (!win::ClearCommError(handle, &errors, &stat)) {
+    Report(9803, win::GetLastError(), "Error ClearCommError");
+    return;
+  }
+  TakeLineStatus(errors, stat);
+}
+
+bool TWorkThread::TakeModemStatus(DWORD status) {
+  const DWORD previous = Owner.FModemState;
+  const bool ringWasOn = (previous & win::MS_RING_ON) != 0;
+  const bool ringIsOn = (status & win::MS_RING_ON) != 0;
+  // The Windows 95 family reports no ring event: the falling RI edge stands in.
+  const bool ringMadeUp = Owner.FPlatformID == 1 && ringWasOn && !ringIsOn;
+  const bool riChanged = ringWasOn != ringIsOn;
+  Owner.FModemState = status;
+  Owner.FCTSState = (status & win::MS_CTS_ON) != 0;
+  Owner.FDSRState = (status & win::MS_DSR_ON) != 0;
+  Owner.FRLSDState = (status & win::MS_RLSD_ON) != 0;
+  Owner.FRingState = ringIsOn;
+  if (riChanged) RaiseIfAssigned(&TSerialPort::OnRIEvent);
+  // Given as an argument, not written into EventMask: the driver may be completing
+  // the outstanding wait into that word right now.
+  if (ringMadeUp) DispatchCommEvents(win::EV_RING);
+  return PortActive();
+}
+
+void TWorkThread::TakeLineStatus(DWORD errors, const win::COMSTAT& stat) {
+  LineErrors = errors;
+  LineStat = stat;
+  UnreadLineErrors |= errors;
+  const auto flags = static_cast<TComStateFlags>(stat.Flags & 0xFF);
+  if (Owner.FCommError == errors && Owner.FCommStateFlags == flags &&
+      Owner.FCommStateInQueue == stat.cbInQue && Owner.FCommStateOutQueue == stat.cbOutQue) {
+    return;
+  }
+  Owner.FCommError = errors;
+  Owner.FCommStateFlags = flags;
+  Owner.FCommStateInQueue = stat.cbInQue;
+  Owner.FCommStateOutQueue = stat.cbOutQue;
+  RaiseIfAssigned(&TSerialPort::OnCommStat);
+}
+
+// True when the wait completed at once and its events were dispatched.
+bool TWorkThread::StartEventWait() {
+  // A wait that ends in failure writes no mask; nothing stale may be dispatched.
+  EventMask = 0;
+  if (win::WaitCommEvent(PortHandle(), &EventMask, &Owner.StatusOverlapped)) {
+    PollLineStatus();
+    DispatchCommEvents(EventMask);
+    return true;
+  }
+  const DWORD error = win::GetLastError();
+  if (error == win::ERROR_IO_PENDING) {
+    WaitPending = true;
+    return false;
+  }
+  LastStatus = error;
+  Report(9907, error, "Error calling WaitCommEvent");
+  return false;
+}
+
+// The driver wrote EventMask before it signalled; a wait released by closing the
+// port dispatches nothing.
+void TWorkThread::EventWaitDone() {
+  if (PortActive()) {
+    PollLineStatus();
+    DispatchCommEvents(EventMask);
+  }
+  WaitPending = false;
+}
+
+void TWorkThread::DispatchCommEvents(DWORD mask) {
+  if (Owner.FDestroying) return;
+  Owner.FCommEvent = mask;
+  for (const DispatchRow& row : kDispatchTable) {
+    if (mask & row.bit) RaiseIfAssigned(row.slot);
+  }
+  if (mask != 0) RaiseIfAssigned(&TSerialPort::OnCommEvent);
+}
+
+// --- received clusters ------------------------------------------------------------------
+
+void TWorkThread::CheckReceive() {
+  const DWORD waiting = LineStat.cbInQue;
+  if (waiting == 0) {
+    LastReadTick = win::GetTickCount();
+    return;
+  }
+  if (!ReadIsDue(waiting)) return;
+  ReadSize = waiting;
+  ReadBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(waiting);
+  ReadLineErrors = UnreadLineErrors;
+  UnreadLineErrors = 0;
+  BytesRead = 0;
+  if (win::ReadFile(PortHandle(), ReadBuffer.get(), waiting, &BytesRead, &Owner.ReadOverlapped)) {
+    Owner.FReadRequest = false;
+    QueueCluster(BytesRead, ReadLineErrors);
+    ReadBuffer.reset();
+    LastReadTick = win::GetTickCount();
+    return;
+  }
+  const DWORD error = win::GetLastError();
+  if (error == win::ERROR_IO_PENDING) {
+    ReadPending = true;
+    return;
+  }
+  Owner.FReadRequest = false;
+  ReadBuffer.reset();
+  UnreadLineErrors |= ReadLineErrors;
+  LastStatus = error;
+  Report(9804, error, "Error reading Data");
+}
+
+// The quiet deadline grows with the bytes waiting: a stream at the configured pace
+// keeps pushing the cut back until ClusterSize is reached.
+bool TWorkThread::ReadIsDue(DWORD waiting) const {
+  if (Owner.FReadRequest) return true;
+  if (waiting >= Owner.FClusterSize) return true;
+  const DWORD elapsed = win::GetTickCount() - LastReadTick;
+  const double deadline =
+      waiting * static_cast<double>(Owner.FRTOCharDelayTime) / 1000.0 + Owner.FRTOExtraDelayTime;
+  if (elapsed > deadline) return true;
+  return (UnreadLineErrors & kLineErrorMask) != 0;
+}
+
+void TWorkThread::ReadDone() {
+  DWORD count = 0;
+  DWORD error = win::ERROR_SUCCESS;
+  if (!win::GetOverlappedResult(PortHandle(), &Owner.ReadOverlapped, &count, win::FALSE)) {
+    error = win::GetLastError();
+  }
+  // Signalled by the close path while the driver still holds the read.
+  if (error == win::ERROR_IO_INCOMPLETE) error = CancelAndSettle(Owner.ReadOverlapped, &count);
+  if (error == win::ERROR_SUCCESS) {
+    QueueCluster(count, ReadLineErrors);
+    LastReadTick = win::GetTickCount();
+  } else {
+    LastStatus = error;
+    UnreadLineErrors |= ReadLineErrors;
+    if (error == win::ERROR_OPERATION_ABORTED) {
+      Report(9907, error, "Error read aborted");
+    } else {
+      Report(9908, error, kReadResultText);
+    }
+  }
+  if (error == win::ERROR_IO_INCOMPLETE && ReadBuffer) {
+    AbandonedBuffers.push_back(std::move(ReadBuffer));
+  }
+  ReadBuffer.reset();
+  ReadPending = false;
+}
+
+void TWorkThread::QueueCluster(DWORD count, DWORD errors) {
+  if (Owner.FDestroying) return;
+  if (count > ReadSize) count = ReadSize;
+  std::unique_ptr<std::uint8_t[]> block;
+  if (count > 0 && count == ReadSize) {
+    block = std::move(ReadBuffer);  // already a block of exactly this size
+  } else if (count > 0) {
+    block = std::make_unique_for_overwrite<std::uint8_t[]>(count);
+    std::memcpy(block.get(), ReadBuffer.get(), count);
+  }
+  auto cluster =
+      std::make_unique<TSerialCluster>(std::move(block), static_cast<std::int32_t>(count), errors);
+  LastCluster = cluster.get();
+  Owner.QueueCluster(std::move(cluster));
+  SyncCall([this] { Relay(&TSerialPort::OnRxClusterEvent); });
+}
+
+// --- the write in flight ----------------------------------------------------------------
+
+void TWorkThread::CheckWriteDone() {
+  if (!Owner.FSendInProgress) return;
+  BytesWritten = 0;
+  if (win::GetOverlappedResult(PortHandle(), &Owner.WriteOverlapped, &BytesWritten, win::FALSE)) {
+    FinishWrite(BytesWritten, BytesWritten != Owner.BytesToWrite);
+    return;
+  }
+  const DWORD error = win::GetLastError();
+  LastStatus = error;
+  if (error == win::ERROR_IO_INCOMPLETE) return;  // still running
+  if (error == win::ERROR_IO_PENDING) {
+    const DWORD elapsed = win::GetTickCount() - Owner.WriteStartTick;
+    const double budget = BytesWritten * static_cast<double>(Owner.FWTOCharDelayTime) / 1000.0 +
+                          Owner.FWTOExtraDelayTime;
+    if (elapsed > budget) AbandonWrite(BytesWritten);
+    return;
+  }
+  Owner.FSendInProgress = false;
+  ResetEvent(Owner.WriteOverlapped);
+  Report(9702, error, "Error getting Overlapped Result");
+  SyncCall([this] { Relay(&TSerialPort::OnWriteDone); });
+}
+
+void TWorkThread::FinishWrite(DWORD written, bool reportShort) {
+  Owner.FWrittenBytes = written;
+  Owner.FSendInProgress = false;
+  if (reportShort) Report(9701, LastStatus, "Error write TimeOut");
+  SyncCall([this] { Relay(&TSerialPort::OnWriteDone); });
+}
+
+// The write stalled past its budget. The driver must be done with it before
+// WriteOverlapped serves the next send, so it is cancelled and waited for.
+void TWorkThread::AbandonWrite(DWORD writtenSoFar) {
+  DWORD written = writtenSoFar;
+  CancelAndSettle(Owner.WriteOverlapped, &written);
+  Owner.FWrittenBytes = written > writtenSoFar ? written : writtenSoFar;
+  Owner.FSendInProgress = false;
+  ResetEvent(Owner.WriteOverlapped);
+  Report(9701, win::ERROR_IO_PENDING, "Error write TimeOut");
+  SyncCall([this] { Relay(&TSerialPort::OnWriteDone); });
+}
+
+void TWorkThread::AbandonRead() {
+  DWORD count = 0;
+  if (CancelAndSettle(Owner.ReadOverlapped, &count) == win::ERROR_IO_INCOMPLETE && ReadBuffer) {
+    AbandonedBuffers.push_back(std::move(ReadBuffer));
+  }
+  ReadBuffer.reset();
+  UnreadLineErrors |= ReadLineErrors;
+  ReadPending = false;
+}
+
+void TWorkThread::AbandonWait() {
+  DWORD unused = 0;
+  CancelAndSettle(Owner.StatusOverlapped, &unused);
+  WaitPending = false;
+}
+
+// Cancels a request and polls until the driver has given it back. Returns its final
+// code: 0 done, an error, or ERROR_IO_INCOMPLETE if it is still held after the bound.
+DWORD TWorkThread::CancelAndSettle(win::OVERLAPPED& record, DWORD* transferred) {
+  const win::HANDLE handle = PortHandle();
+  win::CancelIoEx(handle, &record);
+  const auto deadline = std::chrono::steady_clock::now() + kCancelSettle;
+  for (;;) {
+    if (win::GetOverlappedResult(handle, &record, transferred, win::FALSE)) {
+      return win::ERROR_SUCCESS;
+    }
+    const DWORD error = win::GetLastError();
+    if (error != win::ERROR_IO_INCOMPLETE) return error;
+    if (std::chrono::steady_clock::now() >= deadline) return error;
+    win::Sleep(1);
+  }
+}
+
+// --- relays to the owner's thread --------------------------------------------------------
+
+void TWorkThread::SyncCall(const std::function<void()>& Method) {
+  // While the component is being destroyed nothing is raised: a handler would see
+  // a half-destroyed sender.
+  if (Owner.FThreadQuietMode || Owner.FDestroying) return;
+  Owner.FOwnerCalls.Synchronize(Method);
+}
+
+void TWorkThread::SetError(std::uint32_t Place, std::uint32_t Code, std::uint8_t Noise,
+                           const std::string& Msg) {
+  ErrPlace = Place;
+  ErrCode = Code;
+  ErrNoise = Noise;
+  ErrMsg = Msg;
+}
+
+void TWorkThread::RelayError() {
+  Owner.ProcessError(ErrPlace, ErrCode, ErrMsg, ErrNoise);
+}
+
+void TWorkThread::Report(std::uint32_t Place, std::uint32_t Code, const std::string& Msg) {
+  SetError(Place, Code, 0, Msg);
+  SyncCall([this] { RelayError(); });
+}
+
+// The round trip to the owner's thread is made only for an assigned handler.
+void TWorkThread::RaiseIfAssigned(EventSlot slot) {
+  if (Owner.*slot) SyncCall([this, slot] { Relay(slot); });
+}
+
+// Runs on the owner's thread.
+void TWorkThread::Relay(EventSlot slot) {
+  if (Owner.FDestroying) return;
+  // A copy: the handler may reassign its own slot.
+  const TNotifyEvent handler = Owner.*slot;
+  if (handler) handler(&Owner);
+}
+
+void TWorkThread::SignalEvent(win::OVERLAPPED& record) {
+  if (!win::SetEvent(record.hEvent)) {
+    Report(1101, win::GetLastError(), "Error resetting Overlapped Event");
+  }
+}
+
+void TWorkThread::ResetEvent(win::OVERLAPPED& record) {
+  if (!win::ResetEvent(record.hEvent)) {
+    Report(1101, win::GetLastError(), "Error resetting Overlapped Event");
+  }
+}
+
+bool TWorkThread::PortActive() const {
+  return Owner.FActive;
+}
+
+win::HANDLE TWorkThread::PortHandle() const {
+  return Owner.FComHandle;
+}
+
+}  // namespace veltra::engine
