@@ -1,7 +1,5 @@
 #include "app/logic/log_lines.h"
 
-#include <algorithm>
-
 namespace veltra::logic {
 namespace {
 
@@ -51,12 +49,6 @@ std::string ErrorReportText(std::uint32_t code, std::uint32_t place, std::string
 
 std::string ComEventText(std::uint32_t modemState) {
   return "ComEvent" + std::to_string(modemState);
-}
-
-std::string TrafficLogPath(std::string_view errorLogPath) {
-  std::string path(
-      errorLogPath.substr(0, errorLogPath.size() - std::min<std::size_t>(3, errorLogPath.size())));
-  return path + "txt";
 }
 
 }  // namespace veltra::logic

@@ -36,7 +36,4 @@ std::string ComEventText(std::uint32_t modemState);
 inline constexpr const char* kRingEventText = "RingEvent";
 inline constexpr const char* kEventCharText = " RxEventCharEvent occours";
 
-// The traffic log's file: the chosen path with its last three characters made "txt".
-std::string TrafficLogPath(std::string_view errorLogPath);
-
 }  // namespace veltra::logic

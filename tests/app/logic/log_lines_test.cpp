@@ -50,11 +50,5 @@ TEST(EntryTexts, ErrorComEventAndRing) {
   EXPECT_STREQ(kEventCharText, " RxEventCharEvent occours");
 }
 
-TEST(TrafficLogPath, LastThreeCharactersBecomeTxt) {
-  EXPECT_EQ(TrafficLogPath("/home/tech/Veltra.log"), "/home/tech/Veltra.txt");
-  EXPECT_EQ(TrafficLogPath("/tmp/run.logs"), "/tmp/run.ltxt");
-  EXPECT_EQ(TrafficLogPath("ab"), "txt");
-}
-
 }  // namespace
 }  // namespace veltra::logic

@@ -1,0 +1,96 @@
+// SendToPort1 and the "Commands" page.
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/logic/device_commands.h"
+#include "app/logic/integer_text.h"
+#include "app/logic/log_lines.h"
+#include "app/veltra.h"
+
+namespace veltra::app {
+
+void TVeltra::SendToPort1() {
+  if (PendingText.empty()) return;
+  Memo1Log.Add(logic::LogHeader(logic::kPort1Prefixes.Snd, logic::LocalNow()));
+  Memo1Log.Add(PendingText);
+  std::string data = PendingText;
+  if (ACR->isChecked()) data.push_back('\r');
+  if (ALF->isChecked()) data.push_back('\n');
+  // Set before sending: a write that completes at once runs OnWriteDone inside SendString.
+  FPort1SendLength = static_cast<Cardinal>(data.size());
+  SerialPort1->SendString(data);
+  if (SerialPort1->SendInProgress()) BSend->setEnabled(false);
+  SetTxDLampLit();
+}
+
+void TVeltra::SendByte(char Code, const char* Message) {
+  PendingText.assign(1, Code);
+  SendToPort1();
+  Mess->setText(Message);
+}
+
+void TVeltra::BSendClick() {
+  const QByteArray text = Memo1Log.Text();
+  PendingText.assign(text.constData(), static_cast<std::size_t>(text.size()));
+  SendToPort1();
+  Mess->setText("Text sent");
+}
+
+void TVeltra::BAsciiClick() {
+  PendingText.clear();
+  const QByteArray text = Memo1Log.Text();
+  if (text.isEmpty()) return;
+  PendingText = logic::ParseAsciiCodes(std::string_view(text.constData(), text.size()));
+  SendToPort1();
+  Mess->setText("ASCII-String sent");
+}
+
+void TVeltra::BACKClick() {
+  SendByte(logic::kDLE, "DEL sent ");
+  PendingText.assign(1, logic::kACK);
+  SendToPort1();
+  Mess->setText(Mess->text() + "+ ACK sent ");
+}
+
+void TVeltra::BNAKClick() {
+  SendByte(logic::kDLE, "DEL sent ");
+  PendingText.assign(1, logic::kNAK);
+  SendToPort1();
+  Mess->setText(Mess->text() + "+ NAK sent ");
+}
+
+void TVeltra::BEOTClick() {
+  SendByte(logic::kEOT, "EOT sent");
+}
+void TVeltra::BSTXClick() {
+  SendByte(logic::kSTX, "STX sent");
+}
+void TVeltra::BDLEClick() {
+  SendByte(logic::kDLE, "DLE sent");
+}
+void TVeltra::BENQClick() {
+  SendByte(logic::kENQ, "ENQ sent");
+}
+void TVeltra::BETXClick() {
+  SendByte(logic::kETX, "ETX sent");
+}
+void TVeltra::BESCClick() {
+  SendByte(logic::kESC, "ESC sent");
+}
+
+void TVeltra::SerialPort1WriteDone(TObject*) {
+  if (SerialPort1->WrittenBytes() != FPort1SendLength)
+    SerialPort1ProcessError(SerialPort1.get(), 1, 0, "P1:Not all Bytes send", 0);
+  BSend->setEnabled(true);
+  ForwardToPort1.Pump();
+}
+
+void TVeltra::SerialPort2WriteDone(TObject*) {
+  if (SerialPort2->WrittenBytes() != FPort2SendLength)
+    SerialPort2ProcessError(SerialPort2.get(), 1, 0, "P2:Not all Bytes send", 0);
+  BSend->setEnabled(true);
+  ForwardToPort2.Pump();
+}
+
+}  // namespace veltra::app
