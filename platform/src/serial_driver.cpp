@@ -1,1 +1,673 @@
-// placeholder: filled in by the platform work
+#include "platform/src/serial_driver.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/comm_api.h"
+
+namespace veltra::platform {
+
+using namespace win;
+
+namespace {
+
+// Marks a request as pending in its OVERLAPPED.Internal, as STATUS_PENDING does.
+constexpr ULONG_PTR kPending = ERROR_IO_PENDING;
+
+constexpr DWORD kLineErrorEvents = CE_FRAME | CE_RXPARITY | CE_OVERRUN;
+
+bool HasInputFlowControl(const DCB& dcb) {
+  return (dcb.Flags & DCB_fInX) != 0 || DcbRtsControl(dcb.Flags) == RTS_CONTROL_HANDSHAKE ||
+         DcbDtrControl(dcb.Flags) == DTR_CONTROL_HANDSHAKE;
+}
+
+DWORD ValidateDcb(const DCB& dcb) {
+  if (dcb.BaudRate == 0) return ERROR_INVALID_PARAMETER;
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return ERROR_INVALID_PARAMETER;
+  if (dcb.Parity > SPACEPARITY) return ERROR_INVALID_PARAMETER;
+  if (dcb.StopBits > TWOSTOPBITS) return ERROR_INVALID_PARAMETER;
+  // 1.5 stop bits exist only with 5 data bits, and 5 data bits cannot have 2.
+  if (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5) return ERROR_INVALID_PARAMETER;
+  if (dcb.StopBits == TWOSTOPBITS && dcb.ByteSize == 5) return ERROR_INVALID_PARAMETER;
+  const bool xonXoff = (dcb.Flags & (DCB_fOutX | DCB_fInX)) != 0;
+  if (xonXoff && dcb.XonChar == dcb.XoffChar) return ERROR_INVALID_PARAMETER;
+  return ERROR_SUCCESS;
+}
+
+DCB InitialDcb() {
+  DCB dcb;
+  dcb.BaudRate = 9600;
+  dcb.Flags = DCB_fBinary | (DTR_CONTROL_ENABLE << 4) | (RTS_CONTROL_ENABLE << 12);
+  dcb.XonLim = SerialDriver::kDefaultQueueSize / 2;
+  dcb.XoffLim = SerialDriver::kDefaultQueueSize / 4;
+  return dcb;
+}
+
+std::chrono::milliseconds Ms(std::uint64_t ms) {
+  return std::chrono::milliseconds(ms);
+}
+
+}  // namespace
+
+// --- ByteRing -----------------------------------------------------------------------
+
+bool ByteRing::Push(std::uint8_t byte) {
+  if (count_ == bytes_.size()) return false;
+  bytes_[(head_ + count_) % bytes_.size()] = byte;
+  ++count_;
+  return true;
+}
+
+std::size_t ByteRing::Pop(std::uint8_t* out, std::size_t max) {
+  const std::size_t n = std::min(max, count_);
+  const std::size_t first = std::min(n, bytes_.size() - head_);
+  std::memcpy(out, bytes_.data() + head_, first);
+  std::memcpy(out + first, bytes_.data(), n - first);
+  head_ = bytes_.empty() ? 0 : (head_ + n) % bytes_.size();
+  count_ -= n;
+  return n;
+}
+
+std::size_t ByteRing::Resize(std::size_t capacity) {
+  std::vector<std::uint8_t> kept(std::min(count_, capacity));
+  Pop(kept.data(), kept.size());
+  const std::size_t dropped = count_;
+  bytes_.assign(capacity, 0);
+  std::copy(kept.begin(), kept.end(), bytes_.begin());
+  head_ = 0;
+  count_ = kept.size();
+  return dropped;
+}
+
+// --- life cycle ---------------------------------------------------------------------
+
+SerialDriver::SerialDriver(std::unique_ptr<Uart> uart)
+    : uart_(std::move(uart)), dcb_(InitialDcb()) {}
+
+SerialDriver::~SerialDriver() {
+  Close();
+}
+
+DWORD SerialDriver::Open() {
+  DWORD modem = 0;
+  {
+    std::unique_lock use(uartUse_);
+    if (uart_->GetModemStatus(&modem) != ERROR_SUCCESS) modem = 0;
+    modemStatus_ = modem;  // the baseline for EV_CTS/EV_DSR/EV_RLSD; nothing runs yet
+    if (const DWORD error = uart_->Configure(dcb_); error != ERROR_SUCCESS) return error;
+    uart_->SetDtr(true);
+    uart_->SetRts(true);
+    uart_->Start(*this);
+    uartStarted_ = true;
+  }
+  service_ = std::thread([this] { ServiceLoop(); });
+  return ERROR_SUCCESS;
+}
+
+DWORD SerialDriver::Close() {
+  {
+    Lock lock(mutex_);
+    if (closed_) return ERROR_SUCCESS;
+    closed_ = true;
+    CompleteAll(ERROR_OPERATION_ABORTED);
+    stopService_ = true;
+    changed_.notify_all();
+  }
+  if (service_.joinable()) service_.join();
+  std::unique_lock use(uartUse_);
+  if (uartStarted_ && !uartStopped_) uart_->Stop();
+  uartStopped_ = true;
+  return ERROR_SUCCESS;
+}
+
+DWORD SerialDriver::StateError() const {
+  if (closed_) return ERROR_INVALID_HANDLE;
+  if (vanished_) return ERROR_DEVICE_NOT_CONNECTED;
+  return ERROR_SUCCESS;
+}
+
+// --- completions (all under mutex_) -------------------------------------------------
+
+void SerialDriver::Complete(OVERLAPPED* ov, DWORD status, DWORD bytes) {
+  ov->Internal = status;
+  ov->InternalHigh = bytes;
+  // Signalled under the lock: a late signal must never land on the next request.
+  if (ov->hEvent != 0) SignalEventHandle(ov->hEvent);
+  changed_.notify_all();
+}
+
+void SerialDriver::CompleteRead(DWORD status) {
+  Complete(read_->ov, status, read_->got);
+  read_.reset();
+  UpdateInputFlow();
+}
+
+void SerialDriver::CompleteWrite(DWORD status) {
+  Complete(write_->ov, status, static_cast<DWORD>(write_->taken));
+  write_.reset();
+}
+
+void SerialDriver::CompleteWait(DWORD status, DWORD events) {
+  *wait_->mask = events;
+  Complete(wait_->ov, status, sizeof(DWORD));
+  wait_.reset();
+}
+
+void SerialDriver::CompleteAll(DWORD status) {
+  if (read_) CompleteRead(status);
+  if (write_) CompleteWrite(status);
+  if (wait_) CompleteWait(status, 0);
+}
+
+void SerialDriver::RaiseEvents(DWORD events) {
+  events &= eventMask_;
+  if (events == 0) return;
+  if (wait_) {
+    CompleteWait(ERROR_SUCCESS, eventHistory_ | events);
+    eventHistory_ = 0;
+  } else {
+    eventHistory_ |= events;
+  }
+}
+
+// Waits for a request made without an OVERLAPPED (a blocking call).
+DWORD SerialDriver::WaitSynchronous(Lock& lock, OVERLAPPED& ov, DWORD* bytes) {
+  changed_.wait(lock, [&] { return ov.Internal != kPending; });
+  if (bytes != nullptr) *bytes = static_cast<DWORD>(ov.InternalHigh);
+  return static_cast<DWORD>(ov.Internal);
+}
+
+DWORD SerialDriver::GetOverlappedResult(OVERLAPPED* ov, DWORD* bytes, bool wait) {
+  if (ov == nullptr) return ERROR_INVALID_PARAMETER;
+  Lock lock(mutex_);
+  if (closed_) return ERROR_INVALID_HANDLE;
+  if (wait) changed_.wait(lock, [&] { return ov->Internal != kPending; });
+  if (ov->Internal == kPending) return ERROR_IO_INCOMPLETE;
+  if (bytes != nullptr) *bytes = static_cast<DWORD>(ov->InternalHigh);
+  return static_cast<DWORD>(ov->Internal);
+}
+
+DWORD SerialDriver::CancelIo(OVERLAPPED* ov) {
+  Lock lock(mutex_);
+  if (closed_) return ERROR_INVALID_HANDLE;
+  bool found = false;
+  if (read_ && (ov == nullptr || read_->ov == ov)) {
+    CompleteRead(ERROR_OPERATION_ABORTED);
+    found = true;
+  }
+  if (write_ && (ov == nullptr || write_->ov == ov)) {
+    CompleteWrite(ERROR_OPERATION_ABORTED);
+    found = true;
+  }
+  if (wait_ && (ov == nullptr || wait_->ov == ov)) {
+    CompleteWait(ERROR_OPERATION_ABORTED, 0);
+    found = true;
+  }
+  return found ? ERROR_SUCCESS : ERROR_NOT_FOUND;
+}
+
+// --- configuration ------------------------------------------------------------------
+
+DWORD SerialDriver::SetupComm(DWORD inQueue, DWORD outQueue) {
+  if (inQueue > kMaxQueueSize || outQueue > kMaxQueueSize) return ERROR_INVALID_PARAMETER;
+  Lock lock(mutex_);
+  if (const DWORD error = StateError()) return error;
+  if (inQueue != 0 && inQueue != ring_.Capacity()) {
+    if (ring_.Resize(inQueue) != 0) lineErrors_ |= CE_RXOVER;
+    UpdateInputFlow();
+  }
+  if (outQueue != 0) outQueueSize_ = outQueue;
+  return ERROR_SUCCESS;
+}
+
+DWORD SerialDriver::GetCommState(DCB* dcb) {
+  if (dcb == nullptr) return ERROR_INVALID_PARAMETER;
+  Lock lock(mutex_);
+  if (const DWORD error = StateError()) return error;
+  *dcb = dcb_;
+  return ERROR_SUCCESS;
+}
+
+DWORD SerialDriver::SetCommState(const DCB& dcb) {
+  if (const DWORD error = ValidateDcb(dcb)) return error;
+  DCB old;
+  {
+    Lock lock(mutex_);
+    if (const DWORD error = StateError()) return error;
+    old = dcb_;
+  }
+  {
+    std::shared_lock use(uartUse_);
+    if (uartStopped_) return ERROR_INVALID_HANDLE;
+    if (const DWORD error = uart_->Configure(dcb)) return error;
+  }
+  {
+    Lock lock(mutex_);
+    dcb_ = dcb;
+    UpdateInputFlow();
+  }
+  ApplyLineControlChanges(old, dcb);
+  return ERROR_SUCCESS;
+}
+
+// A change of the DTR or RTS control mode sets the line as the mode says; under
+// handshake the lower half drives it from the receive flow state.
+void SerialDriver::ApplyLineControlChanges(const DCB& old, const DCB& now) {
+  if (DcbDtrControl(old.Flags) != DcbDtrControl(now.Flags))
+    CallUart(&Uart::SetDtr, DcbDtrControl(now.Flags) != DTR_CONTROL_DISABLE);
+  if (DcbRtsControl(old.Flags) != DcbRtsControl(now.Flags))
+    CallUart(&Uart::SetRts, DcbRtsControl(now.Flags) != RTS_CONTROL_DISABLE);
+}
+
+DWORD SerialDriver::GetCommTimeouts(COMMTIMEOUTS* timeouts) {
+  if (timeouts == nullptr) return ERROR_INVALID_PARAMETER;
+  Lock lock(mutex_);
+  if (const DWORD error = StateError()) return error;
+  *timeouts = timeouts_;
+  return ERROR_SUCCESS;
+}
+
+DWORD SerialDriver::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
+  Lock lock(mutex_);
+  if (const DWORD error = StateError()) return error;
+  timeouts_ = timeouts;
+  return ERROR_SUCCESS;
+}
+
+DWORD SerialDriver::GetCommMask(DWORD* mask) {
+  if (mask == nullptr) return ERROR_INVALID_PARAMETER;
+  Lock lock(mutex_);
+  if (const DWORD error = StateError()) return error;
+  *mask = eventMask_;
+  return ERROR_SUCCESS;
+}
+
+DWORD SerialDriver::SetCommMask(DWORD mask) {
+  if ((mask & ~0x1FFu) != 0) return ERROR_INVALID_PARAMETER;
+  Lock lock(mutex_);
+  if (const DWORD error = StateError()) return error;
+  if (wait_) CompleteWait(ERROR_SUCCESS, 0);
+  eventMask_ = mask;
+  eventHistory_ = 0;
+  return ERROR_SUCCESS;
+}
+
+// --- requests -----------------------------------------------------------------------
+
+DWORD SerialDriver::WaitCommEvent(DWORD* mask, OVERLAPPED* ov) {
+  if (mask == nullptr) return ERROR_INVALID_PARAMETER;
+  OVERLAPPED own;
+  OVERLAPPED* request = ov != nullptr ? ov : &own;
+  Lock lock(mutex_);
+  if (const DWORD error = StateError()) return error;
+  if (eventMask_ == 0 || wait_) return ERROR_INVALID_PARAMETER;
+  if (request->hEvent != 0) win::ResetEvent(request->hEvent);
+  request->Internal = kPending;
+  wait_ = WaitRequest{request, mask};
+  if (eventHistory_ != 0) {
+    CompleteWait(ERROR_SUCCESS, eventHistory_);
+    eventHistory_ = 0;
+    return ERROR_SUCCESS;
+  }
+  if (ov == nullptr) return WaitSynchronous(lock, own, nullptr);
+  return ERROR_IO_PENDING;
+}
+
+DWORD SerialDriver::ReadFile(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* ov) {
+  if (buffer == nullptr && count != 0) return ERROR_INVALID_PARAMETER;
+  if (ov == nullptr && bytesRead == nullptr) return ERROR_INVALID_PARAMETER;
+  OVERLAPPED own;
+  Lock lock(mutex_);
+  const DWORD result = ReadFileLocked(buffer, count, bytesRead, ov != nullptr ? ov : &own);
+  if (ov == nullptr && result == ERROR_IO_PENDING) return WaitSynchronous(lock, own, bytesRead);
+  return result;
+}
+
+DWORD SerialDriver::ReadFileLocked(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* ov) {
+  if (const DWORD error = StateError()) return error;
+  if (read_) return ERROR_INVALID_PARAMETER;  // one read at a time
+  if (ov->hEvent != 0) win::ResetEvent(ov->hEvent);
+  if (bytesRead != nullptr) *bytesRead = 0;
+  ov->Internal = kPending;
+  const auto now = Clock::now();
+  const COMMTIMEOUTS& t = timeouts_;
+  ReadRequest r;
+  r.ov = ov;
+  r.buffer = static_cast<std::uint8_t*>(buffer);
+  r.wanted = count;
+  r.got = static_cast<DWORD>(ring_.Pop(r.buffer, count));
+  r.lastByte = now;
+  const bool returnAtOnce = t.ReadIntervalTimeout == MAXDWORD &&
+                            t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+  const bool waitForFirst =
+      t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+      t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
+  read_ = r;
+  if (returnAtOnce || r.got == count || (waitForFirst && r.got > 0)) {
+    CompleteRead(ERROR_SUCCESS);
+    if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(ov->InternalHigh);
+    return ERROR_SUCCESS;
+  }
+  if (waitForFirst) {
+    read_->returnOnFirstByte = true;
+    read_->totalDeadline = now + Ms(t.ReadTotalTimeoutConstant);
+  } else {
+    const std::uint64_t total =
+        std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
+    if (total != 0) read_->totalDeadline = now + Ms(total);
+    if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD)
+      read_->interval = Ms(t.ReadIntervalTimeout);
+  }
+  UpdateInputFlow();
+  changed_.notify_all();  // the service thread picks up the new deadline
+  return ERROR_IO_PENDING;
+}
+
+DWORD SerialDriver::WriteFile(const void* buffer, DWORD count, DWORD* bytesWritten,
+                              OVERLAPPED* ov) {
+  if (buffer == nullptr && count != 0) return ERROR_INVALID_PARAMETER;
+  if (ov == nullptr && bytesWritten == nullptr) return ERROR_INVALID_PARAMETER;
+  OVERLAPPED own;
+  OVERLAPPED* request = ov != nullptr ? ov : &own;
+  std::uint64_t id = 0;
+  {
+    Lock lock(mutex_);
+    if (const DWORD error = StateError()) return error;
+    if (write_) return ERROR_INVALID_PARAMETER;  // one write at a time
+    if (request->hEvent != 0) win::ResetEvent(request->hEvent);
+    if (bytesWritten != nullptr) *bytesWritten = 0;
+    request->Internal = kPending;
+    id = nextWriteId_++;
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    write_.emplace();
+    write_->ov = request;
+    write_->id = id;
+    write_->bytes.assign(bytes, bytes + count);
+    const std::uint64_t total = std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
+                                timeouts_.WriteTotalTimeoutConstant;
+    if (total != 0) write_->deadline = Clock::now() + Ms(total);
+    if (count == 0) CompleteWrite(ERROR_SUCCESS);
+    changed_.notify_all();
+  }
+  {
+    // A lower half that takes everything at once (an instant virtual line)
+    // completes the write before WriteFile returns.
+    std::shared_lock use(uartUse_);
+    if (!uartStopped_) uart_->TransmitReady();
+  }
+  Lock lock(mutex_);
+  if (write_ && write_->id == id) {
+    if (ov == nullptr) return WaitSynchronous(lock, own, bytesWritten);
+    return ERROR_IO_PENDING;
+  }
+  if (bytesWritten != nullptr) *bytesWritten = static_cast<DWORD>(request->InternalHigh);
+  return static_cast<DWORD>(request->Internal);
+}
+
+// --- status and control -------------------------------------------------------------
+
+DWORD SerialDriver::ClearCommError(DWORD* errors, COMSTAT* stat) {
+  DWORD hold = 0;
+  DWORD belowQueue = 0;
+  {
+    std::shared_lock use(uartUse_);
+    if (!uartStopped_) {
+      hold = uart_->HoldFlags();
+      belowQueue = uart_->OutputPending();
+    }
+  }
+  Lock lock(mutex_);
+  if (const DWORD error = StateError()) return error;
+  if (errors != nullptr) *errors = lineErrors_;
+  lineErrors_ = 0;
+  if (stat != nullptr) {
+    stat->Flags = hold & (COMSTAT_fCtsHold | COMSTAT_fDsrHold | COMSTAT_fRlsdHold |
+                          COMSTAT_fXoffHold | COMSTAT_fXoffSent);
+    stat->cbInQue = static_cast<DWORD>(ring_.Size());
+    const std::size_t queued = write_ ? write_->bytes.size() - write_->taken : 0;
+    stat->cbOutQue = static_cast<DWORD>(queued) + belowQueue;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD SerialDriver::GetCommModemStatus(DWORD* status) {
+  if (status == nullptr) return ERROR_INVALID_PARAMETER;
+  {
+    Lock lock(mutex_);
+    if (const DWORD error = StateError()) return error;
+  }
+  std::shared_lock use(uartUse_);
+  if (uartStopped_) return ERROR_INVALID_HANDLE;
+  return uart_->GetModemStatus(status);
+}
+
+DWORD SerialDriver::CallUart(DWORD (Uart::*call)(bool), bool on) {
+  {
+    Lock lock(mutex_);
+    if (const DWORD error = StateError()) return error;
+  }
+  std::shared_lock use(uartUse_);
+  if (uartStopped_) return ERROR_INVALID_HANDLE;
+  return (uart_.get()->*call)(on);
+}
+
+DWORD SerialDriver::EscapeCommFunction(DWORD function) {
+  switch (function) {
+    case SETRTS:
+      return CallUart(&Uart::SetRts, true);
+    case CLRRTS:
+      return CallUart(&Uart::SetRts, false);
+    case SETDTR:
+      return CallUart(&Uart::SetDtr, true);
+    case CLRDTR:
+      return CallUart(&Uart::SetDtr, false);
+    case SETBREAK:
+      return CallUart(&Uart::SetBreak, true);
+    case CLRBREAK:
+      return CallUart(&Uart::SetBreak, false);
+    case SETXOFF:
+      return CallUart(&Uart::SetTransmitHeld, true);
+    case SETXON:
+      return CallUart(&Uart::SetTransmitHeld, false);
+    default:
+      return ERROR_INVALID_PARAMETER;
+  }
+}
+
+DWORD SerialDriver::PurgeComm(DWORD flags) {
+  const DWORD all = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+  if ((flags & ~all) != 0) return ERROR_INVALID_PARAMETER;
+  {
+    Lock lock(mutex_);
+    if (const DWORD error = StateError()) return error;
+    if ((flags & PURGE_TXABORT) && write_) CompleteWrite(ERROR_OPERATION_ABORTED);
+    if ((flags & PURGE_RXABORT) && read_) CompleteRead(ERROR_OPERATION_ABORTED);
+    if (flags & PURGE_RXCLEAR) {
+      ring_.Clear();
+      UpdateInputFlow();
+    }
+  }
+  std::shared_lock use(uartUse_);
+  if (uartStopped_) return ERROR_SUCCESS;
+  if (flags & PURGE_TXCLEAR) uart_->PurgeTransmit();
+  if (flags & PURGE_RXCLEAR) uart_->PurgeReceive();
+  return ERROR_SUCCESS;
+}
+
+// --- receive path (sink callbacks) --------------------------------------------------
+
+// One byte into the pending read (when the ring is empty) or the ring.
+void SerialDriver::ReceiveByte(std::uint8_t byte, DWORD& events) {
+  if ((dcb_.Flags & DCB_fNull) && byte == 0) return;
+  if (byte == static_cast<std::uint8_t>(dcb_.EvtChar)) events |= EV_RXFLAG;
+  if (read_ && ring_.Size() == 0 && read_->got < read_->wanted) {
+    read_->buffer[read_->got++] = byte;
+    read_->lastByte = Clock::now();
+  } else if (!ring_.Push(byte)) {
+    lineErrors_ |= CE_RXOVER;  // dropped: the receive queue is full
+    return;
+  }
+  events |= EV_RXCHAR;
+}
+
+void SerialDriver::FillReadFromRing() {
+  if (!read_ || ring_.Size() == 0) return;
+  const std::size_t n = ring_.Pop(read_->buffer + read_->got, read_->wanted - read_->got);
+  if (n == 0) return;
+  read_->got += static_cast<DWORD>(n);
+  read_->lastByte = Clock::now();
+}
+
+void SerialDriver::FinishReadIfDone() {
+  if (!read_) return;
+  FillReadFromRing();
+  if (read_->got == read_->wanted || (read_->returnOnFirstByte && read_->got > 0))
+    CompleteRead(ERROR_SUCCESS);
+  else if (read_->got > 0 && read_->interval)
+    changed_.notify_all();  // the interval timer (re)starts
+}
+
+void SerialDriver::OnReceive(const std::uint8_t* data, std::size_t count) {
+  Lock lock(mutex_);
+  if (closed_ || vanished_) return;
+  DWORD events = 0;
+  for (std::size_t i = 0; i < count; ++i) ReceiveByte(data[i], events);
+  FinishReadIfDone();
+  UpdateInputFlow();
+  RaiseEvents(events);
+}
+
+void SerialDriver::OnReceiveError(std::uint8_t byte, DWORD lineError) {
+  Lock lock(mutex_);
+  if (closed_ || vanished_) return;
+  lineErrors_ |= lineError;
+  DWORD events = 0;
+  if (lineError & kLineErrorEvents) events |= EV_ERR;
+  if (lineError & CE_BREAK) events |= EV_BREAK;
+  if ((lineError & CE_RXPARITY) && (dcb_.Flags & DCB_fErrorChar))
+    byte = static_cast<std::uint8_t>(dcb_.ErrorChar);
+  ReceiveByte(byte, events);
+  FinishReadIfDone();
+  UpdateInputFlow();
+  RaiseEvents(events);
+}
+
+void SerialDriver::OnLineError(DWORD lineErrors) {
+  Lock lock(mutex_);
+  if (closed_ || vanished_) return;
+  lineErrors_ |= lineErrors;
+  DWORD events = 0;
+  if (lineErrors & kLineErrorEvents) events |= EV_ERR;
+  if (lineErrors & CE_BREAK) events |= EV_BREAK;
+  RaiseEvents(events);
+}
+
+void SerialDriver::OnModemStatus(DWORD modemStatus) {
+  Lock lock(mutex_);
+  if (closed_ || vanished_) return;
+  const DWORD changed = modemStatus ^ modemStatus_;
+  DWORD events = 0;
+  if (changed & MS_CTS_ON) events |= EV_CTS;
+  if (changed & MS_DSR_ON) events |= EV_DSR;
+  if (changed & MS_RLSD_ON) events |= EV_RLSD;
+  // EV_RING on the trailing edge of RI, as a 16550's TERI bit reports it.
+  if ((modemStatus_ & MS_RING_ON) && !(modemStatus & MS_RING_ON)) events |= EV_RING;
+  modemStatus_ = modemStatus;
+  RaiseEvents(events);
+}
+
+void SerialDriver::OnBreak() {
+  Lock lock(mutex_);
+  if (closed_ || vanished_) return;
+  lineErrors_ |= CE_BREAK;
+  RaiseEvents(EV_BREAK);
+}
+
+void SerialDriver::OnVanished() {
+  Lock lock(mutex_);
+  if (closed_ || vanished_) return;
+  vanished_ = true;
+  CompleteAll(ERROR_DEVICE_NOT_CONNECTED);
+}
+
+// --- transmit path (sink callbacks) -------------------------------------------------
+
+std::size_t SerialDriver::TakeTransmit(std::uint8_t* out, std::size_t max) {
+  Lock lock(mutex_);
+  if (closed_ || vanished_ || !write_) return 0;
+  const std::size_t n = std::min(max, write_->bytes.size() - write_->taken);
+  std::memcpy(out, write_->bytes.data() + write_->taken, n);
+  write_->taken += n;
+  if (write_->taken == write_->bytes.size()) CompleteWrite(ERROR_SUCCESS);
+  return n;
+}
+
+void SerialDriver::OnTransmitterEmpty() {
+  Lock lock(mutex_);
+  if (closed_ || vanished_ || write_) return;
+  RaiseEvents(EV_TXEMPTY);
+}
+
+// --- input flow control and time-outs -----------------------------------------------
+
+// Pauses the sender when the free space falls below XoffLim, resumes it once no
+// more than XonLim bytes wait; the hysteresis also holds for odd limits.
+void SerialDriver::UpdateInputFlow() {
+  bool want = pauseWanted_;
+  if (!HasInputFlowControl(dcb_)) {
+    want = false;
+  } else if (!want) {
+    want = ring_.Free() < dcb_.XoffLim && ring_.Size() > dcb_.XonLim;
+  } else {
+    want = ring_.Size() > dcb_.XonLim;
+  }
+  if (want != pauseWanted_) {
+    pauseWanted_ = want;
+    changed_.notify_all();
+  }
+}
+
+std::optional<SerialDriver::Clock::time_point> SerialDriver::NextDeadline() const {
+  std::optional<Clock::time_point> next;
+  auto consider = [&next](Clock::time_point t) {
+    if (!next || t < *next) next = t;
+  };
+  if (read_ && read_->totalDeadline) consider(*read_->totalDeadline);
+  if (read_ && read_->interval && read_->got > 0) consider(read_->lastByte + *read_->interval);
+  if (write_ && write_->deadline) consider(*write_->deadline);
+  return next;
+}
+
+void SerialDriver::ExpireTimeouts(Clock::time_point now) {
+  if (read_) {
+    const bool total = read_->totalDeadline && now >= *read_->totalDeadline;
+    const bool gap = read_->interval && read_->got > 0 && now >= read_->lastByte + *read_->interval;
+    if (total || gap) CompleteRead(ERROR_SUCCESS);
+  }
+  // A write that runs out of time ends successfully with what went out so far.
+  if (write_ && write_->deadline && now >= *write_->deadline) CompleteWrite(ERROR_SUCCESS);
+}
+
+void SerialDriver::ServiceLoop() {
+  Lock lock(mutex_);
+  while (!stopService_) {
+    ExpireTimeouts(Clock::now());
+    if (pauseWanted_ != pauseApplied_) {
+      const bool pause = pauseWanted_;
+      pauseApplied_ = pause;
+      lock.unlock();
+      {
+        std::shared_lock use(uartUse_);
+        if (!uartStopped_) uart_->PauseReceive(pause);
+      }
+      lock.lock();
+      continue;
+    }
+    if (const auto next = NextDeadline())
+      changed_.wait_until(lock, *next);
+    else
+      changed_.wait(lock);
+  }
+}
+
+}  // namespace veltra::platform

@@ -75,6 +75,12 @@ class Uart {
   // Drops bytes waiting below the driver (kernel queues, virtual wire).
   virtual void PurgeTransmit() = 0;
   virtual void PurgeReceive() = 0;
+  // EscapeCommFunction SETXOFF / SETXON: transmission acts as if XOFF / XON had been
+  // received (tcflow on a tty).
+  virtual DWORD SetTransmitHeld(bool held) {
+    (void)held;
+    return win::ERROR_NOT_SUPPORTED;
+  }
 };
 
 // Opens the lower half for a port name as CreateFileA gets it (after the driver
