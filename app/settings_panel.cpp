@@ -1,0 +1,216 @@
+// The "Settings" page: a view of the two ports. It is filled from the components
+// and applied to them by "Start"; Load/Save Settings go through the components.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <limits>
+
+#include "app/char_code.h"
+#include "app/veltra.h"
+#include "engine/comm_port_list.h"
+#include "platform/virtual_ports.h"
+
+namespace veltra::app {
+
+namespace {
+
+constexpr const char* kSettingsKey = "Software\\Orvane\\Veltra";
+
+// The flow list's positions and the component's FlowControl values.
+constexpr std::array<Integer, 4> FlowControlCodes = {0x0000, 0x0380, 0x2004, 0x0028};
+
+std::string Latin1(const QString& text) {
+  return text.toLatin1().toStdString();
+}
+
+std::string Text(const QLineEdit* edit) {
+  return Latin1(edit->text());
+}
+
+// TextToCharCode over an edit; a single character beyond Latin-1 is out of range
+// rather than silently becoming "?".
+Byte CharCodeFromEdit(const QLineEdit* edit, Byte previous) {
+  const QString text = edit->text();
+  if (text.size() == 1 && text.at(0).unicode() > 0xFF)
+    throw EConvertError(RangeErrorText(text.at(0).unicode(), 0, 255));
+  return TextToCharCode(Latin1(text), previous);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+bool NameBefore(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) <
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+void SelectIndex(QComboBox* list, int index) {
+  list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+}  // namespace
+
+TVeltra::TPortLists TVeltra::Port1Lists() const {
+  return {CBPort, CBBaud, CBData, CBStop, CBParity, CBFlow};
+}
+
+TVeltra::TPortLists TVeltra::Port2Lists() const {
+  return {CBPort1, CBBaud1, CBData1, CBStop1, CBParity1, CBFlow1};
+}
+
+// The machine's ports, sorted, then the built-in loopback. Ports listed before stay
+// listed. Selects the port's CommPort, else the second entry; a list that holds only
+// the loopback selects it, so that a machine without ports can still be tried out.
+void TVeltra::FillPortList(QComboBox* List, const TSerialPort& Port) {
+  const std::string loopback = platform::kLoopbackPortName;
+  engine::TStringList names;
+  for (int i = 0; i < List->count(); ++i) {
+    const std::string name = List->itemText(i).toStdString();
+    if (!SameName(name, loopback)) names.push_back(name);
+  }
+  engine::EnumComPorts(names);
+  std::erase_if(names, [&](const std::string& name) { return SameName(name, loopback); });
+  std::stable_sort(names.begin(), names.end(), NameBefore);
+  names.push_back(loopback);
+
+  const QSignalBlocker quiet(List);
+  List->clear();
+  for (const std::string& name : names) List->addItem(QString::fromStdString(name));
+  const auto match = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+    return SameName(name, Port.CommPort());
+  });
+  int index = match != names.end() ? static_cast<int>(match - names.begin()) : 1;
+  if (List->count() == 1) index = 0;
+  SelectIndex(List, index);
+}
+
+void TVeltra::FillPortLists(const TPortLists& Lists, const TSerialPort& Port) {
+  const int baud = Lists.Baud->findText(QString::number(Port.BaudRate()));
+  Lists.Baud->setCurrentIndex(baud >= 0 ? baud : 6);
+  const int data = Lists.Data->findText(QStringLiteral("%1 Bit").arg(Port.DataBits()));
+  Lists.Data->setCurrentIndex(data >= 0 ? data : 4);
+  SelectIndex(Lists.Stop, Port.StopBits());
+  SelectIndex(Lists.Parity, Port.ParityType());
+  const auto flow = std::find(FlowControlCodes.begin(), FlowControlCodes.end(), Port.FlowControl());
+  Lists.Flow->setCurrentIndex(
+      flow != FlowControlCodes.end() ? static_cast<int>(flow - FlowControlCodes.begin()) : 0);
+}
+
+void TVeltra::FillSharedControls(const TSerialPort& Port) {
+  WTOCharDelayEdit->setText(QString::number(Port.WTOCharDelayTime()));
+  RTOCharDelayEdit->setText(QString::number(Port.RTOCharDelayTime()));
+  WTOExtraDelayEdit->setText(QString::number(Port.WTOExtraDelayTime()));
+  RTOExtraDelayEdit->setText(QString::number(Port.RTOExtraDelayTime()));
+  CBXTOAuto->setChecked(Port.XTOAuto());
+  XOnCharEdit->setText(QString::fromLatin1(CharCodeToText(Port.XONChar())));
+  XOffCharEdit->setText(QString::fromLatin1(CharCodeToText(Port.XOFFChar())));
+  XOnLimitEdit->setText(QString::number(Port.XONLimDiv()));
+  XOffLimitEdit->setText(QString::number(Port.XOFFLimDiv()));
+  CBParityErrorReplacement->setChecked(Port.ParityErrorReplacement());
+  ParityErrorCharEdit->setText(QString::fromLatin1(CharCodeToText(Port.ParityErrorChar())));
+  EventCharEdit->setText(QString::fromLatin1(CharCodeToText(Port.EventChar())));
+  CBStripNullChars->setChecked(Port.StripNullChars());
+  CBReport->setCurrentIndex(std::min<int>(Port.ErrorNoise(), CBReport->count() - 1));
+}
+
+bool TVeltra::ApplyPanel(const TPortLists& Lists, TSerialPort& Port) {
+  if (Lists.Port->currentIndex() < 0) return false;
+  Port.SetCommPort(Lists.Port->currentText().toStdString());
+  Cardinal baud = 9600;
+  try {
+    baud = static_cast<Cardinal>(StrToIntInRange(Latin1(Lists.Baud->currentText()), 0,
+                                                 std::numeric_limits<std::int32_t>::max()));
+  } catch (const EConvertError&) {
+    // Not a number: the usual rate.
+  }
+  Port.SetBaudRate(baud);
+  const QString data = Lists.Data->currentText();
+  Port.SetDataBits(!data.isEmpty() && data.at(0).isDigit()
+                       ? static_cast<Byte>(data.at(0).digitValue())
+                       : Byte{8});
+  // A list left without selection keeps the port's value instead of writing -1.
+  if (Lists.Stop->currentIndex() >= 0)
+    Port.SetStopBits(static_cast<Byte>(Lists.Stop->currentIndex()));
+  if (Lists.Parity->currentIndex() >= 0)
+    Port.SetParityType(static_cast<Byte>(Lists.Parity->currentIndex()));
+  if (Lists.Flow->currentIndex() >= 0)
+    Port.SetFlowControl(FlowControlCodes[static_cast<std::size_t>(Lists.Flow->currentIndex())]);
+  ApplySharedControls(Port);
+  return true;
+}
+
+// In the fixed order: a bad value stops here with everything before it assigned.
+void TVeltra::ApplySharedControls(TSerialPort& Port) {
+  constexpr std::int64_t kCardinalMax = std::numeric_limits<std::int32_t>::max();
+  Port.SetXTOAuto(CBXTOAuto->isChecked());
+  if (!CBXTOAuto->isChecked()) {
+    Port.SetWTOCharDelayTime(
+        static_cast<Cardinal>(StrToIntInRange(Text(WTOCharDelayEdit), 0, kCardinalMax)));
+    Port.SetRTOCharDelayTime(
+        static_cast<Cardinal>(StrToIntInRange(Text(RTOCharDelayEdit), 0, kCardinalMax)));
+    Port.SetWTOExtraDelayTime(
+        static_cast<Word>(StrToIntInRange(Text(WTOExtraDelayEdit), 0, 65535)));
+    Port.SetRTOExtraDelayTime(
+        static_cast<Word>(StrToIntInRange(Text(RTOExtraDelayEdit), 0, 65535)));
+  }
+  Port.SetXONChar(CharCodeFromEdit(XOnCharEdit, Port.XONChar()));
+  Port.SetXOFFChar(CharCodeFromEdit(XOffCharEdit, Port.XOFFChar()));
+  Port.SetXONLimDiv(static_cast<Byte>(StrToIntInRange(Text(XOnLimitEdit), 0, 255)));
+  Port.SetXOFFLimDiv(static_cast<Byte>(StrToIntInRange(Text(XOffLimitEdit), 0, 255)));
+  Port.SetParityErrorReplacement(CBParityErrorReplacement->isChecked());
+  Port.SetParityErrorChar(CharCodeFromEdit(ParityErrorCharEdit, Port.ParityErrorChar()));
+  Port.SetEventChar(CharCodeFromEdit(EventCharEdit, Port.EventChar()));
+  Port.SetStripNullChars(CBStripNullChars->isChecked());
+  if (CBReport->currentIndex() >= 0)
+    Port.SetErrorNoise(static_cast<Byte>(CBReport->currentIndex()));
+}
+
+void TVeltra::CBPortChange() {
+  FillPortLists(Port1Lists(), *SerialPort1);
+  FillSharedControls(*SerialPort1);
+}
+
+void TVeltra::CBPort1Exit() {
+  FillPortLists(Port2Lists(), *SerialPort2);
+  FillSharedControls(*SerialPort2);
+}
+
+void TVeltra::EventCharEditExit() {
+  const QString text = EventCharEdit->text();
+  bool valid = text.size() == 1;
+  if (text.size() >= 2) {
+    try {
+      TextToCharCode(Latin1(text), 0);
+      valid = true;
+    } catch (const EConvertError&) {
+    }
+  }
+  if (!valid)
+    Dialogs().MessageBox(
+        this, QStringLiteral("Invalid Input"),
+        QStringLiteral("Input allowed single Char or 0..255. Leave empty to hold previous Value."),
+        TBoxKind::Warning);
+}
+
+void TVeltra::JvHTButton3Click() {
+  SerialPort1->ReadSettings(kSettingsKey, "ComTest1");
+  SerialPort2->ReadSettings(kSettingsKey, "ComTest2");
+  FormCreate();
+}
+
+void TVeltra::JvHTButton4Click() {
+  SerialPort1->WriteSettings(kSettingsKey, "ComTest1");
+  SerialPort2->WriteSettings(kSettingsKey, "ComTest2");
+}
+
+}  // namespace veltra::app

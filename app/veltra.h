@@ -1,0 +1,303 @@
+// TVeltra: the main window. It owns the two serial port components, the raw
+// printer, the timer, the log panes, the lamps and every control of the pages.
+// Its handlers are split over several files by concern:
+//   veltra_window.cpp   construction, layout, FormCreate, FormActivate, FormCloseQuery
+//   settings_panel.cpp  the "Settings" page: fills, applying it, Load/Save Settings
+//   port_control.cpp    Start, Open Port 1, Spy-Mode, Close Ports, End
+//   traffic_log.cpp     received blocks, port events, the panes and their buttons
+//   status_display.cpp  lamps, hold states, queue bars, RxD afterglow
+//   command_sender.cpp  SendToPort1 and the "Commands" page
+//   device_tests.cpp    the scanner, scale and cash-register tests
+//   cash_drawer.cpp     the printer list and "Send Signal"
+#pragma once
+
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QPixmap>
+
+#include "app/dialogs.h"
+#include "app/logic/forward_queue.h"
+#include "app/logic/hold_states.h"
+#include "app/logic/log_lines.h"
+#include "app/pane_log.h"
+#include "engine/owner_calls.h"
+#include "engine/serial_port.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTabWidget;
+class QTimer;
+class QWindow;
+
+namespace veltra::printer {
+class TRAWPrinter;
+}
+
+namespace veltra::app {
+
+using engine::Byte;
+using engine::Cardinal;
+using engine::Integer;
+using engine::TObject;
+using engine::TSerialPort;
+using engine::Word;
+
+// Frees the printer where its type is complete.
+struct TRAWPrinterDeleter {
+  void operator()(printer::TRAWPrinter* p) const;
+};
+
+class TVeltra : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TVeltra(QWidget* parent = nullptr);
+  ~TVeltra() override;
+
+  // --- components -----------------------------------------------------------------
+  // Runs the workers' events on this thread; declared before the ports, which use it.
+  engine::TOwnerCallQueue OwnerCalls;
+  std::unique_ptr<TSerialPort> SerialPort1;
+  std::unique_ptr<TSerialPort> SerialPort2;
+  std::unique_ptr<printer::TRAWPrinter, TRAWPrinterDeleter> DDruck;
+  QTimer* Timer1 = nullptr;
+  TSaveDialog SaveTo;
+  std::vector<QPixmap> LedImageList;  // the seven 16 x 16 lamp images
+
+  // --- window-wide state ----------------------------------------------------------
+  bool SpyMode = false;
+  // 64 bits: a long spy session at a high rate passes 2 GiB.
+  std::int64_t ReceivedByteCount = 0;
+  bool FRxActivity = false;
+  bool FRxAfterglow = false;
+  Cardinal FPort1SendLength = 0;
+  Cardinal FPort2SendLength = 0;
+  std::string PendingText;
+
+  // --- page control and its pages ---------------------------------------------------
+  QTabWidget* PageControl1 = nullptr;
+
+  // "Settings": per-port lists (Port 1, then Port 2)
+  QComboBox *CBPort = nullptr, *CBBaud = nullptr, *CBData = nullptr, *CBStop = nullptr,
+            *CBParity = nullptr, *CBFlow = nullptr;
+  QComboBox *CBPort1 = nullptr, *CBBaud1 = nullptr, *CBData1 = nullptr, *CBStop1 = nullptr,
+            *CBParity1 = nullptr, *CBFlow1 = nullptr;
+  // "Settings": shared controls
+  QCheckBox* CBXTOAuto = nullptr;
+  QLineEdit *WTOCharDelayEdit = nullptr, *WTOExtraDelayEdit = nullptr, *RTOCharDelayEdit = nullptr,
+            *RTOExtraDelayEdit = nullptr;
+  QLineEdit *XOnCharEdit = nullptr, *XOffCharEdit = nullptr, *XOnLimitEdit = nullptr,
+            *XOffLimitEdit = nullptr;
+  QCheckBox* CBParityErrorReplacement = nullptr;
+  QLineEdit *ParityErrorCharEdit = nullptr, *EventCharEdit = nullptr;
+  QCheckBox* CBStripNullChars = nullptr;
+  QComboBox* CBReport = nullptr;
+  // "Settings": controls that "Start" does not apply
+  QCheckBox* CBRecordErrors = nullptr;
+  QLineEdit* MaxErrorEdit = nullptr;
+  QCheckBox *ALF = nullptr, *ACR = nullptr;
+  QCheckBox *CBDTR = nullptr, *CBRTS = nullptr, *CBBreakState = nullptr;
+  QPushButton *JvHTButton3 = nullptr, *JvHTButton4 = nullptr;  // Load / Save Settings
+
+  // "PSC-Magellan", "MT-Scale", "Cash-Drawer"
+  QPushButton *Button5 = nullptr, *Button6 = nullptr, *Button7 = nullptr;
+  QPushButton *MT = nullptr, *Button4 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QComboBox* PrinterC = nullptr;
+  QRadioButton *RBDrawer1 = nullptr, *RBDrawer2 = nullptr;
+  QSpinBox *OnTime = nullptr, *OffTime = nullptr;
+  QPushButton* JvHTButton1 = nullptr;
+
+  // "Commands"
+  QPushButton *BSend = nullptr, *BAscii = nullptr, *BACK = nullptr, *BNAK = nullptr,
+              *BESC = nullptr, *BENQ = nullptr, *BETX = nullptr, *BDLE = nullptr, *BSTX = nullptr,
+              *BEOT = nullptr;
+
+  // --- connector picture and lamps ------------------------------------------------
+  QLabel* PortImage = nullptr;
+  QLabel *DCDImage = nullptr, *RxDImage = nullptr, *TxDImage = nullptr, *DTRImage = nullptr,
+         *DSRImage = nullptr, *RTSImage = nullptr, *CTSImage = nullptr, *RIImage = nullptr;
+  QLabel *RLSHoldImage = nullptr, *XOffHoldImage = nullptr, *XOnSendImage = nullptr,
+         *DSRHoldImage = nullptr, *CTSHoldImage = nullptr;
+
+  // --- control buttons --------------------------------------------------------------
+  QPushButton *BOpen = nullptr, *BInit = nullptr, *Spy = nullptr, *BStart = nullptr,
+              *BEnd = nullptr;
+  QLabel* Image1 = nullptr;
+
+  // --- panes and bottom strip -------------------------------------------------------
+  QPlainTextEdit* Memo1 = nullptr;
+  QPlainTextEdit* ErrorMemo = nullptr;
+  QProgressBar *ProgressTxDQueue = nullptr, *ProgressRxDQueue = nullptr;
+  QLabel* Bytes = nullptr;
+  QPushButton *Button1 = nullptr, *Button2 = nullptr, *JvHTButton2 = nullptr;
+  QLabel* Mess = nullptr;
+  QPushButton* JvHTButton5 = nullptr;
+
+  // --- lamp pictures ----------------------------------------------------------------
+  // Copies image Index of LedImageList into the lamp (-1: no picture); the lamp is
+  // repainted by RepaintLamps.
+  void SetLampImage(QLabel* Lamp, int Index);
+  // The index last given to SetLampImage, -1 while the lamp shows no picture.
+  static int LampImage(const QLabel* Lamp);
+
+  // --- window (veltra_window.cpp) ----------------------------------------------------
+  void FormCreate();
+  void FormActivate();
+  // Always agrees to the close.
+  bool FormCloseQuery();
+
+  // --- settings panel (settings_panel.cpp) ------------------------------------------
+  void CBPortChange();
+  void CBPort1Exit();
+  void EventCharEditExit();
+  void JvHTButton3Click();
+  void JvHTButton4Click();
+
+  // --- port control (port_control.cpp) ----------------------------------------------
+  void BStartClick();
+  void BOpenClick();
+  void SpyClick();
+  void BInitClick();
+  void BEndClick();
+  // The buttons that act on Port 1, switched together.
+  void SetCommandGroupEnabled(bool Enabled);
+
+  // --- traffic log and port events (traffic_log.cpp) ---------------------------------
+  void SerialPort1RxClusterEvent(TObject* Sender);
+  void SerialPort2RxClusterEvent(TObject* Sender);
+  void SerialPort1RxEventCharEvent(TObject* Sender);
+  void SerialPort2RxEventCharEvent(TObject* Sender);
+  void SerialPort1CommEvent(TObject* Sender);
+  void SerialPort2CommEvent(TObject* Sender);
+  void SerialPort1RingEvent(TObject* Sender);
+  void SerialPort2RingEvent(TObject* Sender);
+  void SerialPort1ProcessError(TObject* Sender, Cardinal Place, Cardinal Code,
+                               const std::string& Msg, Byte Noise);
+  void SerialPort2ProcessError(TObject* Sender, Cardinal Place, Cardinal Code,
+                               const std::string& Msg, Byte Noise);
+  void AppendHexDump(const std::string& Data);
+  void JvHTButton2Click();  // "Log"
+  void Button1Click();      // "Reset Counter"
+  void Button2Click();      // "Clear Display"
+  void JvHTButton5Click();  // "Save Logs"
+
+  // --- line status display (status_display.cpp) --------------------------------------
+  void SerialPort1CommStat(TObject* Sender);
+  void SerialPort2CommStat(TObject* Sender);
+  void SerialPort1RIEvent(TObject* Sender);
+  void SerialPort1RxCharEvent(TObject* Sender);
+  void SerialPort1TxQueueEmptyEvent(TObject* Sender);
+  void Timer1Timer();
+  void RefreshLamps();
+  void ResetLamps();
+  void RepaintLamps();
+
+  // --- command sender (command_sender.cpp) -------------------------------------------
+  void SendToPort1();
+  void BSendClick();
+  void BAsciiClick();
+  void BACKClick();
+  void BNAKClick();
+  void BEOTClick();
+  void BSTXClick();
+  void BDLEClick();
+  void BENQClick();
+  void BETXClick();
+  void BESCClick();
+  void SerialPort1WriteDone(TObject* Sender);
+  void SerialPort2WriteDone(TObject* Sender);
+
+  // --- device tests (device_tests.cpp) ----------------------------------------------
+  void Button5Click();
+  void Button6Click();
+  void Button7Click();
+  void MTClick();
+  void Button3Click();
+  void Button4Click();
+
+  // --- cash drawer (cash_drawer.cpp) ------------------------------------------------
+  void FillPrinterList();
+  void JvHTButton1Click();
+
+  // --- panes, forwarding and lamps (traffic_log.cpp, status_display.cpp) -----------
+  // Entries reach the panes in batches; FlushPanes writes what waits (tests, reads).
+  TPaneLog Memo1Log{Memo1};
+  TPaneLog ErrorMemoLog{ErrorMemo};
+  void FlushPanes();
+  // Spy-mode blocks for each port, handed over one finished write after another.
+  logic::TForwardQueue ForwardToPort1{
+      [this] { return SerialPort1->SendInProgress(); },
+      [this](const std::string& Block) { ForwardBlock(*SerialPort1, FPort1SendLength, Block); }};
+  logic::TForwardQueue ForwardToPort2{
+      [this] { return SerialPort2->SendInProgress(); },
+      [this](const std::string& Block) { ForwardBlock(*SerialPort2, FPort2SendLength, Block); }};
+  QLabel* Lamp(logic::TLamp Which) const;
+  // TxD lamp lit: data was handed to a port.
+  void SetTxDLampLit();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Layout (veltra_window.cpp).
+  void BuildWindow();
+  QWidget* BuildSettingsPage();
+  QWidget* BuildMagellanPage();
+  QWidget* BuildScalePage();
+  QWidget* BuildCashDrawerPage();
+  QWidget* BuildCommandsPage();
+  QWidget* BuildStatusColumn();
+  QWidget* BuildBottomStrip();
+  void LoadLampImages();
+  void WireComponents();
+  void WireControls();
+  void FocusWindowChanged(QWindow* Now);
+
+  // Settings panel (settings_panel.cpp).
+  struct TPortLists {
+    QComboBox *Port, *Baud, *Data, *Stop, *Parity, *Flow;
+  };
+  TPortLists Port1Lists() const;
+  TPortLists Port2Lists() const;
+  void FillPortList(QComboBox* List, const TSerialPort& Port);
+  void FillPortLists(const TPortLists& Lists, const TSerialPort& Port);
+  void FillSharedControls(const TSerialPort& Port);
+  // Applies the panel to one port; false when its port list has no selection (then
+  // nothing is applied). Conversion errors propagate.
+  bool ApplyPanel(const TPortLists& Lists, TSerialPort& Port);
+  void ApplySharedControls(TSerialPort& Port);
+
+  // Traffic log, status display, command sender, device tests.
+  using TErrorHandler = void (TVeltra::*)(TObject*, Cardinal, Cardinal, const std::string&, Byte);
+  void ReceiveCluster(TSerialPort& Port, const logic::TPortPrefixes& Own,
+                      const logic::TPortPrefixes& Other, logic::TForwardQueue& Forward);
+  void ForwardBlock(TSerialPort& Port, Cardinal& SendLength, const std::string& Block);
+  void ReportError(const logic::TPortPrefixes& Own, Cardinal Place, Cardinal Code,
+                   const std::string& Msg);
+  void SetLamp(logic::TLamp Which, int Index);
+  void SetLamps(const logic::TLampImages& Images);
+  void CommStat(TSerialPort& Port, TErrorHandler Report);
+  void SendByte(char Code, const char* Message);
+  void SendCommand(const std::string& Command, const char* Message);
+
+  bool FFirstShowDone = false;
+  bool FOtherFormWasActive = false;
+};
+
+}  // namespace veltra::app

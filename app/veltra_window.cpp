@@ -1,0 +1,778 @@
+// Construction and layout of the main window, and its creation, activation and
+// close events.
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QSvgRenderer>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include "app/veltra.h"
+
+#ifdef VELTRA_HAVE_PRINTER
+#include "printer/raw_printer.h"
+#endif
+
+namespace veltra::app {
+
+#ifdef VELTRA_HAVE_PRINTER
+void TRAWPrinterDeleter::operator()(printer::TRAWPrinter* p) const {
+  delete p;
+}
+#else
+// Without the printer layer DDruck is never created.
+void TRAWPrinterDeleter::operator()(printer::TRAWPrinter*) const {}
+#endif
+
+namespace {
+
+constexpr int kLampSize = 16;
+constexpr const char* kLampProperty = "veltraLampImage";
+
+QPixmap RenderSvg(const QString& path, QSize size) {
+  QSvgRenderer renderer(path);
+  QPixmap pixmap(size);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  renderer.render(&painter);
+  return pixmap;
+}
+
+// Bold red on black, in "LcdD" where it is installed, else the fixed-pitch font.
+QFont LcdFont(int pointSize) {
+  QFont font = QFontDatabase::families().contains(QStringLiteral("LcdD"))
+                   ? QFont(QStringLiteral("LcdD"))
+                   : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPointSize(pointSize);
+  font.setBold(true);
+  return font;
+}
+
+QLabel* LcdLabel(const QString& name, const QString& caption, int pointSize, QWidget* parent) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(name);
+  label->setFont(LcdFont(pointSize));
+  label->setAlignment(Qt::AlignCenter);
+  label->setAutoFillBackground(true);
+  label->setStyleSheet(
+      QStringLiteral("QLabel { background: black; color: #ff2a1a; "
+                     "border: 1px solid #555; padding: 1px 4px; }"));
+  return label;
+}
+
+// The traffic pane's font: bold "Courier", or the nearest fixed-pitch font.
+QFont PaneFont() {
+  QFont font(QStringLiteral("Courier"));
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  font.setBold(true);
+  font.setPointSize(9);
+  return font;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Construction
+
+TVeltra::TVeltra(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("Veltra"));
+  // Workers queue their events; the event loop serves them on this thread.
+  OwnerCalls.OnCallQueued = [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { OwnerCalls.ServePending(); }, Qt::QueuedConnection);
+  };
+  SerialPort1 = std::make_unique<TSerialPort>(OwnerCalls);
+  SerialPort2 = std::make_unique<TSerialPort>(OwnerCalls);
+  for (TSerialPort* port : {SerialPort1.get(), SerialPort2.get()}) {
+    port->SetCommPort("COM1");
+    port->SetErrorNoise(255);
+    port->SetThreadQuietMode(false);
+  }
+#ifdef VELTRA_HAVE_PRINTER
+  DDruck.reset(new printer::TRAWPrinter());
+  DDruck->SetDocumentTitle("CashDrawerSignal");
+#endif
+  SaveTo.Title = QStringLiteral("Save Logs to");
+  SaveTo.DefaultExt = QStringLiteral("log");
+  SaveTo.FileName = QStringLiteral("Veltra.log");
+  SaveTo.InitialDir = QStringLiteral("C:\\");
+
+  LoadLampImages();
+  BuildWindow();
+  WireComponents();
+  WireControls();
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(250);
+  connect(Timer1, &QTimer::timeout, this, &TVeltra::Timer1Timer);
+  Timer1->start();
+
+  connect(qApp, &QGuiApplication::focusWindowChanged, this, &TVeltra::FocusWindowChanged);
+  SetActivationAfterModal([this] { FormActivate(); });
+
+  FormCreate();
+}
+
+TVeltra::~TVeltra() {
+  SetActivationAfterModal(nullptr);
+  // The ports go first, while the widgets their handlers touch still exist.
+  SerialPort1.reset();
+  SerialPort2.reset();
+}
+
+void TVeltra::LoadLampImages() {
+  static const char* const kFiles[] = {
+      "lamp0_empty",        "lamp1_dark_red",    "lamp2_bright_red",   "lamp3_dark_green",
+      "lamp4_bright_green", "lamp5_dark_yellow", "lamp6_bright_yellow"};
+  for (const char* file : kFiles)
+    LedImageList.push_back(
+        RenderSvg(QStringLiteral(":/veltra/lamps/%1.svg").arg(file), QSize(kLampSize, kLampSize)));
+}
+
+void TVeltra::SetLampImage(QLabel* Lamp, int Index) {
+  const bool valid = Index >= 0 && Index < static_cast<int>(LedImageList.size());
+  Lamp->setProperty(kLampProperty, valid ? Index : -1);
+  if (valid)
+    Lamp->setPixmap(LedImageList[static_cast<std::size_t>(Index)]);
+  else
+    Lamp->clear();
+}
+
+int TVeltra::LampImage(const QLabel* Lamp) {
+  const QVariant index = Lamp->property(kLampProperty);
+  return index.isValid() ? index.toInt() : -1;
+}
+
+// ---------------------------------------------------------------------------------
+// Layout
+
+namespace {
+
+template <typename T>
+T* Named(T* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+QPushButton* Button(const char* name, const QString& caption, bool enabled, QWidget* parent) {
+  auto* button = Named(new QPushButton(caption, parent), name);
+  button->setEnabled(enabled);
+  return button;
+}
+
+QComboBox* DropDown(const char* name, const QStringList& items, QWidget* parent) {
+  auto* list = Named(new QComboBox(parent), name);
+  list->addItems(items);
+  list->setCurrentIndex(-1);
+  return list;
+}
+
+QCheckBox* Check(const char* name, const QString& caption, bool checked, QWidget* parent) {
+  auto* box = Named(new QCheckBox(caption, parent), name);
+  box->setChecked(checked);
+  return box;
+}
+
+QLineEdit* Edit(const char* name, const QString& text, QWidget* parent, int width = 52) {
+  auto* edit = Named(new QLineEdit(text, parent), name);
+  edit->setFixedWidth(width);
+  return edit;
+}
+
+QLabel* Heading(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  QFont font = label->font();
+  font.setBold(true);
+  label->setFont(font);
+  return label;
+}
+
+const QStringList kBaudItems = {"110",   "300",   "600",    "1200",   "2400",
+                                "4800",  "9600",  "14400",  "19200",  "38400",
+                                "56000", "57600", "115000", "128000", "256000"};
+const QStringList kDataItems = {"4 Bit", "5 Bit", "6 Bit", "7 Bit", "8 Bit"};
+const QStringList kStopItems = {"1", "1,5 ", "2 "};
+const QStringList kParityItems = {"None", "Odd", "Even", "Mark", "Space"};
+const QStringList kFlowItems = {"None", "XOn-XOff", "RTS-CTS", "DSR-DTR"};
+const QStringList kReportItems = {"Nothing", "Errors", "Warnings + Errors", "Debuginfo",
+                                  "Everything"};
+
+}  // namespace
+
+void TVeltra::BuildWindow() {
+  setWindowTitle(QStringLiteral("Veltra by Orvane"));
+  setWindowIcon(QIcon(RenderSvg(QStringLiteral(":/veltra/veltra_icon.svg"), QSize(64, 64))));
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  QPalette grey = palette();
+  grey.setColor(QPalette::Window, QColor(0xd4, 0xd0, 0xc8));
+  setPalette(grey);
+  setAutoFillBackground(true);
+  resize(772, 616);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(772 / 2, 616 / 2));
+  }
+
+  PageControl1 = Named(new QTabWidget(this), "PageControl1");
+  PageControl1->setDocumentMode(false);
+  PageControl1->setStyleSheet(QStringLiteral("QTabBar::tab { min-width: 80px; }"));
+  PageControl1->addTab(BuildSettingsPage(), QStringLiteral("Settings"));
+  PageControl1->addTab(BuildMagellanPage(), QStringLiteral("PSC-Magellan"));
+  PageControl1->addTab(BuildScalePage(), QStringLiteral("MT-Scale"));
+  PageControl1->addTab(BuildCashDrawerPage(), QStringLiteral("Cash-Drawer"));
+  PageControl1->addTab(BuildCommandsPage(), QStringLiteral("Commands"));
+  PageControl1->setCurrentIndex(0);
+
+  auto* top = new QHBoxLayout;
+  top->setSpacing(6);
+  top->addWidget(PageControl1, 1);
+  top->addWidget(BuildStatusColumn(), 0);
+
+  Memo1 = Named(new QPlainTextEdit(this), "Memo1");
+  Memo1->setFont(PaneFont());
+  Memo1->setStyleSheet(QStringLiteral("QPlainTextEdit { background: black; color: silver; }"));
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  ErrorMemo = Named(new QPlainTextEdit(this), "ErrorMemo");
+  ErrorMemo->setFont(PaneFont());
+  ErrorMemo->setStyleSheet(QStringLiteral("QPlainTextEdit { background: silver; color: black; }"));
+  ErrorMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ErrorMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  ErrorMemo->hide();
+  // Both panes share one cell: only the visible one takes the place.
+  auto* panes = new QGridLayout;
+  panes->addWidget(Memo1, 0, 0);
+  panes->addWidget(ErrorMemo, 0, 0);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(6, 6, 6, 6);
+  outer->setSpacing(6);
+  outer->addLayout(top, 0);
+  outer->addLayout(panes, 1);
+  outer->addWidget(BuildBottomStrip(), 0);
+}
+
+QWidget* TVeltra::BuildSettingsPage() {
+  auto* page = new QWidget;
+  auto portColumn = [page](const QString& title, std::initializer_list<QComboBox*> lists) {
+    auto* box = new QGroupBox(title, page);
+    auto* form = new QFormLayout(box);
+    form->setContentsMargins(6, 4, 6, 4);
+    form->setVerticalSpacing(2);
+    const char* const labels[] = {"Port:", "Baud:", "Data:", "Stop:", "Parity:", "Flow:"};
+    int row = 0;
+    for (QComboBox* list : lists) form->addRow(QString::fromLatin1(labels[row++]), list);
+    return box;
+  };
+  CBPort = DropDown("CBPort", {}, page);
+  CBBaud = DropDown("CBBaud", kBaudItems, page);
+  CBData = DropDown("CBData", kDataItems, page);
+  CBStop = DropDown("CBStop", kStopItems, page);
+  CBParity = DropDown("CBParity", kParityItems, page);
+  CBFlow = DropDown("CBFlow", kFlowItems, page);
+  CBPort1 = DropDown("CBPort1", {}, page);
+  CBBaud1 = DropDown("CBBaud1", kBaudItems, page);
+  CBData1 = DropDown("CBData1", kDataItems, page);
+  CBStop1 = DropDown("CBStop1", kStopItems, page);
+  CBParity1 = DropDown("CBParity1", kParityItems, page);
+  CBFlow1 = DropDown("CBFlow1", kFlowItems, page);
+  for (QComboBox* list : {CBPort, CBPort1}) list->setMinimumWidth(96);
+
+  // TIMING: rows "Sending" and "Receiving", columns "Char  (µs)" and "Extra  (ms)".
+  auto* timing = new QGroupBox(QStringLiteral("TIMING"), page);
+  auto* timingGrid = new QGridLayout(timing);
+  timingGrid->setContentsMargins(6, 4, 6, 4);
+  timingGrid->setVerticalSpacing(2);
+  CBXTOAuto = Check("CBXTOAuto", QStringLiteral("Use default Timing"), true, page);
+  WTOCharDelayEdit = Edit("WTOCharDelayEdit", {}, page);
+  WTOExtraDelayEdit = Edit("WTOExtraDelayEdit", {}, page);
+  RTOCharDelayEdit = Edit("RTOCharDelayEdit", {}, page);
+  RTOExtraDelayEdit = Edit("RTOExtraDelayEdit", {}, page);
+  timingGrid->addWidget(new QLabel(QStringLiteral("Char  (µs)"), page), 0, 1);
+  timingGrid->addWidget(new QLabel(QStringLiteral("Extra  (ms)"), page), 0, 2);
+  timingGrid->addWidget(new QLabel(QStringLiteral("Sending"), page), 1, 0);
+  timingGrid->addWidget(WTOCharDelayEdit, 1, 1);
+  timingGrid->addWidget(WTOExtraDelayEdit, 1, 2);
+  timingGrid->addWidget(new QLabel(QStringLiteral("Receiving"), page), 2, 0);
+  timingGrid->addWidget(RTOCharDelayEdit, 2, 1);
+  timingGrid->addWidget(RTOExtraDelayEdit, 2, 2);
+  timingGrid->addWidget(CBXTOAuto, 3, 0, 1, 3);
+
+  auto* xonxoff = new QGroupBox(QStringLiteral(" XOn - XOff "), page);
+  auto* xonGrid = new QGridLayout(xonxoff);
+  xonGrid->setContentsMargins(6, 4, 6, 4);
+  xonGrid->setVerticalSpacing(2);
+  XOnCharEdit = Edit("XOnCharEdit", {}, page, 40);
+  XOffCharEdit = Edit("XOffCharEdit", {}, page, 40);
+  XOnLimitEdit = Edit("XOnLimitEdit", {}, page, 40);
+  XOffLimitEdit = Edit("XOffLimitEdit", {}, page, 40);
+  xonGrid->addWidget(new QLabel(QStringLiteral("XOn Char"), page), 0, 0);
+  xonGrid->addWidget(XOnCharEdit, 0, 1);
+  xonGrid->addWidget(new QLabel(QStringLiteral("XOn Limit (%)"), page), 0, 2);
+  xonGrid->addWidget(XOnLimitEdit, 0, 3);
+  xonGrid->addWidget(new QLabel(QStringLiteral("XOff Char"), page), 1, 0);
+  xonGrid->addWidget(XOffCharEdit, 1, 1);
+  xonGrid->addWidget(new QLabel(QStringLiteral("XOff Limit (%)"), page), 1, 2);
+  xonGrid->addWidget(XOffLimitEdit, 1, 3);
+
+  auto* parityBox = new QGroupBox(QStringLiteral("Parity Error Replacement"), page);
+  auto* parityRow = new QHBoxLayout(parityBox);
+  parityRow->setContentsMargins(6, 2, 6, 2);
+  CBParityErrorReplacement =
+      Check("CBParityErrorReplacement", QStringLiteral("Active"), false, page);
+  ParityErrorCharEdit = Edit("ParityErrorCharEdit", {}, page, 40);
+  parityRow->addWidget(CBParityErrorReplacement);
+  parityRow->addWidget(new QLabel(QStringLiteral("Char"), page));
+  parityRow->addWidget(ParityErrorCharEdit);
+  parityRow->addStretch();
+
+  EventCharEdit = Edit("EventCharEdit", {}, page, 40);
+  CBStripNullChars = Check("CBStripNullChars", QStringLiteral("Remove NULL Chars"), false, page);
+  CBReport = DropDown("CBReport", kReportItems, page);
+  CBRecordErrors = Check("CBRecordErrors", QStringLiteral("Record Errors"), true, page);
+  MaxErrorEdit = Edit("MaxErrorEdit", QStringLiteral("999"), page, 44);
+  ALF = Check("ALF", QStringLiteral("Add LF"), false, page);
+  ACR = Check("ACR", QStringLiteral("Add CR"), true, page);
+  CBDTR = Check("CBDTR", QStringLiteral("DTR Control "), true, page);
+  CBRTS = Check("CBRTS", QStringLiteral("RTS Control "), true, page);
+  CBBreakState = Check("CBBreakState", QStringLiteral("Break Contol"), false, page);
+  JvHTButton3 = Button("JvHTButton3", QStringLiteral("Load Settings"), true, page);
+  JvHTButton4 = Button("JvHTButton4", QStringLiteral("Save Settings"), false, page);
+
+  auto* misc = new QGridLayout;
+  misc->setVerticalSpacing(2);
+  misc->addWidget(new QLabel(QStringLiteral("Eventchar"), page), 0, 0);
+  misc->addWidget(EventCharEdit, 0, 1);
+  misc->addWidget(CBStripNullChars, 0, 2, 1, 2);
+  misc->addWidget(new QLabel(QStringLiteral("Report"), page), 1, 0);
+  misc->addWidget(CBReport, 1, 1, 1, 2);
+  misc->addWidget(CBRecordErrors, 2, 0, 1, 2);
+  misc->addWidget(new QLabel(QStringLiteral("MaxErrors"), page), 2, 2);
+  misc->addWidget(MaxErrorEdit, 2, 3);
+
+  auto* lines = new QGridLayout;
+  lines->setVerticalSpacing(2);
+  lines->addWidget(ACR, 0, 0);
+  lines->addWidget(ALF, 0, 1);
+  lines->addWidget(CBDTR, 1, 0);
+  lines->addWidget(CBRTS, 1, 1);
+  lines->addWidget(CBBreakState, 2, 0);
+  auto* persist = new QHBoxLayout;
+  persist->addWidget(JvHTButton3);
+  persist->addWidget(JvHTButton4);
+
+  auto* left = new QVBoxLayout;
+  auto* ports = new QHBoxLayout;
+  ports->addWidget(
+      portColumn(QStringLiteral("PORT 1"), {CBPort, CBBaud, CBData, CBStop, CBParity, CBFlow}));
+  ports->addWidget(portColumn(QStringLiteral("PORT 2"),
+                              {CBPort1, CBBaud1, CBData1, CBStop1, CBParity1, CBFlow1}));
+  left->addLayout(ports);
+  left->addWidget(parityBox);
+  left->addLayout(misc);
+
+  auto* right = new QVBoxLayout;
+  right->addWidget(timing);
+  right->addWidget(xonxoff);
+  right->addLayout(lines);
+  right->addStretch();
+  right->addLayout(persist);
+
+  auto* grid = new QHBoxLayout(page);
+  grid->setContentsMargins(4, 4, 4, 4);
+  grid->addLayout(left, 3);
+  grid->addLayout(right, 2);
+  return page;
+}
+
+QWidget* TVeltra::BuildMagellanPage() {
+  auto* page = new QWidget;
+  auto* column = new QVBoxLayout(page);
+  column->addWidget(Heading(QStringLiteral("must be connected at Port 1"), page));
+  auto* panel = new QGroupBox(QStringLiteral("PSC-Magellan  Send..."), page);
+  auto* buttons = new QVBoxLayout(panel);
+  Button5 = Button("Button5", QStringLiteral(" 'Enable'"), false, page);
+  Button6 = Button("Button6", QStringLiteral(" 'Disable'"), false, page);
+  Button7 = Button("Button7", QStringLiteral("'Not-On-File-Beep'"), false, page);
+  for (QPushButton* button : {Button5, Button6, Button7}) buttons->addWidget(button);
+  column->addWidget(panel);
+  column->addStretch();
+  return page;
+}
+
+QWidget* TVeltra::BuildScalePage() {
+  auto* page = new QWidget;
+  auto* column = new QVBoxLayout(page);
+  column->addWidget(Heading(QStringLiteral("must be connected at Port 1"), page));
+  MT = Button("MT", QStringLiteral("Test MT-Scale"), false, page);
+  column->addWidget(MT);
+  auto* checksum = new QGroupBox(page);
+  auto* row = new QHBoxLayout(checksum);
+  Edit1 = Edit("Edit1", QStringLiteral("11"), page, 36);
+  Edit1->setMaxLength(2);
+  Button4 = Button("Button4", QStringLiteral("MT-Scale Checksum"), true, page);
+  row->addWidget(new QLabel(QStringLiteral("Random Number:"), page));
+  row->addWidget(Edit1);
+  row->addWidget(Button4);
+  row->addStretch();
+  column->addWidget(checksum);
+  column->addStretch();
+  return page;
+}
+
+QWidget* TVeltra::BuildCashDrawerPage() {
+  auto* page = new QWidget;
+  auto* column = new QVBoxLayout(page);
+  auto* drawer = new QGroupBox(QStringLiteral("Cash-Drawer"), page);
+  auto* grid = new QGridLayout(drawer);
+  PrinterC = Named(new QComboBox(page), "PrinterC");
+  PrinterC->setMinimumWidth(200);
+  RBDrawer1 = Named(new QRadioButton(QStringLiteral("Drawer 1"), page), "RBDrawer1");
+  RBDrawer2 = Named(new QRadioButton(QStringLiteral("Drawer 2"), page), "RBDrawer2");
+  RBDrawer1->setChecked(true);
+  auto* drawers = new QButtonGroup(page);
+  drawers->addButton(RBDrawer1);
+  drawers->addButton(RBDrawer2);
+  auto timeEdit = [page](const char* name, int value) {
+    auto* edit = Named(new QSpinBox(page), name);
+    edit->setRange(0, 510);
+    edit->setValue(value);
+    return edit;
+  };
+  OnTime = timeEdit("OnTime", 50);
+  OffTime = timeEdit("OffTime", 100);
+  JvHTButton1 = Button("JvHTButton1", QStringLiteral("Send Signal"), true, page);
+  grid->addWidget(new QLabel(QStringLiteral("Printer"), page), 0, 0);
+  grid->addWidget(PrinterC, 0, 1, 1, 3);
+  grid->addWidget(RBDrawer1, 1, 0);
+  grid->addWidget(RBDrawer2, 1, 1);
+  grid->addWidget(new QLabel(QStringLiteral("On-Time"), page), 2, 0);
+  grid->addWidget(OnTime, 2, 1);
+  grid->addWidget(new QLabel(QStringLiteral("ms"), page), 2, 2);
+  grid->addWidget(new QLabel(QStringLiteral("Off-Time"), page), 3, 0);
+  grid->addWidget(OffTime, 3, 1);
+  grid->addWidget(new QLabel(QStringLiteral("ms"), page), 3, 2);
+  grid->addWidget(JvHTButton1, 4, 0, 1, 2);
+  column->addWidget(drawer);
+
+  auto* ecr = new QGroupBox(QStringLiteral("Tests with Electronic Cash Registers"), page);
+  auto* ecrRow = new QHBoxLayout(ecr);
+  Button3 = Button("Button3", QStringLiteral("ER-650 Report Test"), false, page);
+  ecrRow->addWidget(Button3);
+  ecrRow->addStretch();
+  column->addWidget(ecr);
+  column->addStretch();
+  return page;
+}
+
+QWidget* TVeltra::BuildCommandsPage() {
+  auto* page = new QWidget;
+  auto* column = new QVBoxLayout(page);
+  column->addWidget(Heading(QStringLiteral("to Port 1"), page));
+  BSend = Button("BSend", QStringLiteral("Send Text"), false, page);
+  BAscii = Button("BAscii", QStringLiteral("Send as ASC"), false, page);
+  BAscii->setToolTip(QStringLiteral(
+      "Values must be entered as 3-digit-ASCII-values separated with a single space"));
+  BACK = Button("BACK", QStringLiteral("Send ACK"), false, page);
+  BNAK = Button("BNAK", QStringLiteral("Send NAK"), false, page);
+  BESC = Button("BESC", QStringLiteral("Send ESC"), false, page);
+  BENQ = Button("BENQ", QStringLiteral("Send ENQ"), false, page);
+  BETX = Button("BETX", QStringLiteral("Send ETX"), false, page);
+  BDLE = Button("BDLE", QStringLiteral("Send DLE"), false, page);
+  BSTX = Button("BSTX", QStringLiteral("Send STX"), false, page);
+  BEOT = Button("BEOT", QStringLiteral("Send EOT"), false, page);
+  auto* grid = new QGridLayout;
+  grid->addWidget(BSend, 0, 0);
+  grid->addWidget(BAscii, 0, 1);
+  int slot = 0;
+  for (QPushButton* button : {BACK, BNAK, BESC, BENQ, BETX, BDLE, BSTX, BEOT}) {
+    grid->addWidget(button, 1 + slot / 2, slot % 2);
+    ++slot;
+  }
+  column->addLayout(grid);
+  column->addStretch();
+  return page;
+}
+
+QWidget* TVeltra::BuildStatusColumn() {
+  auto* column = new QWidget(this);
+  auto* layout = new QVBoxLayout(column);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(4);
+
+  // The connector picture with the line lamps laid over it at the pins' rows, and
+  // the hold lamps with their captions to its right.
+  auto* lamps = new QWidget(column);
+  lamps->setFixedSize(262, 160);
+  PortImage = Named(new QLabel(lamps), "PortImage");
+  PortImage->setPixmap(RenderSvg(QStringLiteral(":/veltra/connector.svg"), QSize(140, 160)));
+  PortImage->setGeometry(0, 0, 140, 160);
+  auto lampAt = [lamps](const char* name, int x, int pin) {
+    auto* lamp = Named(new QLabel(lamps), name);
+    lamp->setGeometry(x, 16 * pin - 8, kLampSize, kLampSize);
+    return lamp;
+  };
+  DCDImage = lampAt("DCDImage", 118, 1);
+  RxDImage = lampAt("RxDImage", 118, 2);
+  TxDImage = lampAt("TxDImage", 118, 3);
+  DTRImage = lampAt("DTRImage", 118, 4);
+  DSRImage = lampAt("DSRImage", 118, 6);
+  RTSImage = lampAt("RTSImage", 118, 7);
+  CTSImage = lampAt("CTSImage", 118, 8);
+  RIImage = lampAt("RIImage", 118, 9);
+  auto holdAt = [&](const char* name, int pin, const QString& caption) {
+    QLabel* lamp = lampAt(name, 148, pin);
+    auto* text = new QLabel(caption, lamps);
+    text->setGeometry(168, 16 * pin - 9, 94, 18);
+    return lamp;
+  };
+  RLSHoldImage = holdAt("RLSHoldImage", 1, QStringLiteral("DCD Flow"));
+  XOffHoldImage = holdAt("XOffHoldImage", 2, QStringLiteral("RxD XOffOn "));
+  XOnSendImage = holdAt("XOnSendImage", 3, QStringLiteral("TxD XOffOn"));
+  DSRHoldImage = holdAt("DSRHoldImage", 6, QStringLiteral("DSR Flow"));
+  CTSHoldImage = holdAt("CTSHoldImage", 8, QStringLiteral("CTS Flow"));
+  layout->addWidget(lamps, 0, Qt::AlignHCenter);
+
+  BOpen = Button("BOpen", QStringLiteral("Open Port 1"), false, column);
+  BInit = Button("BInit", QStringLiteral("Close Ports"), false, column);
+  Spy = Button("Spy", QStringLiteral("Spy-Mode on two Ports"), false, column);
+  BStart = Button("BStart", QStringLiteral("Start"), true, column);
+  BEnd = Button("BEnd", QStringLiteral("End"), true, column);
+  auto* buttons = new QGridLayout;
+  buttons->setSpacing(4);
+  buttons->addWidget(BOpen, 0, 0);
+  buttons->addWidget(BInit, 0, 1);
+  buttons->addWidget(Spy, 1, 0, 1, 2);
+  buttons->addWidget(BStart, 2, 0);
+  buttons->addWidget(BEnd, 2, 1);
+  layout->addLayout(buttons);
+
+  Image1 = Named(new QLabel(column), "Image1");
+  Image1->setPixmap(RenderSvg(QStringLiteral(":/veltra/image1.svg"), QSize(240, 56)));
+  Image1->setAlignment(Qt::AlignCenter);
+  layout->addWidget(Image1);
+  layout->addStretch();
+  column->setFixedWidth(266);
+  return column;
+}
+
+QWidget* TVeltra::BuildBottomStrip() {
+  auto* strip = new QWidget(this);
+  strip->setObjectName(QStringLiteral("BottomPanel"));
+  strip->setAutoFillBackground(true);
+  QPalette black = strip->palette();
+  black.setColor(QPalette::Window, Qt::black);
+  black.setColor(QPalette::WindowText, QColor(0xd0, 0xd0, 0xd0));
+  strip->setPalette(black);
+  auto* row = new QHBoxLayout(strip);
+  row->setContentsMargins(6, 4, 6, 4);
+  row->setSpacing(8);
+
+  ProgressTxDQueue = Named(new QProgressBar(strip), "ProgressTxDQueue");
+  ProgressRxDQueue = Named(new QProgressBar(strip), "ProgressRxDQueue");
+  auto* queues = new QGridLayout;
+  queues->setVerticalSpacing(2);
+  int line = 0;
+  for (auto [bar, caption] :
+       {std::pair{ProgressTxDQueue, "TxD Queue"}, std::pair{ProgressRxDQueue, "RxD Queue"}}) {
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    bar->setFixedSize(110, 12);
+    queues->addWidget(new QLabel(QString::fromLatin1(caption), strip), line, 0);
+    queues->addWidget(bar, line, 1);
+    ++line;
+  }
+  row->addLayout(queues);
+
+  Bytes = LcdLabel(QStringLiteral("Bytes"), QStringLiteral("0"), 12, strip);
+  Bytes->setMinimumWidth(90);
+  auto* counter = new QVBoxLayout;
+  counter->setSpacing(1);
+  counter->addWidget(new QLabel(QStringLiteral("Bytes recieved:"), strip));
+  counter->addWidget(Bytes);
+  row->addLayout(counter);
+
+  Button1 = Button("Button1", QStringLiteral("Reset Counter"), true, strip);
+  Button2 = Button("Button2", QStringLiteral("Clear Display"), true, strip);
+  JvHTButton2 = Button("JvHTButton2", QStringLiteral("Log"), true, strip);
+  for (QPushButton* button : {Button1, Button2, JvHTButton2}) row->addWidget(button);
+
+  Mess = LcdLabel(QStringLiteral("Mess"), QStringLiteral("Idle"), 14, strip);
+  Mess->setMinimumWidth(150);
+  row->addWidget(Mess, 1);
+  JvHTButton5 = Button("JvHTButton5", QStringLiteral("Save Logs"), true, strip);
+  row->addWidget(JvHTButton5);
+  return strip;
+}
+
+// ---------------------------------------------------------------------------------
+// Wiring
+
+void TVeltra::WireComponents() {
+  auto notify = [this](void (TVeltra::*handler)(TObject*)) {
+    return [this, handler](TObject* sender) { (this->*handler)(sender); };
+  };
+  auto error = [this](void (TVeltra::*handler)(TObject*, Cardinal, Cardinal, const std::string&,
+                                               Byte)) {
+    return [this, handler](TObject* sender, Cardinal place, Cardinal code, const std::string& msg,
+                           Byte noise) { (this->*handler)(sender, place, code, msg, noise); };
+  };
+  TSerialPort& p1 = *SerialPort1;
+  p1.OnCommEvent = notify(&TVeltra::SerialPort1CommEvent);
+  p1.OnCommStat = notify(&TVeltra::SerialPort1CommStat);
+  p1.OnTxQueueEmptyEvent = notify(&TVeltra::SerialPort1TxQueueEmptyEvent);
+  p1.OnWriteDone = notify(&TVeltra::SerialPort1WriteDone);
+  p1.OnRingEvent = notify(&TVeltra::SerialPort1RingEvent);
+  p1.OnRIEvent = notify(&TVeltra::SerialPort1RIEvent);
+  p1.OnRxClusterEvent = notify(&TVeltra::SerialPort1RxClusterEvent);
+  p1.OnRxCharEvent = notify(&TVeltra::SerialPort1RxCharEvent);
+  p1.OnRxEventCharEvent = notify(&TVeltra::SerialPort1RxEventCharEvent);
+  p1.OnProcessError = error(&TVeltra::SerialPort1ProcessError);
+  // Three handlers serve both ports.
+  TSerialPort& p2 = *SerialPort2;
+  p2.OnCommEvent = notify(&TVeltra::SerialPort2CommEvent);
+  p2.OnCommStat = notify(&TVeltra::SerialPort2CommStat);
+  p2.OnTxQueueEmptyEvent = notify(&TVeltra::SerialPort1TxQueueEmptyEvent);
+  p2.OnWriteDone = notify(&TVeltra::SerialPort2WriteDone);
+  p2.OnRingEvent = notify(&TVeltra::SerialPort2RingEvent);
+  p2.OnRIEvent = notify(&TVeltra::SerialPort1RIEvent);
+  p2.OnRxClusterEvent = notify(&TVeltra::SerialPort2RxClusterEvent);
+  p2.OnRxCharEvent = notify(&TVeltra::SerialPort1RxCharEvent);
+  p2.OnRxEventCharEvent = notify(&TVeltra::SerialPort2RxEventCharEvent);
+  p2.OnProcessError = error(&TVeltra::SerialPort2ProcessError);
+}
+
+void TVeltra::WireControls() {
+  const std::pair<QPushButton*, void (TVeltra::*)()> clicks[] = {
+      {BStart, &TVeltra::BStartClick},
+      {BOpen, &TVeltra::BOpenClick},
+      {Spy, &TVeltra::SpyClick},
+      {BInit, &TVeltra::BInitClick},
+      {BEnd, &TVeltra::BEndClick},
+      {JvHTButton3, &TVeltra::JvHTButton3Click},
+      {JvHTButton4, &TVeltra::JvHTButton4Click},
+      {Button1, &TVeltra::Button1Click},
+      {Button2, &TVeltra::Button2Click},
+      {JvHTButton2, &TVeltra::JvHTButton2Click},
+      {JvHTButton5, &TVeltra::JvHTButton5Click},
+      {BSend, &TVeltra::BSendClick},
+      {BAscii, &TVeltra::BAsciiClick},
+      {BACK, &TVeltra::BACKClick},
+      {BNAK, &TVeltra::BNAKClick},
+      {BESC, &TVeltra::BESCClick},
+      {BENQ, &TVeltra::BENQClick},
+      {BETX, &TVeltra::BETXClick},
+      {BDLE, &TVeltra::BDLEClick},
+      {BSTX, &TVeltra::BSTXClick},
+      {BEOT, &TVeltra::BEOTClick},
+      {Button5, &TVeltra::Button5Click},
+      {Button6, &TVeltra::Button6Click},
+      {Button7, &TVeltra::Button7Click},
+      {MT, &TVeltra::MTClick},
+      {Button3, &TVeltra::Button3Click},
+      {Button4, &TVeltra::Button4Click},
+      {JvHTButton1, &TVeltra::JvHTButton1Click},
+  };
+  for (const auto& [button, handler] : clicks)
+    connect(button, &QPushButton::clicked, this, handler);
+  // A user's pick in a port list refills the panel; so does leaving it (eventFilter).
+  connect(CBPort, &QComboBox::activated, this, &TVeltra::CBPortChange);
+  connect(CBPort1, &QComboBox::activated, this, &TVeltra::CBPort1Exit);
+  for (QWidget* watched : {static_cast<QWidget*>(CBPort), static_cast<QWidget*>(CBPort1),
+                           static_cast<QWidget*>(EventCharEdit)})
+    watched->installEventFilter(this);
+}
+
+bool TVeltra::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusOut) {
+    // Leaving a control for another one of this window; not a switch of windows or a
+    // popup (the drop-down list, the "Invalid Input" box itself).
+    const auto reason = static_cast<QFocusEvent*>(event)->reason();
+    const bool left = reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+    if (left && watched == CBPort) CBPortChange();
+    if (left && watched == CBPort1) CBPort1Exit();
+    if (left && watched == EventCharEdit) EventCharEditExit();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------
+// Creation, activation, close
+
+void TVeltra::FormCreate() {
+  FillPortList(CBPort, *SerialPort1);
+  FillPortLists(Port1Lists(), *SerialPort1);
+  FillSharedControls(*SerialPort1);
+  FillPortList(CBPort1, *SerialPort2);
+  FillPortLists(Port2Lists(), *SerialPort2);
+}
+
+void TVeltra::FormActivate() {
+  SpyMode = false;
+  ReceivedByteCount = 0;
+  FillPrinterList();
+  SaveTo.InitialDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+  PageControl1->setCurrentIndex(0);
+}
+
+bool TVeltra::FormCloseQuery() {
+  SerialPort1->SetActive(false);
+  Mess->setText(QStringLiteral("Port closed"));
+  return true;
+}
+
+void TVeltra::closeEvent(QCloseEvent* event) {
+  if (FormCloseQuery())
+    event->accept();
+  else
+    event->ignore();
+}
+
+void TVeltra::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The first showing counts as the first activation even where no window manager
+  // hands this window the focus.
+  if (!FFirstShowDone) {
+    FFirstShowDone = true;
+    FormActivate();
+  }
+}
+
+void TVeltra::FocusWindowChanged(QWindow* Now) {
+  if (!Now) return;  // another program took the focus: not an activation of ours
+  if (Now == windowHandle()) {
+    if (FOtherFormWasActive) {
+      FOtherFormWasActive = false;
+      FormActivate();
+    }
+    return;
+  }
+  // Drop-down lists, menus and tool tips are not forms of their own.
+  const Qt::WindowType type = Now->type();
+  if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::Tool) return;
+  FOtherFormWasActive = true;
+}
+
+}  // namespace veltra::app
