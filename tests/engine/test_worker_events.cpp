@@ -1,0 +1,208 @@
+// Comm events and their dispatch order, the synthesised ring, and the worker's
+// lifecycle against closing, destruction, Terminate and failing handlers.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "platform/sysinfo_seam.h"
+#include "worker_test_support.h"
+
+namespace veltra::engine::workertest {
+namespace {
+
+// Index of the first entry equal to name, or -1.
+int IndexOf(const std::vector<std::string>& v, const std::string& name, int from = 0) {
+  for (int i = from; i < static_cast<int>(v.size()); ++i) {
+    if (v[i] == name) return i;
+  }
+  return -1;
+}
+
+TEST(WorkerEvents, EventCharacterRaisesRxCharThenRxFlagThenCommEvent) {
+  Rig rig;
+  FarEnd far(rig.cable.far);
+  rig.port->SetEventChar('\r');
+  rig.log.Hook(*rig.port, &TSerialPort::OnRxCharEvent, "RxChar");
+  rig.log.Hook(*rig.port, &TSerialPort::OnRxEventCharEvent, "RxEventChar");
+  rig.log.HookCommEvent(*rig.port);
+  ASSERT_TRUE(rig.Open());
+
+  far.Write("\r");
+  ASSERT_TRUE(rig.Pump([&] { return rig.log.Count("RxEventChar") > 0; }, 2000ms));
+  rig.PumpFor(50ms);
+  const int flag = IndexOf(rig.log.events, "RxEventChar");
+  ASSERT_GE(flag, 1);
+  EXPECT_EQ(rig.log.events[flag - 1], "RxChar");
+  ASSERT_EQ(IndexOf(rig.log.events, "CommEvent", flag), flag + 1);
+  bool sawBoth = false;
+  for (Cardinal mask : rig.log.commEventMasks) {
+    sawBoth |= (mask & (win::EV_RXCHAR | win::EV_RXFLAG)) == (win::EV_RXCHAR | win::EV_RXFLAG);
+  }
+  EXPECT_TRUE(sawBoth);
+}
+
+TEST(WorkerEvents, CtsChangeWithoutItsHandlerStillRaisesCommEvent) {
+  Rig rig;
+  FarEnd far(rig.cable.far);
+  rig.log.HookCommEvent(*rig.port);
+  ASSERT_TRUE(rig.Open());
+  ASSERT_TRUE(rig.Pump([&] { return rig.port->CTSState(); }, 1000ms));
+
+  far.SetRts(false);
+  ASSERT_TRUE(rig.Pump(
+      [&] {
+        for (Cardinal mask : rig.log.commEventMasks) {
+          if (mask & win::EV_CTS) return true;
+        }
+        return false;
+      },
+      2000ms));
+  EXPECT_FALSE(rig.port->CTSState());
+  EXPECT_NE(rig.port->ModemState() & win::MS_CTS_ON, win::MS_CTS_ON);
+}
+
+// RI pulsed at the component's end, with EV_RING masked off as a driver of the
+// Windows 95 family would never report it. Returns the events seen.
+std::vector<std::string> RingPulseEvents(std::uint32_t platformId) {
+  platform::OverridePlatformIdForTests(platformId);
+  Rig rig;
+  platform::OverridePlatformIdForTests(std::nullopt);
+  EXPECT_EQ(rig.port->PlatformID(), static_cast<Integer>(platformId));
+  rig.log.Hook(*rig.port, &TSerialPort::OnRIEvent, "RI");
+  rig.log.Hook(*rig.port, &TSerialPort::OnRingEvent, "Ring");
+  rig.log.HookCommEvent(*rig.port);
+  EXPECT_TRUE(rig.Open());
+  win::SetCommMask(rig.port->ComHandle(), 0x01FF & ~win::EV_RING);
+  rig.PumpFor(100ms);
+
+  rig.cable.Near()->RingPulse(250);
+  EXPECT_TRUE(rig.Pump([&] { return rig.log.Count("RI") >= 2; }, 2000ms));
+  rig.PumpFor(150ms);
+  EXPECT_FALSE(rig.port->RingState());
+  return rig.log.events;
+}
+
+TEST(WorkerEvents, FallingRingIsSynthesisedOnPlatformOne) {
+  const auto events = RingPulseEvents(1);
+  const int riOff = IndexOf(events, "RI", IndexOf(events, "RI") + 1);
+  ASSERT_GE(riOff, 0);
+  ASSERT_EQ(static_cast<int>(events.size()), riOff + 3);
+  EXPECT_EQ(events[riOff + 1], "Ring");
+  EXPECT_EQ(events[riOff + 2], "CommEvent");
+}
+
+TEST(WorkerEvents, OtherPlatformsRaiseOnlyTheRiChange) {
+  const auto events = RingPulseEvents(win::VER_PLATFORM_WIN32_NT);
+  EXPECT_EQ(events, (std::vector<std::string>{"RI", "RI"}));
+}
+
+TEST(WorkerLifecycle, ClosingReleasesThePendingWaitWithoutAnEvent) {
+  Rig rig;
+  rig.log.HookCommEvent(*rig.port);
+  rig.log.Hook(*rig.port, &TSerialPort::OnRxCharEvent, "RxChar");
+  rig.log.HookReports(*rig.port);
+  rig.port->SetErrorNoise(1);
+  ASSERT_TRUE(rig.Open());
+  rig.PumpFor(150ms);  // a WaitCommEvent is outstanding now
+  rig.log.events.clear();
+
+  const auto start = Clock::now();
+  rig.port->SetActive(false);
+  EXPECT_LT(MsSince(start), 600);
+  EXPECT_FALSE(rig.port->ThreadBusy());
+  rig.PumpFor(250ms);
+  EXPECT_EQ(rig.log.events, std::vector<std::string>{});
+}
+
+TEST(WorkerLifecycle, CloseServesAWorkerBlockedInAHandlerCall) {
+  Rig rig;
+  FarEnd far(rig.cable.far);
+  rig.log.Hook(*rig.port, &TSerialPort::OnRxCharEvent, "RxChar");
+  rig.log.HookReports(*rig.port);
+  ASSERT_TRUE(rig.Open());
+  rig.PumpFor(100ms);
+
+  far.Write("x");
+  // Not pumping: the worker now sits in its call to this thread.
+  std::this_thread::sleep_for(100ms);
+  const auto start = Clock::now();
+  rig.port->SetActive(false);
+  EXPECT_LT(MsSince(start), 800);
+  EXPECT_EQ(rig.log.Count("RxChar"), 1);
+  EXPECT_EQ(rig.log.ReportsAt(104), 0);
+  EXPECT_FALSE(rig.port->ThreadBusy());
+}
+
+TEST(WorkerLifecycle, HandlerClosingThePortLeavesTheOldHandleAlone) {
+  Rig rig;
+  FarEnd far(rig.cable.far);
+  rig.log.HookReports(*rig.port);
+  rig.port->OnRxCharEvent = [&](TObject*) { rig.port->SetActive(false); };
+  ASSERT_TRUE(rig.Open());
+  rig.PumpFor(100ms);
+
+  far.Write("x");
+  // The close inside the handler cannot wait the worker out (it waits for this
+  // very handler), so it warns; afterwards the worker must not use the closed handle.
+  ASSERT_TRUE(rig.Pump([&] { return !rig.port->Active(); }, 3000ms));
+  ASSERT_TRUE(rig.Pump([&] { return !rig.port->ThreadBusy(); }, 2000ms));
+  rig.PumpFor(300ms);
+  for (const Report& r : rig.log.reports) {
+    EXPECT_NE(r.code, win::ERROR_INVALID_HANDLE) << r.place << " " << r.msg;
+  }
+  EXPECT_EQ(rig.log.ReportsAt(104), 1);
+}
+
+TEST(WorkerLifecycle, DestroyingAnOpenPortReportsNothing) {
+  int reports = 0;
+  {
+    Rig rig;
+    FarEnd far(rig.cable.far);
+    rig.port->OnProcessError = [&reports](TObject*, Cardinal, Cardinal, const std::string&, Byte) {
+      ++reports;
+    };
+    rig.port->OnRxCharEvent = [](TObject*) {};
+    ASSERT_TRUE(rig.Open());
+    reports = 0;  // the open's own progress messages
+    far.Write("pending");
+    std::this_thread::sleep_for(50ms);
+    const auto start = Clock::now();
+    rig.port.reset();
+    EXPECT_LT(MsSince(start), 1500);
+  }
+  EXPECT_EQ(reports, 0);
+}
+
+TEST(WorkerLifecycle, TerminateWaitsForTheClose) {
+  Rig rig;
+  ASSERT_TRUE(rig.Open());
+  rig.port->WorkThread().Terminate();
+  rig.PumpFor(400ms);
+  EXPECT_FALSE(rig.port->WorkThread().Finished());
+  EXPECT_TRUE(rig.port->ThreadBusy());
+
+  rig.port->SetActive(false);
+  EXPECT_TRUE(rig.Pump([&] { return rig.port->WorkThread().Finished(); }, 1000ms));
+}
+
+TEST(WorkerLifecycle, ThrowingHandlerEndsTheWorkerWithAReport) {
+  Rig rig;
+  FarEnd far(rig.cable.far);
+  rig.log.HookReports(*rig.port);
+  rig.port->OnRxCharEvent = [](TObject*) { throw std::runtime_error("handler broke"); };
+  ASSERT_TRUE(rig.Open());
+
+  far.Write("x");
+  ASSERT_TRUE(rig.Pump([&] { return rig.port->WorkThread().Finished(); }, 2000ms));
+  const Report* report = rig.log.FindReport(TWorkThread::kHandlerFaultPlace);
+  ASSERT_NE(report, nullptr);
+  EXPECT_NE(report->msg.find("handler broke"), std::string::npos);
+  EXPECT_FALSE(rig.port->ThreadBusy());
+  // Closing needs no worker.
+  rig.log.reports.clear();
+  rig.port->SetActive(false);
+  EXPECT_EQ(rig.log.ReportsAt(104), 0);
+}
+
+}  // namespace
+}  // namespace veltra::engine::workertest

@@ -1,0 +1,71 @@
+// The owner-thread call queue: calls run on the owner's thread in the order the
+// workers made them, the caller blocks until its call has run, and an exception
+// comes back to the caller.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "engine/owner_calls.h"
+
+namespace veltra::engine {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(OwnerCalls, WorkersBlockUntilTheOwnerRanTheirCallsInOrder) {
+  TOwnerCallQueue calls;
+  std::atomic<int> queued{0};
+  calls.OnCallQueued = [&queued] { ++queued; };
+  const auto owner = std::this_thread::get_id();
+  std::vector<int> order;  // touched on the owner's thread only
+  std::atomic<int> returned{0};
+
+  auto worker = [&](int first) {
+    for (int i = first; i < first + 3; ++i) {
+      calls.Synchronize([&, i] {
+        EXPECT_EQ(std::this_thread::get_id(), owner);
+        order.push_back(i);
+      });
+      ++returned;
+    }
+  };
+  std::thread a(worker, 0);
+  std::thread b(worker, 10);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(returned, 0);  // nobody served yet: both are blocked
+  EXPECT_TRUE(calls.PumpUntil([&] { return returned == 6; }, 2000ms));
+  a.join();
+  b.join();
+  EXPECT_EQ(queued, 6);
+  // Each worker's calls keep their order; the two interleave.
+  std::vector<int> fromA, fromB;
+  for (int v : order) (v < 10 ? fromA : fromB).push_back(v);
+  EXPECT_EQ(fromA, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(fromB, (std::vector<int>{10, 11, 12}));
+}
+
+TEST(OwnerCalls, ExceptionReturnsToTheWorkerAndOwnerCallsRunDirectly) {
+  TOwnerCallQueue calls;
+  bool direct = false;
+  calls.Synchronize([&] { direct = true; });
+  EXPECT_TRUE(direct);
+  EXPECT_EQ(calls.ServePending(), 0);
+
+  std::string caught;
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    try {
+      calls.Synchronize([] { throw std::runtime_error("from the handler"); });
+    } catch (const std::runtime_error& e) {
+      caught = e.what();
+    }
+    finished = true;
+  });
+  EXPECT_TRUE(calls.PumpUntil([&] { return finished.load(); }, 2000ms));
+  worker.join();
+  EXPECT_EQ(caught, "from the handler");
+}
+
+}  // namespace
+}  // namespace veltra::engine
