@@ -34,9 +34,14 @@ void TOwnerCallQueue::Synchronize(const std::function<void()>& fn) {
   }
   changed_.notify_all();
   if (OnCallQueued) OnCallQueued();
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return call->done; });
-  if (call->error) std::rethrow_exception(call->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return call->done; });
+    // Taken out here, so the exception dies on this thread, not on the owner's.
+    error = std::move(call->error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void TOwnerCallQueue::Queue(std::function<void()> fn) {
@@ -80,7 +85,7 @@ int TOwnerCallQueue::ServePending() {
     }
     {
       std::lock_guard lock(mutex_);
-      call->error = error;
+      call->error = std::move(error);
       call->done = true;
     }
     changed_.notify_all();
