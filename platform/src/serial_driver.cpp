@@ -60,6 +60,7 @@ bool ByteRing::Push(std::uint8_t byte) {
 
 std::size_t ByteRing::Pop(std::uint8_t* out, std::size_t max) {
   const std::size_t n = std::min(max, count_);
+  if (n == 0) return 0;  // out may be null
   const std::size_t first = std::min(n, bytes_.size() - head_);
   std::memcpy(out, bytes_.data() + head_, first);
   std::memcpy(out + first, bytes_.data(), n - first);
@@ -528,28 +529,34 @@ void SerialDriver::FinishReadIfDone() {
 }
 
 void SerialDriver::OnReceive(const std::uint8_t* data, std::size_t count) {
-  Lock lock(mutex_);
-  if (closed_ || vanished_) return;
-  DWORD events = 0;
-  for (std::size_t i = 0; i < count; ++i) ReceiveByte(data[i], events);
-  FinishReadIfDone();
-  UpdateInputFlow();
-  RaiseEvents(events);
+  {
+    Lock lock(mutex_);
+    if (closed_ || vanished_) return;
+    DWORD events = 0;
+    for (std::size_t i = 0; i < count; ++i) ReceiveByte(data[i], events);
+    FinishReadIfDone();
+    UpdateInputFlow();
+    RaiseEvents(events);
+  }
+  PauseFromCallback();
 }
 
 void SerialDriver::OnReceiveError(std::uint8_t byte, DWORD lineError) {
-  Lock lock(mutex_);
-  if (closed_ || vanished_) return;
-  lineErrors_ |= lineError;
-  DWORD events = 0;
-  if (lineError & kLineErrorEvents) events |= EV_ERR;
-  if (lineError & CE_BREAK) events |= EV_BREAK;
-  if ((lineError & CE_RXPARITY) && (dcb_.Flags & DCB_fErrorChar))
-    byte = static_cast<std::uint8_t>(dcb_.ErrorChar);
-  ReceiveByte(byte, events);
-  FinishReadIfDone();
-  UpdateInputFlow();
-  RaiseEvents(events);
+  {
+    Lock lock(mutex_);
+    if (closed_ || vanished_) return;
+    lineErrors_ |= lineError;
+    DWORD events = 0;
+    if (lineError & kLineErrorEvents) events |= EV_ERR;
+    if (lineError & CE_BREAK) events |= EV_BREAK;
+    if ((lineError & CE_RXPARITY) && (dcb_.Flags & DCB_fErrorChar))
+      byte = static_cast<std::uint8_t>(dcb_.ErrorChar);
+    ReceiveByte(byte, events);
+    FinishReadIfDone();
+    UpdateInputFlow();
+    RaiseEvents(events);
+  }
+  PauseFromCallback();
 }
 
 void SerialDriver::OnLineError(DWORD lineErrors) {
@@ -627,6 +634,40 @@ void SerialDriver::UpdateInputFlow() {
   }
 }
 
+// Brings the lower half's receive pause in line with pauseWanted_. Inside a sink
+// callback the Uart cannot be stopped meanwhile, so uartUse_ is not taken there
+// (Close may hold it while Stop waits for this very callback), and a busy
+// pauseMutex_ means another thread is applying and will see the newest wish.
+void SerialDriver::ApplyPause(bool inCallback) {
+  std::unique_lock guard(pauseMutex_, std::defer_lock);
+  if (inCallback && !guard.try_lock()) return;
+  if (!inCallback) guard.lock();
+  for (;;) {
+    bool pause = false;
+    {
+      Lock lock(mutex_);
+      if (closed_ || pauseWanted_ == pauseApplied_) return;
+      pause = pauseApplied_ = pauseWanted_;
+    }
+    if (inCallback) {
+      uart_->PauseReceive(pause);
+    } else {
+      std::shared_lock use(uartUse_);
+      if (uartStopped_) return;
+      uart_->PauseReceive(pause);
+    }
+  }
+}
+
+// A lower half that accepts calls from inside its callbacks is throttled at once,
+// so an instant line stops within a FIFO's worth of bytes; others are throttled
+// from the service thread.
+void SerialDriver::PauseFromCallback() {
+  if (uart_->AcceptsCallsFromSink()) ApplyPause(true);
+  Lock lock(mutex_);
+  if (pauseWanted_ != pauseApplied_) changed_.notify_all();
+}
+
 std::optional<SerialDriver::Clock::time_point> SerialDriver::NextDeadline() const {
   std::optional<Clock::time_point> next;
   auto consider = [&next](Clock::time_point t) {
@@ -653,14 +694,10 @@ void SerialDriver::ServiceLoop() {
   while (!stopService_) {
     ExpireTimeouts(Clock::now());
     if (pauseWanted_ != pauseApplied_) {
-      const bool pause = pauseWanted_;
-      pauseApplied_ = pause;
       lock.unlock();
-      {
-        std::shared_lock use(uartUse_);
-        if (!uartStopped_) uart_->PauseReceive(pause);
-      }
+      ApplyPause(false);
       lock.lock();
+      if (pauseWanted_ != pauseApplied_) changed_.wait_for(lock, std::chrono::milliseconds(1));
       continue;
     }
     if (const auto next = NextDeadline())

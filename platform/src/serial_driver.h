@@ -133,6 +133,8 @@ class SerialDriver final : public HandleObject, public UartSink {
   void FinishReadIfDone();
   void FillReadFromRing();
   void UpdateInputFlow();
+  void ApplyPause(bool inCallback);
+  void PauseFromCallback();
   DWORD ReadFileLocked(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* ov);
   void ApplyLineControlChanges(const DCB& old, const DCB& now);
   void ServiceLoop();
@@ -144,6 +146,7 @@ class SerialDriver final : public HandleObject, public UartSink {
   bool uartStarted_ = false;  // guarded by uartUse_
   bool uartStopped_ = false;  // guarded by uartUse_
 
+  std::mutex pauseMutex_;  // one thread at a time applies the receive pause
   std::mutex mutex_;
   std::condition_variable changed_;  // request completions, deadlines, flow control
   bool closed_ = false;

@@ -81,6 +81,9 @@ class Uart {
     (void)held;
     return win::ERROR_NOT_SUPPORTED;
   }
+  // True when PauseReceive may be called from inside a sink callback on the lower
+  // half's own thread; otherwise the driver calls it from another thread.
+  virtual bool AcceptsCallsFromSink() const { return false; }
 };
 
 // Opens the lower half for a port name as CreateFileA gets it (after the driver

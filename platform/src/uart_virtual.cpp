@@ -34,6 +34,13 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kLookahead = std::chrono::milliseconds(1);
 constexpr auto kGranule = std::chrono::milliseconds(1);
 constexpr std::size_t kMaxTakeAtOnce = 64 * 1024;
+// An instant line under output flow control moves a FIFO's worth at a time, so
+// the receiver's throttle stops it about as soon as a real UART would stop.
+constexpr std::size_t kFifoSize = 16;
+
+// The cable whose Pump runs on this thread: a sink calling back into its lower
+// half (to pause reception) only changes state, and the running Pump picks it up.
+thread_local const void* pumpingCable = nullptr;
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -327,7 +334,12 @@ void Cable::PurgeTransmit(std::size_t i) {
 }
 
 void Cable::Pump() {
+  if (pumpingCable == this) return;
   std::lock_guard pump(pumpMutex_);
+  pumpingCable = this;
+  struct Leave {
+    ~Leave() { pumpingCable = nullptr; }
+  } leave;
   std::vector<Action> actions;
   for (;;) {
     actions.clear();
@@ -428,7 +440,8 @@ void Cable::CollectTransmit(std::size_t i, Clock::time_point now, std::vector<Ac
     e.flowChar.reset();
   }
   if (e.txReady && CanSend(i)) {
-    std::size_t count = kMaxTakeAtOnce;
+    const DWORD outFlow = DCB_fOutxCtsFlow | DCB_fOutxDsrFlow | DCB_fOutX;
+    std::size_t count = (e.dcb.Flags & outFlow) ? kFifoSize : kMaxTakeAtOnce;
     if (!instant_) {
       if (e.txFreeAt > now + kLookahead) return;
       const auto room = now + 2 * kLookahead - e.txFreeAt;
@@ -604,6 +617,7 @@ class VirtualUart final : public Uart {
         i_);
   }
   void PurgeTransmit() override { cable_->PurgeTransmit(i_); }
+  bool AcceptsCallsFromSink() const override { return true; }
   void PurgeReceive() override {
     cable_->Change(
         [](EndState& e) {

@@ -99,14 +99,18 @@ inline DWORD InQueue(HANDLE h) {
   return ClearCommError(h, &errors, &stat) ? stat.cbInQue : 0;
 }
 
-// Reads what is queued now (the port must have immediate reads).
+// Reads what is queued now (the port must have immediate reads); leaves the line
+// errors for ClearCommError.
 inline std::string ReadQueued(HANDLE h) {
-  std::string out(InQueue(h) + 64, '\0');
-  Overlapped o;
-  DWORD got = 0;
-  if (!ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &got, &o.ov)) return "<failed>";
-  out.resize(got);
-  return out;
+  std::string out;
+  char chunk[4096];
+  for (;;) {
+    Overlapped o;
+    DWORD got = 0;
+    if (!ReadFile(h, chunk, sizeof chunk, &got, &o.ov)) return out + "<failed>";
+    out.append(chunk, got);
+    if (got < sizeof chunk) return out;
+  }
 }
 
 // Collects `count` bytes, waiting for them to arrive.

@@ -1,0 +1,160 @@
+// The receive side of the driver: events, line errors, character handling and
+// modem-line events, driven from the far end of instant virtual pairs.
+#include "tests/platform/test_driver_support.h"
+
+namespace veltra::test {
+namespace {
+
+// Waits for the next comm event on h and returns its mask (0 on time-out).
+DWORD NextEvent(HANDLE h, DWORD ms = 2000) {
+  Overlapped o;
+  DWORD mask = 0;
+  if (WaitCommEvent(h, &mask, &o.ov)) return mask;
+  if (GetLastError() != ERROR_IO_PENDING || !o.Signalled(ms)) return 0;
+  return mask;
+}
+
+DWORD TakeErrors(HANDLE h, COMSTAT* stat = nullptr) {
+  COMSTAT local;
+  DWORD errors = 0;
+  EXPECT_TRUE(ClearCommError(h, &errors, stat != nullptr ? stat : &local));
+  return errors;
+}
+
+void SetFlags(HANDLE h, DWORD flags, char evtChar = 0, char errorChar = 0, BYTE parity = 0) {
+  DCB dcb;
+  ASSERT_TRUE(GetCommState(h, &dcb));
+  dcb.Flags = flags;
+  dcb.EvtChar = evtChar;
+  dcb.ErrorChar = errorChar;
+  dcb.Parity = parity;
+  ASSERT_TRUE(SetCommState(h, &dcb));
+}
+
+class DriverReceive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(a.ok() && b.ok());
+    ImmediateReads(b.h());
+    ASSERT_TRUE(SetCommMask(b.h(), 0x1FF & ~(EV_CTS | EV_DSR | EV_RLSD)));
+  }
+  Pair pair;
+  Port a{pair.a}, b{pair.b};
+};
+
+TEST_F(DriverReceive, EventCharacterRaisesRxFlagAlongsideRxChar) {
+  SetFlags(b.h(), DCB_fBinary, '\r');
+  ASSERT_TRUE(Send(a.h(), "ab"));
+  EXPECT_EQ(NextEvent(b.h()), EV_RXCHAR);
+  ASSERT_TRUE(Send(a.h(), "c\r"));
+  EXPECT_EQ(NextEvent(b.h()), EV_RXCHAR | EV_RXFLAG);
+  EXPECT_EQ(ReadQueued(b.h()), "abc\r") << "the event character stays in the data";
+}
+
+TEST_F(DriverReceive, NullStrippingDropsOnlyNuls) {
+  SetFlags(b.h(), DCB_fBinary | DCB_fNull);
+  ASSERT_TRUE(Send(a.h(), std::string("a\0b\0\0c", 6)));
+  EXPECT_EQ(ReadQueued(b.h()), "abc");
+  SetFlags(b.h(), DCB_fBinary);
+  ASSERT_TRUE(Send(a.h(), std::string("\0", 1)));
+  EXPECT_EQ(ReadQueued(b.h()), std::string("\0", 1));
+}
+
+TEST_F(DriverReceive, ParityErrorsAreReportedAndReplacedWhenAsked) {
+  auto control = platform::ControlVirtualEnd(pair.a);
+  SetFlags(b.h(), DCB_fBinary | DCB_fParity);
+  control->CorruptNextBytes(1, CE_RXPARITY);
+  ASSERT_TRUE(Send(a.h(), "xy"));
+  EXPECT_EQ(NextEvent(b.h()) & EV_ERR, EV_ERR);
+  EXPECT_EQ(ReadQueued(b.h()), "xy") << "without fErrorChar the byte is kept";
+  EXPECT_EQ(TakeErrors(b.h()), CE_RXPARITY);
+  EXPECT_EQ(TakeErrors(b.h()), 0u) << "ClearCommError clears what it returned";
+
+  SetFlags(b.h(), DCB_fBinary | DCB_fParity | DCB_fErrorChar, 0, '?');
+  control->CorruptNextBytes(1, CE_RXPARITY);
+  ASSERT_TRUE(Send(a.h(), "xy"));
+  EXPECT_EQ(ReadQueued(b.h()), "?y");
+  control->CorruptNextBytes(1, CE_FRAME);
+  ASSERT_TRUE(Send(a.h(), "z"));
+  EXPECT_EQ(ReadQueued(b.h()), "z") << "only parity errors are replaced";
+  EXPECT_EQ(TakeErrors(b.h()), CE_RXPARITY | CE_FRAME);
+}
+
+TEST_F(DriverReceive, FullQueueDropsBytesWithRxOver) {
+  ASSERT_TRUE(SetupComm(b.h(), 16, 16));
+  ASSERT_TRUE(Send(a.h(), "0123456789abcdefXYZ"));
+  COMSTAT stat;
+  EXPECT_EQ(TakeErrors(b.h(), &stat), CE_RXOVER);
+  EXPECT_EQ(stat.cbInQue, 16u);
+  EXPECT_EQ(ReadQueued(b.h()), "0123456789abcdef");
+  ASSERT_TRUE(Send(a.h(), "after"));
+  EXPECT_EQ(ReadQueued(b.h()), "after") << "room again once read";
+}
+
+TEST_F(DriverReceive, BreakGivesEventErrorAndANulByte) {
+  ASSERT_TRUE(SetCommBreak(a.h()));
+  EXPECT_EQ(NextEvent(b.h()) & EV_BREAK, EV_BREAK);
+  EXPECT_EQ(TakeErrors(b.h()) & CE_BREAK, CE_BREAK);
+  EXPECT_EQ(ReadQueued(b.h()), std::string("\0", 1));
+  DWORD n = 0;
+  Overlapped o;
+  EXPECT_FALSE(WriteFile(a.h(), "x", 1, &n, &o.ov)) << "no transmission during a break";
+  EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+  ASSERT_TRUE(ClearCommBreak(a.h()));
+  EXPECT_TRUE(o.Signalled(1000));
+  EXPECT_EQ(Receive(b.h(), 1), "x");
+}
+
+TEST_F(DriverReceive, PurgeRxClearEmptiesTheQueue) {
+  ASSERT_TRUE(Send(a.h(), "stale"));
+  ASSERT_TRUE(PurgeComm(b.h(), PURGE_RXCLEAR));
+  EXPECT_EQ(InQueue(b.h()), 0u);
+  ASSERT_TRUE(Send(a.h(), "fresh"));
+  EXPECT_EQ(ReadQueued(b.h()), "fresh");
+}
+
+TEST_F(DriverReceive, ModemLineChangesRaiseTheirEvents) {
+  ASSERT_TRUE(SetCommMask(b.h(), EV_CTS | EV_DSR | EV_RLSD | EV_RING));
+  DWORD modem = 0;
+  ASSERT_TRUE(GetCommModemStatus(b.h(), &modem));
+  EXPECT_EQ(modem, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON) << "the peer raised DTR and RTS on open";
+  ASSERT_TRUE(EscapeCommFunction(a.h(), CLRRTS));
+  EXPECT_EQ(NextEvent(b.h()), EV_CTS);
+  ASSERT_TRUE(EscapeCommFunction(a.h(), CLRDTR));
+  EXPECT_EQ(NextEvent(b.h()), EV_DSR | EV_RLSD);
+  ASSERT_TRUE(GetCommModemStatus(b.h(), &modem));
+  EXPECT_EQ(modem, 0u);
+
+  auto control = platform::ControlVirtualEnd(pair.b);
+  control->ForceDcd(true);
+  EXPECT_EQ(NextEvent(b.h()), EV_RLSD);
+  ASSERT_TRUE(GetCommModemStatus(b.h(), &modem));
+  EXPECT_EQ(modem, MS_RLSD_ON);
+  control->ClearForcedDcd();
+  EXPECT_EQ(NextEvent(b.h()), EV_RLSD);
+}
+
+TEST_F(DriverReceive, RingEventComesOnTheTrailingEdge) {
+  ASSERT_TRUE(SetCommMask(b.h(), EV_RING));
+  Overlapped o;
+  DWORD mask = 0;
+  ASSERT_FALSE(WaitCommEvent(b.h(), &mask, &o.ov));
+  platform::ControlVirtualEnd(pair.b)->RingPulse(60);
+  DWORD modem = 0;
+  ASSERT_TRUE(GetCommModemStatus(b.h(), &modem));
+  EXPECT_EQ(modem & MS_RING_ON, MS_RING_ON);
+  EXPECT_FALSE(o.Signalled(20)) << "not on the leading edge";
+  ASSERT_TRUE(o.Signalled(2000));
+  EXPECT_EQ(mask, EV_RING);
+  ASSERT_TRUE(GetCommModemStatus(b.h(), &modem));
+  EXPECT_EQ(modem & MS_RING_ON, 0u);
+}
+
+TEST_F(DriverReceive, TransmitQueueEmptyAfterAWrite) {
+  ASSERT_TRUE(SetCommMask(a.h(), EV_TXEMPTY));
+  ASSERT_TRUE(Send(a.h(), "out"));
+  EXPECT_EQ(NextEvent(a.h()), EV_TXEMPTY);
+}
+
+}  // namespace
+}  // namespace veltra::test
