@@ -18,20 +18,22 @@
 namespace veltra::win {
 namespace {
 
-// An unreachable server must not freeze the window that asks for the printer list.
+// An unreachable or silent server must not freeze the window that asks for the
+// printer list; a print job the user asked for may take a little longer.
 constexpr int kConnectTimeoutMs = 1000;
-constexpr double kReplyTimeoutSeconds = 5.0;
+constexpr double kQueryTimeoutSeconds = 1.0;
+constexpr double kJobTimeoutSeconds = 5.0;
 
 int GiveUp(http_t*, void*) {
   return 0;
 }
 
-http_t* ConnectToServer() {
+http_t* ConnectToServer(double replyTimeoutSeconds = kJobTimeoutSeconds) {
   const char* server = cupsServer();  // first: it also settles ippPort()
   const int port = ippPort();
   http_t* http = httpConnect2(server, port, nullptr, AF_UNSPEC, cupsEncryption(), 1,
                               kConnectTimeoutMs, nullptr);
-  if (http) httpSetTimeout(http, kReplyTimeoutSeconds, GiveUp, nullptr);
+  if (http) httpSetTimeout(http, replyTimeoutSeconds, GiveUp, nullptr);
   return http;
 }
 
@@ -260,7 +262,7 @@ class CupsSpooler final : public SpoolerBackend {
 
   std::vector<std::string> EnumPrinterNames() override {
     std::vector<std::string> names;
-    Connection http(ConnectToServer());
+    Connection http(ConnectToServer(kQueryTimeoutSeconds));
     if (!http) return names;
     ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
@@ -277,7 +279,7 @@ class CupsSpooler final : public SpoolerBackend {
  private:
   // "name,driver,port" as the Windows profile holds it; the port names the server.
   static std::string DefaultDeviceEntry() {
-    Connection http(ConnectToServer());
+    Connection http(ConnectToServer(kQueryTimeoutSeconds));
     if (!http) return {};
     const char* name = cupsGetDefault2(http.get());
     if (!name || !*name) return {};

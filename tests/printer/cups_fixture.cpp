@@ -257,6 +257,13 @@ bool PrivateCups::SetDefault(const std::string& name) {
   return Send(request, "/admin/");
 }
 
+bool PrivateCups::RejectJobs(const std::string& name) {
+  ipp_t* request = ippNewRequest(IPP_OP_CUPS_REJECT_JOBS);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               QueueUri(name).c_str());
+  return Send(request, "/admin/");
+}
+
 std::vector<CupsJob> PrivateCups::Jobs() {
   std::vector<CupsJob> jobs;
   http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,

@@ -60,6 +60,8 @@ class PrivateCups {
   // A raw queue whose jobs land in Captured(name).
   bool AddRawQueue(const std::string& name);
   bool SetDefault(const std::string& name);
+  // The queue stays listed but refuses new jobs.
+  bool RejectJobs(const std::string& name);
   std::vector<CupsJob> Jobs();
   // True once no job is pending, held or processing.
   bool WaitUntilIdle(std::chrono::milliseconds timeout);

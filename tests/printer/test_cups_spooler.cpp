@@ -3,7 +3,12 @@
 // an unreachable server.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "platform/comm_api.h"
@@ -147,6 +152,29 @@ TEST(CupsUnreachable, NothingIsListedAndNothingOpensQuickly) {
   EXPECT_FALSE(printer.OpenDocument());
   EXPECT_FALSE(printer.UseDefaultPrinter());
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+// A server that takes the connection and never answers: the list comes back empty
+// after the short query time-out instead of freezing its caller.
+TEST(CupsUnreachable, SilentServerCostsOnlyAShortWait) {
+  char dir[] = "/tmp/veltra-silent-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/cups.sock";
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);  // never accepted: the backlog lets clients in
+  {
+    testing::CupsClientEnvironment env(path, dir);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(win::EnumPrinterNames().empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  }
+  close(listener);
+  unlink(path.c_str());
+  rmdir(dir);
 }
 
 }  // namespace
