@@ -1,0 +1,186 @@
+// The control buttons: their transitions, Mess texts and the ports they switch.
+// Ports are virtual: the built-in loopback and in-process pairs.
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "platform/virtual_ports.h"
+#include "window_test_support.h"
+
+using veltra::app::TVeltra;
+using veltra::test::Click;
+using veltra::test::SelectPort;
+
+namespace {
+
+std::vector<QPushButton*> CommandGroup(const TVeltra& w) {
+  return {w.BSend, w.BAscii, w.BACK,    w.BNAK,    w.BESC,    w.BENQ, w.BETX,   w.BDLE,
+          w.BSTX,  w.BEOT,   w.Button5, w.Button6, w.Button7, w.MT,   w.Button3};
+}
+
+// The enabled state of "Open Port 1", "Close Ports", "Spy-Mode on two Ports",
+// "Save Settings" and the command group, as a short text for readable failures.
+QString ButtonStates(const TVeltra& w) {
+  auto on = [](const QPushButton* b) { return b->isEnabled() ? QStringLiteral("on") : "off"; };
+  bool allOn = true, allOff = true;
+  for (const QPushButton* b : CommandGroup(w)) {
+    allOn = allOn && b->isEnabled();
+    allOff = allOff && !b->isEnabled();
+  }
+  const QString group = allOn ? "on" : allOff ? "off" : "mixed";
+  return QStringList{on(w.BOpen), on(w.BInit), on(w.Spy), on(w.JvHTButton4), group}.join(' ');
+}
+
+}  // namespace
+
+class TestPortControl : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(veltra::platform::CreateVirtualPair("PC_A", "PC_B", {.instant = true}));
+  }
+  void cleanupTestCase() { veltra::platform::RemoveVirtualPair("PC_A"); }
+
+  // Start, Open, Start again, Open again, Close: the state table row by row.
+  void openPort1Course() {
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(ButtonStates(w), QString("off off off off off"));
+    SelectPort(w.CBPort, veltra::platform::kLoopbackPortName);
+    SelectPort(w.CBPort1, "PC_B");
+    Click(w.BStart);
+    QCOMPARE(ButtonStates(w), QString("on off on on off"));
+    QCOMPARE(w.Mess->text(), QString("Idle"));
+    QVERIFY(!w.SerialPort1->Active());
+
+    w.SpyMode = true;
+    Click(w.BOpen);
+    QCOMPARE(w.Mess->text(), QString("Port opened"));
+    QVERIFY(w.SerialPort1->Active());
+    QVERIFY(!w.SerialPort2->Active());
+    QVERIFY(!w.SpyMode);
+    QCOMPARE(ButtonStates(w), QString("off on on on on"));
+    QCOMPARE(w.ProgressTxDQueue->maximum(), int(w.SerialPort1->TxQueueSize()));
+    QCOMPARE(w.ProgressRxDQueue->maximum(), int(w.SerialPort1->RxQueueSize()));
+    QCOMPARE(w.ProgressTxDQueue->value(), 0);
+    QVERIFY(!w.FRxActivity && !w.FRxAfterglow);
+
+    // "Start" on an open port: Close Ports off again, the port stays open.
+    Click(w.BStart);
+    QCOMPARE(ButtonStates(w), QString("on off on on on"));
+    QVERIFY(w.SerialPort1->Active());
+    Click(w.BOpen);
+    QCOMPARE(w.Mess->text(), QString("Port opened"));
+    QCOMPARE(ButtonStates(w), QString("off on on on on"));
+
+    Click(w.BInit);
+    QCOMPARE(w.Mess->text(), QString("Ports closed"));
+    QCOMPARE(ButtonStates(w), QString("on off on on off"));
+    QVERIFY(!w.SerialPort1->Active());
+    QVERIFY(!w.SerialPort2->Active());
+    // "Send Signal" and "MT-Scale Checksum" are outside the group.
+    QVERIFY(w.JvHTButton1->isEnabled());
+    QVERIFY(w.Button4->isEnabled());
+  }
+
+  // A port that cannot be opened: the message says so, the buttons change anyway.
+  void openMissingPort() {
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    SelectPort(w.CBPort, "NO_SUCH_PORT");
+    SelectPort(w.CBPort1, "PC_B");
+    Click(w.BStart);
+    Click(w.BOpen);
+    QCOMPARE(w.Mess->text(), QString("Port open failed"));
+    QVERIFY(!w.SerialPort1->Active());
+    QCOMPARE(ButtonStates(w), QString("off on on on on"));
+    QCOMPARE(w.ProgressTxDQueue->maximum(), 100);  // ranges only set on success
+  }
+
+  void spyModeOverVirtualPair() {
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    SelectPort(w.CBPort, "PC_A");
+    SelectPort(w.CBPort1, "PC_B");
+    Click(w.BStart);
+    Click(w.Spy);
+    QCOMPARE(w.Mess->text(), QString("Port2 opened"));
+    QVERIFY(w.SpyMode);
+    QVERIFY(w.SerialPort1->Active());
+    QVERIFY(w.SerialPort2->Active());
+    // Spy mode leaves the command group and the bars as they were.
+    QCOMPARE(ButtonStates(w), QString("off on off on off"));
+    QCOMPARE(w.ProgressTxDQueue->maximum(), 100);
+
+    // "Start" during spy mode, then "Open Port 1": forwarding stops, Port 2 stays open.
+    Click(w.BStart);
+    QCOMPARE(ButtonStates(w), QString("on off on on off"));
+    Click(w.BOpen);
+    QVERIFY(!w.SpyMode);
+    QVERIFY(w.SerialPort2->Active());
+    Click(w.BInit);
+    QCOMPARE(ButtonStates(w), QString("on off on on off"));
+    QVERIFY(!w.SerialPort2->Active());
+  }
+
+  void spyModeWithPort2Missing() {
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    SelectPort(w.CBPort, "PC_A");
+    SelectPort(w.CBPort1, "NO_SUCH_PORT");
+    Click(w.BStart);
+    Click(w.Spy);
+    QCOMPARE(w.Mess->text(), QString("Port2 open failed"));
+    QVERIFY(w.SerialPort1->Active());
+    QCOMPARE(ButtonStates(w), QString("off on off on off"));
+    Click(w.BInit);
+    QVERIFY(!w.SerialPort1->Active());
+  }
+
+  void endClosesPort1AndWindow() {
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    SelectPort(w.CBPort, "PC_A");
+    SelectPort(w.CBPort1, "PC_B");
+    Click(w.BStart);
+    Click(w.Spy);
+    QVERIFY(w.SerialPort2->Active());
+    Click(w.BEnd);
+    QCOMPARE(w.Mess->text(), QString("Port closed"));
+    QVERIFY(!w.SerialPort1->Active());
+    QVERIFY(w.SerialPort2->Active());  // left to the component's destruction
+    QVERIFY(!w.isVisible());
+  }
+
+  // Port 2 still open when the window goes: its component closes it, and the end can
+  // be opened again afterwards.
+  void destructionReleasesPort2() {
+    {
+      TVeltra w;
+      w.SerialPort2->SetCommPort("PC_B");
+      w.SerialPort2->SetActive(true);
+      QVERIFY(w.SerialPort2->Active());
+    }
+    TVeltra again;
+    again.SerialPort1->SetCommPort("PC_B");
+    again.SerialPort1->SetActive(true);
+    QVERIFY(again.SerialPort1->Active());
+  }
+
+  // The timer runs from creation whether or not a port is open.
+  void timerRunsWithoutPort() {
+    TVeltra w;
+    QVERIFY(w.Timer1->isActive());
+    QSignalSpy ticks(w.Timer1, &QTimer::timeout);
+    QVERIFY(ticks.wait(1000));
+  }
+};
+
+VELTRA_QT_TEST_MAIN(TestPortControl)
+#include "test_port_control.moc"
