@@ -1,1 +1,629 @@
-// placeholder: filled in by the platform work
+// The lower half over a kernel tty (ttyS*, ttyUSB*, ttyACM*, ptys). One I/O thread
+// per open port waits in epoll on the tty and an eventfd (the other threads' way to
+// wake it), reads into the driver, writes what the driver hands over, and polls the
+// modem lines and the line-error counters where the tty has them.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/src/errno_map.h"
+#include "platform/src/termios2_linux.h"
+#include "platform/src/uart.h"
+#include "platform/src/uart_posix_parse.h"
+
+namespace veltra::platform {
+namespace {
+
+using namespace win;  // NOLINT: Win32 constants read better unqualified here
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kWriteChunk = 256;  // n_tty wakes writers below 256 queued bytes
+constexpr int kReadsPerWake = 16;         // then look at stop/pause requests again
+constexpr auto kModemPollPeriod = std::chrono::milliseconds(10);
+constexpr auto kDrainPollPeriod = std::chrono::milliseconds(2);
+// A tty that reads back a rate further off than this cannot do the rate asked for.
+constexpr double kBaudTolerance = 0.04;
+
+DWORD OpenError(int err) {
+  return Win32ErrorFromErrno(err, ErrnoStage::kOpening);
+}
+DWORD DeviceError(int err) {
+  return Win32ErrorFromErrno(err, ErrnoStage::kOpen);
+}
+
+bool MeansGone(int err) {
+  return err == EIO || err == ENODEV || err == ENXIO || err == EPIPE;
+}
+bool MeansUnsupported(int err) {
+  return err == ENOTTY || err == EINVAL || err == EOPNOTSUPP;
+}
+
+DWORD ModemWordFromTiocm(int bits) {
+  DWORD status = 0;
+  if (bits & TIOCM_CTS) status |= MS_CTS_ON;
+  if (bits & TIOCM_DSR) status |= MS_DSR_ON;
+  if (bits & TIOCM_RNG) status |= MS_RING_ON;
+  if (bits & TIOCM_CAR) status |= MS_RLSD_ON;
+  return status;
+}
+
+tty::Parity ParityFromDcb(BYTE parity) {
+  switch (parity) {
+    case ODDPARITY:
+      return tty::Parity::kOdd;
+    case EVENPARITY:
+      return tty::Parity::kEven;
+    case MARKPARITY:
+      return tty::Parity::kMark;
+    case SPACEPARITY:
+      return tty::Parity::kSpace;
+    default:
+      return tty::Parity::kNone;
+  }
+}
+
+// The DCB as line settings; false for what no tty can do.
+bool LineSettingsFromDcb(const DCB& dcb, tty::LineSettings* s) {
+  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY) {
+    return false;
+  }
+  if (dcb.StopBits > TWOSTOPBITS) return false;
+  // A UART sends 1.5 stop bits only for 5-bit characters, where CSTOPB means 1.5.
+  if (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5) return false;
+  s->baud = dcb.BaudRate;
+  s->dataBits = dcb.ByteSize;
+  s->parity = ParityFromDcb(dcb.Parity);
+  s->twoStopBits = dcb.StopBits != ONESTOPBIT;
+  s->rtsCts = (dcb.Flags & DCB_fOutxCtsFlow) || DcbRtsControl(dcb.Flags) == RTS_CONTROL_HANDSHAKE;
+  s->xonXoffOut = (dcb.Flags & DCB_fOutX) != 0;
+  s->xonXoffIn = (dcb.Flags & DCB_fInX) != 0;
+  s->xonChar = static_cast<std::uint8_t>(dcb.XonChar);
+  s->xoffChar = static_cast<std::uint8_t>(dcb.XoffChar);
+  if ((s->xonXoffOut || s->xonXoffIn) && s->xonChar == s->xoffChar) return false;
+  return true;
+}
+
+// Only what every tty keeps is compared: a pty drops parity and data size.
+bool KernelTookSettings(const tty::LineSettings& asked, const tty::LineSettings& got) {
+  const double off = std::abs(static_cast<double>(got.baud) - static_cast<double>(asked.baud));
+  return off <= kBaudTolerance * asked.baud && got.twoStopBits == asked.twoStopBits &&
+         got.rtsCts == asked.rtsCts;
+}
+
+class PosixUart final : public Uart {
+ public:
+  PosixUart(int fd, int wakeFd, int epollFd) : fd_(fd), wakeFd_(wakeFd), epollFd_(epollFd) {}
+  ~PosixUart() override {
+    Stop();
+    CloseAll();
+  }
+
+  void Start(UartSink& sink) override;
+  void Stop() override;
+  DWORD Configure(const DCB& dcb) override;
+  DWORD SetRts(bool on) override { return Usable() ? ChangeLine(TIOCM_RTS, on) : Unusable(); }
+  DWORD SetDtr(bool on) override { return Usable() ? ChangeLine(TIOCM_DTR, on) : Unusable(); }
+  DWORD SetBreak(bool on) override;
+  DWORD GetModemStatus(DWORD* modemStatus) override;
+  void TransmitReady() override { Wake(); }
+  DWORD OutputPending() override;
+  DWORD HoldFlags() override;
+  void PauseReceive(bool paused) override;
+  void PurgeTransmit() override;
+  void PurgeReceive() override;
+  DWORD SetTransmitHeld(bool held) override;
+  bool AcceptsCallsFromSink() const override { return true; }
+
+ private:
+  bool Usable() const { return !stopped_.load() && !vanished_.load(); }
+  DWORD Unusable() const {
+    return stopped_.load() ? ERROR_INVALID_HANDLE : ERROR_DEVICE_NOT_CONNECTED;
+  }
+  DWORD FailedCall(int err);
+  DWORD ChangeLine(int line, bool on);
+  void ApplyLineModes(const DCB& dcb);
+  void Wake();
+  void CloseAll();
+
+  // I/O thread
+  void Run();
+  int NextTimeoutMs() const;
+  void UpdateInterest();
+  void DrainWakeups();
+  void ReadInput();
+  void Deliver(const std::vector<RxPiece>& pieces);
+  void ServiceTransmit();
+  bool TakeMore();
+  void WatchDrain();
+  void PollLines();
+  void PollModem();
+  void PollCounters();
+  void Vanish();
+
+  const int fd_;
+  const int wakeFd_;
+  const int epollFd_;
+  UartSink* sink_ = nullptr;
+  std::thread io_;
+  std::atomic<bool> started_{false};
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> stopped_{false};
+  std::atomic<bool> vanished_{false};
+  std::atomic<bool> paused_{false};
+
+  // Written by Configure, read by the I/O thread.
+  std::atomic<bool> rtsCts_{false};
+  std::atomic<bool> dsrFlow_{false};       // fOutxDsrFlow: emulated, output waits for DSR
+  std::atomic<bool> dsrSensitive_{false};  // fDsrSensitivity: input dropped while DSR is off
+  std::atomic<bool> dtrHandshake_{false};  // DTR follows the receive pause
+  std::atomic<bool> rtsToggle_{false};     // RTS on while bytes go out
+  std::atomic<bool> parityOn_{false};
+  int lastDtrMode_ = -1;  // Configure only: modes re-applied when they change
+  int lastRtsMode_ = -1;
+
+  std::atomic<bool> modemKnown_{true};  // false once TIOCMGET says the tty has no lines
+  std::atomic<DWORD> modemStatus_{0};
+  std::atomic<bool> outputSuspended_{false};
+
+  // Transmit path. txMutex_ orders writes against PurgeTransmit; no sink call is made
+  // while it is held.
+  std::mutex txMutex_;
+  std::vector<std::uint8_t> txBuffer_;
+  std::atomic<std::size_t> txBuffered_{0};
+  std::atomic<std::uint64_t> txPurges_{0};
+  std::uint64_t txPurgesSeen_ = 0;
+  bool waitingForRoom_ = false;  // EPOLLOUT armed
+  bool sentSinceEmpty_ = false;  // OnTransmitterEmpty still owed
+  bool lsrUnsupported_ = false;  // TIOCSERGETLSR missing: TIOCOUTQ decides
+  bool countersKnown_ = true;    // TIOCGICOUNT works
+  serial_icounter_struct counters_{};
+  std::uint32_t interestSet_ = ~0u;
+  Clock::time_point nextModemPoll_{};
+
+  bool vanishReported_ = false;  // I/O thread only
+  MarkedInputState marks_;
+  std::atomic<std::uint64_t> rxPurges_{0};
+  std::uint64_t rxPurgesSeen_ = 0;
+};
+
+// --- calls from the driver ------------------------------------------------------------
+
+void PosixUart::Start(UartSink& sink) {
+  if (started_.exchange(true) || stopped_.load()) return;
+  sink_ = &sink;
+  if (ioctl(fd_, TIOCGICOUNT, &counters_) != 0) countersKnown_ = false;
+  io_ = std::thread([this] { Run(); });
+}
+
+void PosixUart::Stop() {
+  if (stopped_.exchange(true)) return;
+  stopping_.store(true);
+  Wake();
+  if (io_.joinable()) io_.join();
+  ioctl(fd_, TIOCNXCL);
+  close(fd_);  // also gives up the flock
+}
+
+void PosixUart::CloseAll() {
+  close(wakeFd_);
+  close(epollFd_);
+}
+
+// A call that finds the device gone marks it so; the I/O thread tells the driver.
+DWORD PosixUart::FailedCall(int err) {
+  if (MeansGone(err) && !vanished_.exchange(true)) Wake();
+  return DeviceError(err);
+}
+
+DWORD PosixUart::Configure(const DCB& dcb) {
+  if (!Usable()) return Unusable();
+  tty::LineSettings wanted;
+  if (!LineSettingsFromDcb(dcb, &wanted)) return ERROR_INVALID_PARAMETER;
+  tty::SavedTermios before{};
+  if (const int err = tty::SaveTermios(fd_, &before)) return FailedCall(err);
+  if (const int err = tty::ApplyLineSettings(fd_, wanted)) return FailedCall(err);
+  tty::LineSettings got;
+  if (const int err = tty::ReadLineSettings(fd_, &got)) return FailedCall(err);
+  if (!KernelTookSettings(wanted, got)) {
+    tty::RestoreTermios(fd_, before);
+    return ERROR_INVALID_PARAMETER;
+  }
+  rtsCts_.store(wanted.rtsCts);
+  parityOn_.store(wanted.parity != tty::Parity::kNone);
+  dsrFlow_.store((dcb.Flags & DCB_fOutxDsrFlow) != 0);
+  dsrSensitive_.store((dcb.Flags & DCB_fDsrSensitivity) != 0);
+  ApplyLineModes(dcb);
+  Wake();  // flow settings may release or hold output
+  return ERROR_SUCCESS;
+}
+
+// As a Windows driver does, DTR and RTS are set from their control modes only when a
+// mode changes; in between, EscapeCommFunction owns the lines. Ttys without modem
+// lines (ptys) refuse, which is no reason to fail the configuration.
+void PosixUart::ApplyLineModes(const DCB& dcb) {
+  const int dtrMode = static_cast<int>(DcbDtrControl(dcb.Flags));
+  const int rtsMode = static_cast<int>(DcbRtsControl(dcb.Flags));
+  dtrHandshake_.store(dtrMode == static_cast<int>(DTR_CONTROL_HANDSHAKE));
+  rtsToggle_.store(rtsMode == static_cast<int>(RTS_CONTROL_TOGGLE));
+  if (dtrMode != lastDtrMode_) {
+    const bool on = dtrMode == static_cast<int>(DTR_CONTROL_ENABLE) ||
+                    (dtrHandshake_.load() && !paused_.load());
+    ChangeLine(TIOCM_DTR, on);
+    lastDtrMode_ = dtrMode;
+  }
+  if (rtsMode != lastRtsMode_) {
+    // Under RTS_CONTROL_HANDSHAKE the kernel lowers RTS itself when its input fills.
+    ChangeLine(TIOCM_RTS, rtsMode == static_cast<int>(RTS_CONTROL_ENABLE) ||
+                              rtsMode == static_cast<int>(RTS_CONTROL_HANDSHAKE));
+    lastRtsMode_ = rtsMode;
+  }
+}
+
+DWORD PosixUart::ChangeLine(int line, bool on) {
+  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) != 0) return FailedCall(errno);
+  return ERROR_SUCCESS;
+}
+
+DWORD PosixUart::SetBreak(bool on) {
+  if (!Usable()) return Unusable();
+  return ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0 ? ERROR_SUCCESS : FailedCall(errno);
+}
+
+DWORD PosixUart::GetModemStatus(DWORD* modemStatus) {
+  if (!Usable()) return Unusable();
+  int bits = 0;
+  if (ioctl(fd_, TIOCMGET, &bits) != 0) return FailedCall(errno);
+  *modemStatus = ModemWordFromTiocm(bits);
+  return ERROR_SUCCESS;
+}
+
+DWORD PosixUart::SetTransmitHeld(bool held) {
+  if (!Usable()) return Unusable();
+  if (const int err = tty::SuspendOutput(fd_, held)) return FailedCall(err);
+  outputSuspended_.store(held);
+  if (!held) Wake();
+  return ERROR_SUCCESS;
+}
+
+DWORD PosixUart::OutputPending() {
+  if (!Usable()) return 0;
+  int queued = 0;
+  if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
+  return static_cast<DWORD>(txBuffered_.load() + static_cast<std::size_t>(queued));
+}
+
+// The kernel reports no hold states; they follow from the flow settings, the last
+// polled modem lines and whether output is waiting.
+DWORD PosixUart::HoldFlags() {
+  if (!Usable()) return 0;
+  const bool pending = OutputPending() > 0;
+  const DWORD modem = modemStatus_.load();
+  DWORD flags = 0;
+  if (modemKnown_.load() && pending) {
+    if (rtsCts_.load() && !(modem & MS_CTS_ON)) flags |= COMSTAT_fCtsHold;
+    if (dsrFlow_.load() && !(modem & MS_DSR_ON)) flags |= COMSTAT_fDsrHold;
+  }
+  if (outputSuspended_.load()) flags |= COMSTAT_fXoffHold;
+  return flags;
+}
+
+void PosixUart::PauseReceive(bool paused) {
+  if (paused_.exchange(paused) == paused || !Usable()) return;
+  if (dtrHandshake_.load()) ChangeLine(TIOCM_DTR, !paused);
+  Wake();
+}
+
+void PosixUart::PurgeTransmit() {
+  if (!Usable()) return;
+  std::lock_guard lock(txMutex_);
+  txPurges_.fetch_add(1);
+  tty::FlushOutput(fd_);
+  Wake();
+}
+
+void PosixUart::PurgeReceive() {
+  if (!Usable()) return;
+  rxPurges_.fetch_add(1);
+  tty::FlushInput(fd_);
+}
+
+void PosixUart::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+// --- the I/O thread ----------------------------------------------------------------
+
+void PosixUart::Run() {
+  epoll_event wake{};
+  wake.events = EPOLLIN;
+  wake.data.fd = wakeFd_;
+  epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake);
+  PollModem();  // the baseline; changes from here on are reported
+  while (!stopping_.load()) {
+    UpdateInterest();
+    epoll_event events[2];
+    const int n = epoll_wait(epollFd_, events, 2, NextTimeoutMs());
+    if (n < 0 && errno != EINTR) break;
+    bool ttyReady = false, ttyWritable = false, ttyHangup = false;
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data.fd == wakeFd_) {
+        DrainWakeups();
+        continue;
+      }
+      ttyReady = events[i].events & EPOLLIN;
+      ttyWritable = events[i].events & EPOLLOUT;
+      ttyHangup = events[i].events & (EPOLLHUP | EPOLLERR);
+    }
+    if (stopping_.load()) break;
+    if (!vanished_.load() && (ttyReady || ttyHangup)) ReadInput();
+    if (ttyHangup || vanished_.load()) {
+      Vanish();
+      UpdateInterest();
+      continue;
+    }
+    if (ttyWritable) waitingForRoom_ = false;
+    PollLines();
+    ServiceTransmit();
+    WatchDrain();
+  }
+}
+
+int PosixUart::NextTimeoutMs() const {
+  if (vanished_.load()) return -1;
+  if (sentSinceEmpty_ && !waitingForRoom_ && txBuffered_.load() == 0) {
+    return static_cast<int>(kDrainPollPeriod.count());
+  }
+  if (!modemKnown_.load() && !countersKnown_) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextModemPoll_ - Clock::now());
+  return static_cast<int>(std::max<std::int64_t>(0, left.count()));
+}
+
+void PosixUart::UpdateInterest() {
+  std::uint32_t want = 0;
+  if (!vanished_.load()) {
+    if (!paused_.load()) want |= EPOLLIN;  // a paused port leaves bytes to the kernel's throttling
+    if (waitingForRoom_) want |= EPOLLOUT;
+  }
+  if (want == interestSet_) return;
+  epoll_event ev{};
+  ev.events = want;
+  ev.data.fd = fd_;
+  if (vanished_.load()) {
+    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, &ev);
+  } else if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) != 0) {
+    epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd_, &ev);
+  }
+  interestSet_ = want;
+}
+
+void PosixUart::DrainWakeups() {
+  std::uint64_t count = 0;
+  while (read(wakeFd_, &count, sizeof count) > 0) {
+  }
+}
+
+void PosixUart::ReadInput() {
+  std::string buffer(kReadChunk, '\0');
+  for (int round = 0; round < kReadsPerWake && !paused_.load() && !stopping_.load(); ++round) {
+    const ssize_t n = read(fd_, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;
+    if (n <= 0) {  // 0 after a hang-up, EIO once the device has gone
+      Vanish();
+      return;
+    }
+    if (const std::uint64_t purges = rxPurges_.load(); purges != rxPurgesSeen_) {
+      rxPurgesSeen_ = purges;
+      marks_ = {};
+    }
+    const bool dropped =
+        dsrSensitive_.load() && modemKnown_.load() && !(modemStatus_.load() & MS_DSR_ON);
+    const auto pieces = ParseMarkedInput(marks_, std::string_view(buffer.data(), n));
+    if (!dropped) Deliver(pieces);
+  }
+}
+
+void PosixUart::Deliver(const std::vector<RxPiece>& pieces) {
+  // A mark says "bad byte" without telling parity from framing errors; with
+  // parity off only a framing error can have caused it.
+  const DWORD badByteError = parityOn_.load() ? CE_RXPARITY : CE_FRAME;
+  for (const RxPiece& piece : pieces) {
+    switch (piece.kind) {
+      case RxPiece::Kind::kData:
+        sink_->OnReceive(reinterpret_cast<const std::uint8_t*>(piece.bytes.data()),
+                         piece.bytes.size());
+        break;
+      case RxPiece::Kind::kBadByte:
+        sink_->OnReceiveError(static_cast<std::uint8_t>(piece.bytes[0]), badByteError);
+        break;
+      case RxPiece::Kind::kBreak:
+        sink_->OnReceiveError(0, CE_BREAK);
+        break;
+    }
+  }
+}
+
+void PosixUart::Vanish() {
+  vanished_.store(true);
+  if (vanishReported_) return;
+  vanishReported_ = true;
+  sink_->OnVanished();
+}
+
+// Writes until the kernel pushes back, then waits for EPOLLOUT, which n_tty gives
+// once fewer than 256 bytes are queued: the driver's bytes stay in the driver (where
+// write time-outs count them) instead of piling up in the kernel.
+void PosixUart::ServiceTransmit() {
+  const bool dsrHeld = dsrFlow_.load() && modemKnown_.load() && !(modemStatus_.load() & MS_DSR_ON);
+  while (!waitingForRoom_ && !dsrHeld && !outputSuspended_.load() && !stopping_.load()) {
+    if (txBuffered_.load() == 0 && !TakeMore()) return;
+    std::lock_guard lock(txMutex_);
+    if (txPurges_.load() != txPurgesSeen_) {
+      txPurgesSeen_ = txPurges_.load();
+      txBuffer_.clear();
+      txBuffered_.store(0);
+      continue;
+    }
+    if (rtsToggle_.load()) ChangeLine(TIOCM_RTS, true);
+    const ssize_t n = write(fd_, txBuffer_.data(), txBuffer_.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      waitingForRoom_ = true;
+      return;
+    }
+    if (n < 0) {
+      if (MeansGone(errno)) vanished_.store(true);  // reported by the loop, outside the lock
+      return;
+    }
+    txBuffer_.erase(txBuffer_.begin(), txBuffer_.begin() + n);
+    txBuffered_.store(txBuffer_.size());
+    sentSinceEmpty_ = true;
+    waitingForRoom_ = true;  // the next chunk when the kernel has room again
+  }
+}
+
+bool PosixUart::TakeMore() {
+  const std::uint64_t purgesBefore = txPurges_.load();
+  std::uint8_t chunk[kWriteChunk];
+  const std::size_t n = sink_->TakeTransmit(chunk, sizeof chunk);
+  if (n == 0) return false;
+  std::lock_guard lock(txMutex_);
+  if (txPurges_.load() != purgesBefore) return true;  // taken before a purge: dropped below
+  txBuffer_.insert(txBuffer_.end(), chunk, chunk + n);
+  txBuffered_.store(txBuffer_.size());
+  return true;
+}
+
+// EV_TXEMPTY once everything handed over has left the UART: TEMT from the line
+// status register where the driver reports it, else an empty kernel queue.
+void PosixUart::WatchDrain() {
+  if (!sentSinceEmpty_ || waitingForRoom_ || txBuffered_.load() != 0) return;
+  bool drained = false;
+  unsigned lsr = 0;
+  if (!lsrUnsupported_ && ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) {
+    drained = (lsr & TIOCSER_TEMT) != 0;
+  } else {
+    lsrUnsupported_ = true;
+    int queued = 0;
+    drained = ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0;
+  }
+  if (!drained) return;
+  sentSinceEmpty_ = false;
+  if (rtsToggle_.load()) ChangeLine(TIOCM_RTS, false);
+  sink_->OnTransmitterEmpty();
+}
+
+void PosixUart::PollLines() {
+  if (Clock::now() < nextModemPoll_) return;
+  nextModemPoll_ = Clock::now() + kModemPollPeriod;
+  const DWORD before = modemStatus_.load();
+  PollModem();
+  const DWORD after = modemStatus_.load();
+  if (after != before && !vanished_.load()) sink_->OnModemStatus(after);
+  PollCounters();
+}
+
+void PosixUart::PollModem() {
+  if (!modemKnown_.load()) return;
+  int bits = 0;
+  if (ioctl(fd_, TIOCMGET, &bits) == 0) {
+    modemStatus_.store(ModemWordFromTiocm(bits));
+  } else if (MeansUnsupported(errno)) {
+    modemKnown_.store(false);  // a pty: nothing to poll, ever
+  }
+}
+
+// Overruns happen below the tty layer and leave no mark in the data; the driver's
+// counters are the only witness.
+void PosixUart::PollCounters() {
+  if (!countersKnown_) return;
+  serial_icounter_struct now{};
+  if (ioctl(fd_, TIOCGICOUNT, &now) != 0) {
+    countersKnown_ = !MeansUnsupported(errno);
+    return;
+  }
+  DWORD errors = 0;
+  if (now.overrun != counters_.overrun) errors |= CE_OVERRUN;
+  if (now.buf_overrun != counters_.buf_overrun) errors |= CE_RXOVER;
+  counters_ = now;
+  if (errors != 0) sink_->OnLineError(errors);
+}
+
+// Windows opens a port with its queues empty.
+int PrepareTty(int fd) {
+  tty::LineSettings current;
+  if (const int err = tty::ReadLineSettings(fd, &current)) return err;
+  current.parity = tty::Parity::kNone;
+  current.xonXoffIn = current.xonXoffOut = false;
+  if (const int err = tty::ApplyLineSettings(fd, current)) return err;
+  tty::FlushInput(fd);
+  tty::FlushOutput(fd);
+  return 0;
+}
+
+// Exclusive as on Windows: flock keeps out every other cooperating program, root
+// included; TIOCEXCL also keeps out those that do not lock (except root).
+int OpenExclusive(const std::string& path, int* fdOut) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int err = 0;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    err = errno;
+  } else if (!isatty(fd)) {
+    err = ENOTTY;
+  } else if (ioctl(fd, TIOCEXCL) != 0) {
+    err = errno;
+  } else {
+    err = PrepareTty(fd);
+  }
+  if (err != 0) {
+    close(fd);
+    return err;
+  }
+  *fdOut = fd;
+  return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {
+  *error = ERROR_SUCCESS;
+  if (name.empty() || name.find('\0') != std::string::npos) {
+    *error = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  const std::string path = name.find('/') == std::string::npos ? "/dev/" + name : name;
+  int fd = -1;
+  if (const int err = OpenExclusive(path, &fd)) {
+    *error = OpenError(err);
+    return nullptr;
+  }
+  const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  const int epollFd = epoll_create1(EPOLL_CLOEXEC);
+  if (wakeFd < 0 || epollFd < 0) {
+    *error = OpenError(errno);
+    if (wakeFd >= 0) close(wakeFd);
+    if (epollFd >= 0) close(epollFd);
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixUart>(fd, wakeFd, epollFd);
+}
+
+}  // namespace veltra::platform
