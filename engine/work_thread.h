@@ -39,7 +39,8 @@ class TWorkThread {
   // True once Execute has returned.
   bool Finished() const { return FFinished; }
 
-  // Report raised when an event handler threw: the worker ends after it.
+  // Report raised when an exception (normally from an event handler) reached the
+  // thread's top level; the worker ends after it.
   static constexpr std::uint32_t kHandlerFaultPlace = 9900;
 
  private:

@@ -181,7 +181,7 @@ void TWorkThread::EndAfterHandlerFault(const std::string& what) {
   }
   ActiveLatch = false;
   try {
-    Report(kHandlerFaultPlace, 0, "Error in event handler, worker ended: " + what);
+    Report(kHandlerFaultPlace, 0, "Error worker ended by an exception: " + what);
   } catch (...) {
     // OnProcessError threw as well; the worker ends either way.
   }

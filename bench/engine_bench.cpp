@@ -1,0 +1,578 @@
+// Figures of the serial engine: receive throughput into clusters, a two-port relay
+// as spy mode does it (against socat relaying the same ptys), the CPU cost of idle
+// ports, and the latency from an event character to its cluster.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/owner_calls.h"
+#include "engine/serial_port.h"
+#include "platform/comm_api.h"
+#include "platform/virtual_ports.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using veltra::engine::TObject;
+using veltra::engine::TOwnerCallQueue;
+using veltra::engine::TSerialPort;
+namespace win = veltra::win;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kStreamBytes = std::size_t{64} << 20;
+constexpr veltra::engine::Integer kRtsHandshake = 0x2000;   // input flow control
+constexpr veltra::engine::Integer kCtsAndRtsFlow = 0x2004;  // both ways
+constexpr veltra::engine::Word kBenchQueueSize = 32768;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// The stream every throughput figure moves: pseudo-random, reproducible.
+class Stream {
+ public:
+  Stream() {
+    std::mt19937 random(4711);
+    for (auto& b : table_) b = static_cast<std::uint8_t>(random());
+  }
+  void Fill(std::size_t at, std::uint8_t* out, std::size_t n) const {
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t i = at + k;
+      out[k] = static_cast<std::uint8_t>(table_[i & 0xFFFF] ^ ((i >> 16) * 131));
+    }
+  }
+
+ private:
+  std::array<std::uint8_t, 65536> table_{};
+};
+
+// FNV-1a over everything fed, in order.
+struct Checksum {
+  std::uint64_t value = 1469598103934665603ull;
+  std::size_t bytes = 0;
+  void Feed(const std::uint8_t* p, std::size_t n) {
+    for (std::size_t k = 0; k < n; ++k) value = (value ^ p[k]) * 1099511628211ull;
+    bytes += n;
+  }
+};
+
+Checksum StreamChecksum(const Stream& stream, std::size_t total) {
+  Checksum sum;
+  std::vector<std::uint8_t> chunk(65536);
+  for (std::size_t at = 0; at < total; at += chunk.size()) {
+    const std::size_t n = std::min(chunk.size(), total - at);
+    stream.Fill(at, chunk.data(), n);
+    sum.Feed(chunk.data(), n);
+  }
+  return sum;
+}
+
+// The owner's thread, as an event loop runs it: asleep until a worker queues a
+// call (no polling, so idle figures measure the engine, not this loop).
+class OwnerLoop {
+ public:
+  OwnerLoop() {
+    calls.OnCallQueued = [this] {
+      {
+        std::lock_guard lock(mutex_);
+        queued_ = true;
+      }
+      wake_.notify_one();
+    };
+  }
+  void RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done() && Clock::now() < deadline) {
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait_until(lock, std::min(deadline, Clock::now() + 50ms), [this] { return queued_; });
+        queued_ = false;
+      }
+      calls.ServePending();
+    }
+  }
+  void RunFor(std::chrono::milliseconds d) {
+    RunUntil([] { return false; }, d);
+  }
+  TOwnerCallQueue calls;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool queued_ = false;
+};
+
+struct Pty {
+  int master = -1;
+  std::string slave;
+  Pty() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
+  }
+  ~Pty() {
+    if (master >= 0) ::close(master);
+  }
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+};
+
+// Writes the stream into a non-blocking fd until done or stopped.
+void WriteStream(int fd, const Stream& stream, std::size_t total, const std::atomic<bool>& stop) {
+  std::vector<std::uint8_t> chunk(65536);
+  for (std::size_t at = 0; at < total && !stop;) {
+    const std::size_t n = std::min(chunk.size(), total - at);
+    stream.Fill(at, chunk.data(), n);
+    for (std::size_t off = 0; off < n && !stop;) {
+      const ssize_t w = ::write(fd, chunk.data() + off, n - off);
+      if (w > 0) {
+        off += static_cast<std::size_t>(w);
+      } else {
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, 100);
+      }
+    }
+    at += n;
+  }
+}
+
+// Reads a non-blocking fd into a checksum until `total` bytes or stopped;
+// `progress` follows the count for other threads.
+void ReadStream(int fd, Checksum& sum, std::size_t total, const std::atomic<bool>& stop,
+                std::atomic<std::size_t>& progress) {
+  std::vector<std::uint8_t> buffer(65536);
+  while (sum.bytes < total && !stop) {
+    const ssize_t r = ::read(fd, buffer.data(), buffer.size());
+    if (r > 0) {
+      sum.Feed(buffer.data(), static_cast<std::size_t>(r));
+      progress = sum.bytes;
+    } else {
+      pollfd p{fd, POLLIN, 0};
+      ::poll(&p, 1, 100);
+    }
+  }
+}
+
+// A raw handle on the far end of a virtual pair (the device side).
+class VirtualDevice {
+ public:
+  explicit VirtualDevice(const std::string& name, bool ctsFlow) {
+    handle_ = win::CreateFileA(("\\\\.\\" + name).c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
+                               0, nullptr, win::OPEN_EXISTING, 0, 0);
+    win::DCB dcb;
+    win::GetCommState(handle_, &dcb);
+    if (ctsFlow) dcb.Flags |= win::DCB_fOutxCtsFlow;
+    win::SetCommState(handle_, &dcb);
+    win::SetupComm(handle_, kBenchQueueSize, kBenchQueueSize);
+  }
+  ~VirtualDevice() { win::CloseHandle(handle_); }
+  VirtualDevice(const VirtualDevice&) = delete;
+  VirtualDevice& operator=(const VirtualDevice&) = delete;
+  void Write(const std::uint8_t* p, std::size_t n) {
+    win::DWORD written = 0;
+    win::WriteFile(handle_, p, static_cast<win::DWORD>(n), &written, nullptr);
+  }
+
+ private:
+  win::HANDLE handle_ = win::INVALID_HANDLE_VALUE;
+};
+
+void ConfigureForThroughput(TSerialPort& port) {
+  port.SetRxQueueSize(kBenchQueueSize);
+  port.SetTxQueueSize(kBenchQueueSize);
+  port.SetBaudRate(115200);
+}
+
+struct Figure {
+  double mbps = 0;
+  std::size_t bytes = 0;
+  std::size_t clusters = 0;
+  bool intact = false;
+};
+
+// --- 1. receive throughput ----------------------------------------------------------
+
+// Takes every cluster on the owner's thread into a checksum.
+void CountClusters(TSerialPort& port, Checksum& sum, std::size_t& clusters) {
+  port.OnRxClusterEvent = [&port, &sum, &clusters](TObject*) {
+    std::string bytes;
+    port.TakeFirstCluster(bytes);
+    sum.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    ++clusters;
+  };
+}
+
+Figure ReceiveOverPty(const Stream& stream, const Checksum& expected) {
+  Pty pty;
+  OwnerLoop loop;
+  TSerialPort port(loop.calls);
+  Checksum got;
+  Figure f;
+  CountClusters(port, got, f.clusters);
+  ConfigureForThroughput(port);
+  port.SetFlowControl(kRtsHandshake);
+  port.SetCommPort(pty.slave);
+  port.SetActive(true);
+  std::atomic<bool> stop{false};
+  const auto start = Clock::now();
+  std::thread writer([&] { WriteStream(pty.master, stream, kStreamBytes, stop); });
+  loop.RunUntil([&] { return got.bytes >= kStreamBytes; }, 120s);
+  const double s = Seconds(start);
+  stop = true;
+  writer.join();
+  port.SetActive(false);
+  f.bytes = got.bytes;
+  f.mbps = got.bytes / s / 1e6;
+  f.intact = got.bytes == expected.bytes && got.value == expected.value;
+  return f;
+}
+
+Figure ReceiveOverVirtualPair(const Stream& stream, const Checksum& expected) {
+  veltra::platform::CreateVirtualPair("BENCHRXA", "BENCHRXB", {.instant = true});
+  OwnerLoop loop;
+  Figure f;
+  Checksum got;
+  {
+    TSerialPort port(loop.calls);
+    CountClusters(port, got, f.clusters);
+    ConfigureForThroughput(port);
+    port.SetFlowControl(kCtsAndRtsFlow);
+    port.SetCommPort("BENCHRXA");
+    port.SetActive(true);
+    VirtualDevice device("BENCHRXB", /*ctsFlow=*/true);
+    std::atomic<bool> stop{false};
+    const auto start = Clock::now();
+    std::thread writer([&] {
+      std::vector<std::uint8_t> chunk(4096);
+      for (std::size_t at = 0; at < kStreamBytes && !stop; at += chunk.size()) {
+        stream.Fill(at, chunk.data(), chunk.size());
+        device.Write(chunk.data(), chunk.size());
+      }
+    });
+    loop.RunUntil([&] { return got.bytes >= kStreamBytes; }, 120s);
+    const double s = Seconds(start);
+    stop = true;
+    writer.join();
+    port.SetActive(false);
+    f.bytes = got.bytes;
+    f.mbps = got.bytes / s / 1e6;
+  }
+  veltra::platform::RemoveVirtualPair("BENCHRXA");
+  f.intact = got.bytes == expected.bytes && got.value == expected.value;
+  return f;
+}
+
+// --- 2. relay ------------------------------------------------------------------------
+
+// Every cluster received on `from` is sent on by `to`; blocks that come while a
+// write is in flight wait in a backlog and go out with the next OnWriteDone.
+class Relay {
+ public:
+  Relay(TSerialPort& from, TSerialPort& to) : from_(from), to_(to) {
+    from_.OnRxClusterEvent = [this](TObject*) {
+      std::string bytes;
+      from_.TakeFirstCluster(bytes);
+      backlog_ += bytes;
+      ++clusters;
+      SendBacklog();
+    };
+    to_.OnWriteDone = [this](TObject*) {
+      if (to_.WrittenBytes() != lastSent_) ++shortWrites;
+      SendBacklog();
+    };
+  }
+  std::size_t clusters = 0;
+  std::size_t shortWrites = 0;
+
+ private:
+  void SendBacklog() {
+    if (backlog_.empty() || to_.SendInProgress() || sending_) return;
+    // A write finishing at once raises OnWriteDone inside SendString.
+    sending_ = true;
+    std::string out;
+    out.swap(backlog_);
+    lastSent_ = static_cast<veltra::engine::Cardinal>(out.size());
+    to_.SendString(out);
+    sending_ = false;
+    if (!to_.SendInProgress()) SendBacklog();
+  }
+  TSerialPort& from_;
+  TSerialPort& to_;
+  std::string backlog_;
+  veltra::engine::Cardinal lastSent_ = 0;
+  bool sending_ = false;
+};
+
+struct RelayFigure {
+  Figure figure;
+  std::size_t shortWrites = 0;
+};
+
+RelayFigure RelayThroughComponents(const Stream& stream, const Checksum& expected) {
+  Pty in, out;
+  OwnerLoop loop;
+  TSerialPort a(loop.calls), b(loop.calls);
+  Relay relay(a, b);
+  for (TSerialPort* port : {&a, &b}) {
+    ConfigureForThroughput(*port);
+    port->SetFlowControl(kRtsHandshake);
+  }
+  a.SetCommPort(in.slave);
+  b.SetCommPort(out.slave);
+  b.SetActive(true);
+  a.SetActive(true);
+  Checksum got;
+  std::atomic<std::size_t> progress{0};
+  std::atomic<bool> stop{false};
+  const auto start = Clock::now();
+  std::thread reader([&] { ReadStream(out.master, got, kStreamBytes, stop, progress); });
+  std::thread writer([&] { WriteStream(in.master, stream, kStreamBytes, stop); });
+  loop.RunUntil([&] { return progress >= kStreamBytes; }, 120s);
+  const double s = Seconds(start);
+  stop = true;
+  writer.join();
+  reader.join();
+  a.SetActive(false);
+  b.SetActive(false);
+  RelayFigure r;
+  r.figure.bytes = got.bytes;
+  r.figure.clusters = relay.clusters;
+  r.figure.mbps = got.bytes / s / 1e6;
+  r.figure.intact = got.bytes == expected.bytes && got.value == expected.value;
+  r.shortWrites = relay.shortWrites;
+  return r;
+}
+
+Figure RelayThroughSocat(const Stream& stream, const Checksum& expected) {
+  Pty in, out;
+  Figure f;
+  // Raw both ways, so socat sees the same byte stream the components see.
+  const std::string left = in.slave + ",rawer";
+  const std::string right = out.slave + ",rawer";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execlp("socat", "socat", "-u", "-b65536", left.c_str(), right.c_str(),
+             static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::this_thread::sleep_for(300ms);  // socat has opened and configured both ends
+  Checksum got;
+  std::atomic<std::size_t> progress{0};
+  std::atomic<bool> stop{false};
+  const auto start = Clock::now();
+  std::thread reader([&] { ReadStream(out.master, got, kStreamBytes, stop, progress); });
+  std::thread writer([&] { WriteStream(in.master, stream, kStreamBytes, stop); });
+  const auto deadline = start + 120s;
+  bool reaped = false;
+  while (progress < kStreamBytes && Clock::now() < deadline && !reaped) {
+    reaped = ::waitpid(pid, nullptr, WNOHANG) == pid;  // socat failed
+    std::this_thread::sleep_for(2ms);
+  }
+  const double s = Seconds(start);
+  stop = true;
+  writer.join();
+  reader.join();
+  if (!reaped) {
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+  }
+  f.bytes = got.bytes;
+  f.mbps = got.bytes / s / 1e6;
+  f.intact = got.bytes == expected.bytes && got.value == expected.value;
+  return f;
+}
+
+// --- 3. idle cost ---------------------------------------------------------------------
+
+double CpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  auto s = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return s(usage.ru_utime) + s(usage.ru_stime);
+}
+
+// CPU seconds per minute of the whole process while the loop runs for `span`.
+double CpuPerMinute(OwnerLoop& loop, std::chrono::seconds span) {
+  const double before = CpuSeconds();
+  loop.RunFor(span);
+  return (CpuSeconds() - before) * 60.0 / static_cast<double>(span.count());
+}
+
+struct IdleFigures {
+  double closed = 0;
+  double openPty = 0;
+  double openVirtual = 0;
+};
+
+IdleFigures IdleCost(std::chrono::seconds span) {
+  IdleFigures f;
+  OwnerLoop loop;
+  {
+    TSerialPort a(loop.calls), b(loop.calls);
+    loop.RunFor(300ms);
+    f.closed = CpuPerMinute(loop, span);
+  }
+  {
+    Pty p1, p2;
+    TSerialPort a(loop.calls), b(loop.calls);
+    a.SetCommPort(p1.slave);
+    b.SetCommPort(p2.slave);
+    a.SetActive(true);
+    b.SetActive(true);
+    loop.RunFor(300ms);
+    f.openPty = CpuPerMinute(loop, span);
+    a.SetActive(false);
+    b.SetActive(false);
+  }
+  veltra::platform::CreateVirtualPair("BENCHIDLEA", "BENCHIDLEB", {});
+  {
+    TSerialPort a(loop.calls), b(loop.calls);
+    a.SetCommPort("BENCHIDLEA");
+    b.SetCommPort("BENCHIDLEB");
+    a.SetActive(true);
+    b.SetActive(true);
+    loop.RunFor(300ms);
+    f.openVirtual = CpuPerMinute(loop, span);
+    a.SetActive(false);
+    b.SetActive(false);
+  }
+  veltra::platform::RemoveVirtualPair("BENCHIDLEA");
+  return f;
+}
+
+// --- 4. latency -------------------------------------------------------------------------
+
+struct Latency {
+  double median = 0, p99 = 0, max = 0;
+  int samples = 0;
+};
+
+Latency Summarise(std::vector<double> ms) {
+  Latency l;
+  if (ms.empty()) return l;
+  std::sort(ms.begin(), ms.end());
+  l.samples = static_cast<int>(ms.size());
+  l.median = ms[ms.size() / 2];
+  l.p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+  l.max = ms.back();
+  return l;
+}
+
+// `send` puts one event character on the line; the window's handler sets
+// ReadRequest, and the time to OnRxClusterEvent is measured.
+Latency EventCharLatency(TSerialPort& port, OwnerLoop& loop, const std::function<void()>& send,
+                         int rounds) {
+  std::vector<double> samples;
+  Clock::time_point sentAt;
+  bool arrived = false;
+  port.OnRxEventCharEvent = [&port](TObject*) { port.SetReadRequest(true); };
+  port.OnRxClusterEvent = [&](TObject*) {
+    std::string bytes;
+    port.TakeFirstCluster(bytes);
+    if (!arrived) samples.push_back(Seconds(sentAt) * 1000);
+    arrived = true;
+  };
+  port.SetEventChar('\r');
+  port.SetActive(true);
+  loop.RunFor(300ms);
+  for (int i = 0; i < rounds; ++i) {
+    arrived = false;
+    sentAt = Clock::now();
+    send();
+    loop.RunUntil([&] { return arrived; }, 2000ms);
+    loop.RunFor(std::chrono::milliseconds(5 + i % 7));  // vary the phase against the cycle
+  }
+  port.SetActive(false);
+  return Summarise(samples);
+}
+
+Latency LatencyOverVirtualPair(int rounds) {
+  veltra::platform::CreateVirtualPair("BENCHLATA", "BENCHLATB", {.instant = true});
+  OwnerLoop loop;
+  Latency l;
+  {
+    TSerialPort port(loop.calls);
+    port.SetCommPort("BENCHLATA");
+    VirtualDevice device("BENCHLATB", false);
+    const std::uint8_t cr = '\r';
+    l = EventCharLatency(
+        port, loop, [&] { device.Write(&cr, 1); }, rounds);
+  }
+  veltra::platform::RemoveVirtualPair("BENCHLATA");
+  return l;
+}
+
+Latency LatencyOverPty(int rounds) {
+  Pty pty;
+  OwnerLoop loop;
+  TSerialPort port(loop.calls);
+  port.SetCommPort(pty.slave);
+  return EventCharLatency(
+      port, loop, [&] { [[maybe_unused]] auto n = ::write(pty.master, "\r", 1); }, rounds);
+}
+
+const char* Verdict(bool ok) {
+  return ok ? "intact" : "LOST OR CORRUPTED";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+  const auto idleSpan = quick ? 3s : 10s;
+  const Stream stream;
+  const Checksum expected = StreamChecksum(stream, kStreamBytes);
+  std::printf("Veltra engine benchmark, %zu MiB streams\n\n", kStreamBytes >> 20);
+  std::printf("%-46s %12s  %s\n", "measure", "figure", "notes");
+
+  const Figure rxPty = ReceiveOverPty(stream, expected);
+  std::printf("%-46s %8.1f MB/s  %zu clusters, %s\n", "1 receive, pty pair -> clusters", rxPty.mbps,
+              rxPty.clusters, Verdict(rxPty.intact));
+  const Figure rxVirtual = ReceiveOverVirtualPair(stream, expected);
+  std::printf("%-46s %8.1f MB/s  %zu clusters, %s\n", "1 receive, instant virtual pair -> clusters",
+              rxVirtual.mbps, rxVirtual.clusters, Verdict(rxVirtual.intact));
+
+  const RelayFigure relay = RelayThroughComponents(stream, expected);
+  std::printf("%-46s %8.1f MB/s  %zu clusters, %zu short writes, checksum %s\n",
+              "2 relay, two components over two pty pairs", relay.figure.mbps,
+              relay.figure.clusters, relay.shortWrites, Verdict(relay.figure.intact));
+  const Figure socat = RelayThroughSocat(stream, expected);
+  std::printf("%-46s %8.1f MB/s  checksum %s\n", "2 relay, socat over two pty pairs", socat.mbps,
+              Verdict(socat.intact));
+  std::printf("%-46s %8.2f      target >= 0.50\n", "2 relay ratio, components / socat",
+              socat.mbps > 0 ? relay.figure.mbps / socat.mbps : 0.0);
+
+  const IdleFigures idle = IdleCost(idleSpan);
+  auto idleLine = [](const char* what, double perMinute) {
+    std::printf("%-46s %8.3f s/min %.3f %% of one core\n", what, perMinute, perMinute / 60 * 100);
+  };
+  idleLine("3 idle, two closed ports", idle.closed);
+  idleLine("3 idle, two open idle ports (ptys)", idle.openPty);
+  idleLine("3 idle, two open idle ports (virtual)", idle.openVirtual);
+
+  const int rounds = quick ? 50 : 200;
+  for (const auto& [what, l] :
+       {std::pair{"4 latency event char -> cluster, virtual", LatencyOverVirtualPair(rounds)},
+        std::pair{"4 latency event char -> cluster, pty", LatencyOverPty(rounds)}}) {
+    std::printf("%-46s %8.2f ms    median; p99 %.2f ms, max %.2f ms, %d samples\n", what, l.median,
+                l.p99, l.max, l.samples);
+  }
+  return 0;
+}
