@@ -21,6 +21,10 @@ struct LineCase {
   unsigned iflagClear;
 };
 
+void PrintTo(const LineCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class PtyLineSettings : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(PtyLineSettings, MasterSideShowsWhatWasApplied) {
