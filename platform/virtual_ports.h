@@ -7,6 +7,26 @@
 // character from data, parity and stop bits at its baud rate) unless the pair was
 // made instant. Mismatched line settings give framing or parity errors at the
 // receiver; flow control holds transmission and shows in the COMSTAT hold flags.
+//
+// Behaviour worth knowing in tests:
+// - a write on an instant line that nothing holds completes inside WriteFile
+//   (TRUE, event set); on a paced line, or when held, it goes pending (997);
+// - the lines of a closed end are low; opening raises DTR and RTS, so the peer sees
+//   CTS, DSR and DCD come up; SetCommState with DTR_CONTROL_DISABLE or
+//   RTS_CONTROL_DISABLE lowers that line (as Windows does), EscapeCommFunction
+//   raises it again;
+// - RTS/CTS and DSR/DTR handshake: the receiving driver drops its RTS or DTR once
+//   fewer than XoffLim bytes are free in its queue, and raises it again at XonLim;
+//   a sender with fOutxCtsFlow or fOutxDsrFlow holds (fCtsHold, fDsrHold) while
+//   CTS or DSR is low. XON/XOFF: the receiver sends XOFF/XON (fInX); a sender with
+//   fOutX holds on XOFF (fXoffHold) and does not pass XON/XOFF to its reader; a
+//   receiver without fTXContinueOnXoff holds its own output after sending XOFF
+//   (fXoffSent). An instant line under flow control moves 16 bytes at a time, so
+//   it overshoots the limit by a FIFO or two, like a real UART;
+// - a break from the sender arrives as one NUL byte with CE_BREAK and EV_BREAK;
+// - the receiver samples the sender's waveform at its own rate and format, so a
+//   rate mismatch gives CE_FRAME, 8N1 into 8E1 gives CE_RXPARITY for some bytes,
+//   7E1 into 8N1 shows the parity bit as bit 7.
 #pragma once
 
 #include <cstdint>
@@ -33,17 +53,23 @@ class VirtualEndControl {
   // The next `count` bytes that this end sends arrive at the peer with `lineError`
   // (CE_FRAME, CE_RXPARITY).
   void CorruptNextBytes(std::size_t count, win::DWORD lineError);
-  // Everything this end sends from now on stalls on the wire until Unstall.
+  // Everything this end sends from now on stalls on the wire until Unstall (the
+  // driver keeps the bytes; a write time-out ends the write with a short count).
   void StallTransmit();
   void Unstall();
-  // The far device pulses RI at this end (on for `ms`, then off).
+  // The far device pulses RI at this end (on for `ms`, then off); EV_RING comes on
+  // the falling edge.
   void RingPulse(unsigned ms);
   // Forces DCD seen at this end, overriding the peer's DTR, until cleared.
   void ForceDcd(bool on);
   void ClearForcedDcd();
   // The device vanishes: every later call on an open handle fails with
-  // ERROR_DEVICE_NOT_CONNECTED, and opening fails with ERROR_FILE_NOT_FOUND.
+  // ERROR_DEVICE_NOT_CONNECTED, and opening fails with ERROR_FILE_NOT_FOUND; the
+  // peer sees this end's lines drop and what it sends is lost.
   void Unplug();
+  // Plugged in again: the end can be opened anew (a handle open across the unplug
+  // stays vanished and must be closed).
+  void Replug();
 
  private:
   std::shared_ptr<VirtualEnd> end_;
@@ -57,8 +83,7 @@ struct VirtualPairOptions {
 // Creates the pair (a, b). Names are compared without regard to case and must not be
 // in use. The pair lives until RemoveVirtualPair (or the end of the process); an end
 // that is open when removed behaves as unplugged.
-bool CreateVirtualPair(const std::string& a, const std::string& b,
-                       VirtualPairOptions options = {});
+bool CreateVirtualPair(const std::string& a, const std::string& b, VirtualPairOptions options = {});
 void RemoveVirtualPair(const std::string& a);
 // Control of one end by name; null when there is no such end.
 std::unique_ptr<VirtualEndControl> ControlVirtualEnd(const std::string& name);

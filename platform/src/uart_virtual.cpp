@@ -185,11 +185,15 @@ class Cable {
       ends_.back().dcb = InitialLine();
     }
   }
-  ~Cable() { StopPacer(); }
+  ~Cable() {
+    std::lock_guard life(lifeMutex_);
+    StopPacer();
+  }
 
   const std::string& Name(std::size_t i) const { return ends_[i].name; }
 
   DWORD Open(std::size_t i) {
+    std::lock_guard life(lifeMutex_);
     {
       std::lock_guard lock(mutex_);
       EndState& e = ends_[i];
@@ -217,7 +221,8 @@ class Cable {
       ResetLine(e);
       cv_.notify_all();
     }
-    Pump();  // the peer sees the lines drop
+    Pump();                            // the peer sees the lines drop
+    std::lock_guard life(lifeMutex_);  // no open slips in between the test and the stop
     bool anyOpen = false;
     {
       std::lock_guard lock(mutex_);
@@ -244,6 +249,9 @@ class Cable {
 
   void Unplug(std::size_t i) {
     Change([](EndState& e) { e.present = false; }, i);
+  }
+  void Replug(std::size_t i) {
+    Change([](EndState& e) { e.present = true; }, i);
   }
   bool IsOpen(std::size_t i) {
     return Read([](EndState& e, std::size_t) { return e.open; }, i);
@@ -286,7 +294,8 @@ class Cable {
   std::mutex pumpMutex_;
   std::mutex lifeMutex_;  // starting and stopping the pacer
   std::thread pacer_;
-  bool pacerStop_ = false;  // guarded by mutex_
+  bool pacerStop_ = false;     // guarded by mutex_
+  bool collectAgain_ = false;  // guarded by mutex_
 };
 
 DWORD Cable::ModemStatus(std::size_t i) const {
@@ -343,11 +352,14 @@ void Cable::Pump() {
   std::vector<Action> actions;
   for (;;) {
     actions.clear();
+    bool again = false;
     {
       std::lock_guard lock(mutex_);
+      collectAgain_ = false;
       Collect(Clock::now(), actions);
+      again = collectAgain_;
     }
-    if (actions.empty()) return;
+    if (actions.empty() && !again) return;
     for (auto& a : actions) {
       switch (a.kind) {
         case Action::kReceive:
@@ -438,6 +450,8 @@ void Cable::CollectTransmit(std::size_t i, Clock::time_point now, std::vector<Ac
     ends_[Peer(i)].incoming.push_back({r.byte, r.error, arrival});
     if (!instant_) e.txFreeAt += charTime;
     e.flowChar.reset();
+    collectAgain_ = true;  // the peer may act on it in this very pump
+    cv_.notify_all();
   }
   if (e.txReady && CanSend(i)) {
     const DWORD outFlow = DCB_fOutxCtsFlow | DCB_fOutxDsrFlow | DCB_fOutX;
@@ -497,8 +511,8 @@ std::optional<Clock::time_point> Cable::NextWake(Clock::time_point now) const {
   return next;
 }
 
+// Both run under lifeMutex_.
 void Cable::StartPacer() {
-  std::lock_guard life(lifeMutex_);
   if (pacer_.joinable()) return;
   {
     std::lock_guard lock(mutex_);
@@ -508,7 +522,6 @@ void Cable::StartPacer() {
 }
 
 void Cable::StopPacer() {
-  std::lock_guard life(lifeMutex_);
   if (!pacer_.joinable()) return;
   {
     std::lock_guard lock(mutex_);
@@ -754,6 +767,10 @@ void VirtualEndControl::ClearForcedDcd() {
 
 void VirtualEndControl::Unplug() {
   end_->cable->Unplug(end_->index);
+}
+
+void VirtualEndControl::Replug() {
+  end_->cable->Replug(end_->index);
 }
 
 }  // namespace veltra::platform

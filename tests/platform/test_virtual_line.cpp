@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "platform/src/uart.h"
 #include "tests/platform/test_driver_support.h"
@@ -74,7 +75,7 @@ TEST(VirtualLine, PacesCharactersAtTheSendersRate) {
     ASSERT_TRUE(WaitUntil([&] { return InQueue(b.h()) == c.count; }));
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     EXPECT_GT(ms, c.expectedMs * 0.95);
-    EXPECT_LT(ms, c.expectedMs * 1.5 + 30);
+    EXPECT_LT(ms, c.expectedMs * 2 + 200) << "slack for a loaded machine";
     EXPECT_EQ(ReadQueued(b.h()), data);
   }
 }
@@ -175,12 +176,7 @@ TEST(VirtualLine, DsrDtrHandshakeHoldsTheSender) {
   EXPECT_EQ(Errors(b.h()), 0u);
 
   // A peer that drops DTR by hand holds the sender too.
-  ASSERT_TRUE(SetCommState(b.h(), [&] {
-    static DCB d;
-    GetCommState(b.h(), &d);
-    d.Flags = DCB_fBinary | (DTR_CONTROL_ENABLE << 4);
-    return &d;
-  }()));
+  SetFlow(b.h(), DTR_CONTROL_ENABLE << 4, 200, 20, 100);
   ASSERT_TRUE(EscapeCommFunction(b.h(), CLRDTR));
   Overlapped o2;
   StartWrite(a.h(), "x", o2);
@@ -202,7 +198,8 @@ TEST(VirtualLine, XonXoffHoldsTheSenderAndShowsXoffSent) {
   ASSERT_TRUE(WaitUntil([&] { return (Holds(a.h()) & COMSTAT_fXoffHold) != 0; }));
   EXPECT_EQ(Holds(b.h()) & COMSTAT_fXoffSent, COMSTAT_fXoffSent);
   EXPECT_EQ(Receive(b.h(), data.size()), data) << "XON/XOFF never reach the reader";
-  EXPECT_EQ(Holds(a.h()) & COMSTAT_fXoffHold, 0u);
+  EXPECT_TRUE(WaitUntil([&] { return (Holds(a.h()) & COMSTAT_fXoffHold) == 0; }));
+  EXPECT_TRUE(o.Signalled(1000));
   EXPECT_EQ(Errors(b.h()), 0u);
 
   // SETXOFF / SETXON act on the port's own transmission.
@@ -229,7 +226,9 @@ TEST(VirtualLine, StalledTransmitWaitsForUnstall) {
 
 TEST(VirtualLine, UnpluggingOneEndDropsThePeersLines) {
   Pair pair;
-  Port a(pair.a), b(pair.b);
+  Port a(pair.a);
+  std::optional<Port> b;
+  b.emplace(pair.b);
   DWORD modem = 0;
   ASSERT_TRUE(GetCommModemStatus(a.h(), &modem));
   EXPECT_EQ(modem, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
@@ -237,6 +236,17 @@ TEST(VirtualLine, UnpluggingOneEndDropsThePeersLines) {
   ASSERT_TRUE(GetCommModemStatus(a.h(), &modem));
   EXPECT_EQ(modem, 0u);
   EXPECT_TRUE(Send(a.h(), "into the void")) << "the surviving end still works";
+
+  auto control = platform::ControlVirtualEnd(pair.b);
+  control->Replug();
+  DCB dcb;
+  EXPECT_FALSE(GetCommState(b->h(), &dcb)) << "a handle open across the unplug stays vanished";
+  b.reset();
+  Port again(pair.b);
+  ASSERT_TRUE(again.ok());
+  ImmediateReads(again.h());
+  ASSERT_TRUE(Send(a.h(), "back"));
+  EXPECT_EQ(ReadQueued(again.h()), "back");
 }
 
 TEST(VirtualLine, LoopbackPortEchoesDataAndLines) {
