@@ -1,0 +1,204 @@
+// The traffic and error panes with a device at the far end of a virtual cable.
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "far_device.h"
+
+using veltra::app::TVeltra;
+using veltra::test::NewPair;
+using veltra::test::OpenWindowPort;
+using veltra::test::PaneLines;
+using veltra::test::TFarDevice;
+
+namespace {
+
+bool IsHeader(const std::string& line, const char* prefix) {
+  static const QRegularExpression stamp(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d :$)");
+  const std::string p(prefix);
+  return line.compare(0, p.size(), p) == 0 &&
+         stamp.match(QString::fromLatin1(line.substr(p.size()))).hasMatch();
+}
+
+// Sends a block from the far end and waits until the pane has grown by `lines`.
+std::vector<std::string> Receive(TVeltra& w, TFarDevice& far, const std::string& block,
+                                 std::size_t lines) {
+  const std::size_t before = PaneLines(w, w.Memo1).size();
+  far.Write(block);
+  (void)QTest::qWaitFor([&] { return PaneLines(w, w.Memo1).size() >= before + lines; }, 5000);
+  const auto all = PaneLines(w, w.Memo1);
+  return {all.begin() + static_cast<long>(before), all.end()};
+}
+
+std::vector<std::string> ErrorLines(TVeltra& w) {
+  return PaneLines(w, w.ErrorMemo);
+}
+
+}  // namespace
+
+class TestTrafficLog : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void receivedBlocksAreDumpedUnderTheirHeaders() {
+    TVeltra w;
+    const auto [mine, theirs] = NewPair();
+    QVERIFY(OpenWindowPort(*w.SerialPort1, mine));
+    TFarDevice far(theirs);
+
+    auto lines = Receive(w, far, "ABCDEFGH", 2);
+    QCOMPARE(lines.size(), std::size_t{2});
+    QVERIFY(IsHeader(lines[0], "P1:Rec  "));
+    QCOMPARE(lines[1], std::string(" 41 42 43 44 45 46 47 48 : ABCDEFGH"));
+
+    lines = Receive(w, far, "ABCDEFGHI", 3);
+    QCOMPARE(lines[1], std::string(" 41 42 43 44 45 46 47 48 : ABCDEFGH"));
+    QCOMPARE(lines[2], std::string(" 49                      : I       "));
+
+    lines = Receive(w, far, std::string("\x1B\x7F\x00 \x80\xFF", 6), 2);
+    QCOMPARE(lines[1], std::string(" 1B 7F 00 20 80 FF       : ... \x80\xFF  "));
+    QCOMPARE(w.Bytes->text(), QString("23"));
+  }
+
+  void framingErrorGivesRecX() {
+    TVeltra w;
+    const auto [mine, theirs] = NewPair();
+    QVERIFY(OpenWindowPort(*w.SerialPort1, mine));
+    TFarDevice far(theirs);
+    far.Control().CorruptNextBytes(2, veltra::win::CE_FRAME);
+    const auto lines = Receive(w, far, "ok", 2);
+    QVERIFY2(IsHeader(lines[0], "P1:RecX "), lines[0].c_str());
+    QCOMPARE(lines[1], std::string(" 6F 6B                   : ok      "));
+  }
+
+  void counterAddsBothPortsAndOnlyResetClearsIt() {
+    TVeltra w;
+    const auto [a1, b1] = NewPair();
+    const auto [a2, b2] = NewPair();
+    QVERIFY(OpenWindowPort(*w.SerialPort1, a1));
+    QVERIFY(OpenWindowPort(*w.SerialPort2, a2));
+    TFarDevice far1(b1), far2(b2);
+    Receive(w, far1, "12345", 2);
+    const auto lines = Receive(w, far2, "678", 2);
+    QVERIFY(IsHeader(lines[0], "P2:Rec  "));
+    QCOMPARE(w.Bytes->text(), QString("8"));
+    QCOMPARE(w.ReceivedByteCount, std::int64_t{8});
+    w.Button2->click();  // "Clear Display"
+    QVERIFY(PaneLines(w, w.Memo1).empty());
+    QCOMPARE(w.Bytes->text(), QString("8"));
+    w.Button1->click();  // "Reset Counter"
+    QCOMPARE(w.Bytes->text(), QString("0"));
+    QCOMPARE(w.ReceivedByteCount, std::int64_t{0});
+  }
+
+  void errorPaneTrimsToMaxErrorsBeforeEachReport() {
+    TVeltra w;
+    w.MaxErrorEdit->setText("3");
+    for (int i = 1; i <= 6; ++i)
+      w.SerialPort1ProcessError(nullptr, 7, static_cast<unsigned>(i), "m" + std::to_string(i), 0);
+    auto lines = ErrorLines(w);
+    QCOMPARE(lines.size(), std::size_t{4});  // MaxErrors + 1 right after a report
+    QVERIFY(IsHeader(lines[0].substr(0, 27), "P1:Msg  "));
+    QCOMPARE(lines[0].substr(27), std::string("Code 3 at 7 Text: m3"));
+    QCOMPARE(lines[3].substr(27), std::string("Code 6 at 7 Text: m6"));
+
+    w.MaxErrorEdit->setText("0");
+    w.SerialPort2ProcessError(nullptr, 1, 0, "only", 0);
+    lines = ErrorLines(w);
+    QCOMPARE(lines.size(), std::size_t{1});
+    QVERIFY(IsHeader(lines[0].substr(0, 27), "P2:Msg  "));
+    QCOMPARE(lines[0].substr(27), std::string("Code 0 at 1 Text: only"));
+
+    w.MaxErrorEdit->setText("-5");  // must end once the pane is empty
+    w.SerialPort1ProcessError(nullptr, 1, 0, "negative", 0);
+    QCOMPARE(ErrorLines(w).size(), std::size_t{1});
+
+    w.MaxErrorEdit->setText("many");  // counts as 256
+    for (int i = 0; i < 300; ++i) w.SerialPort1ProcessError(nullptr, 0, 0, "x", 0);
+    QCOMPARE(ErrorLines(w).size(), std::size_t{257});
+  }
+
+  void recordErrorsOffStopsReportsButNotPortEvents() {
+    TVeltra w;
+    w.CBRecordErrors->setChecked(false);
+    w.SerialPort1ProcessError(nullptr, 9701, 997, "Error write TimeOut", 0);
+    w.SerialPort2RingEvent(nullptr);
+    w.SerialPort1CommEvent(nullptr);
+    const auto lines = ErrorLines(w);
+    QCOMPARE(lines.size(), std::size_t{2});
+    QVERIFY(IsHeader(lines[0].substr(0, 27), "P2:Msg  "));
+    QCOMPARE(lines[0].substr(27), std::string("RingEvent"));
+    QCOMPARE(lines[1].substr(27), std::string("ComEvent0"));
+  }
+
+  void eventCharacterLineAndMultiLineReports() {
+    TVeltra w;
+    w.SerialPort2RxEventCharEvent(nullptr);
+    const auto traffic = PaneLines(w, w.Memo1);
+    QCOMPARE(traffic.size(), std::size_t{1});
+    QVERIFY(IsHeader(traffic[0].substr(0, 26), "P2:Msg "));
+    QCOMPARE(traffic[0].substr(26), std::string(" RxEventCharEvent occours"));
+    QVERIFY(w.SerialPort2->ReadRequest());
+
+    w.SerialPort1ProcessError(nullptr, 0, 0, "first.\r\nsecond.\r\n", 0);
+    const auto errors = ErrorLines(w);
+    QCOMPARE(errors.size(), std::size_t{3});
+    QCOMPARE(errors[0].substr(27), std::string("Code 0 at 0 Text: first."));
+    QCOMPARE(errors[1], std::string("second."));
+    QCOMPARE(errors[2], std::string(""));
+  }
+
+  void logToggleAndClearDisplayActOnTheVisiblePane() {
+    TVeltra w;
+    w.Memo1Log.Add("traffic");
+    w.ErrorMemoLog.Add("error");
+    w.JvHTButton2->click();
+    QCOMPARE(w.JvHTButton2->text(), QString("Transmission"));
+    QVERIFY(!w.ErrorMemo->isHidden());
+    QVERIFY(w.Memo1->isHidden());
+    w.Button2->click();
+    QVERIFY(ErrorLines(w).empty());
+    QCOMPARE(PaneLines(w, w.Memo1), std::vector<std::string>{"traffic"});
+    w.JvHTButton2->click();
+    QCOMPARE(w.JvHTButton2->text(), QString("Log"));
+    QVERIFY(w.ErrorMemo->isHidden());
+  }
+
+  void saveLogsWritesBothFilesByteExact() {
+    TVeltra w;
+    veltra::app::TScopedRecordingDialogs dialogs;
+    dialogs.Recorder.SaveAnswer.clear();
+    w.Memo1Log.Add("before");
+    w.JvHTButton5->click();
+    QCOMPARE(dialogs.Recorder.Boxes.size(), std::size_t{1});
+    QCOMPARE(dialogs.Recorder.Boxes[0].Text, QString("Please enter first a valid Filename"));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Veltra.log");
+    dialogs.Recorder.SaveAnswer = path;
+    w.Memo1Log.AddDump(std::string("A\x80\xFF\xA0", 4));
+    w.SerialPort1ProcessError(nullptr, 903, 6, "Error writing Data", 0);
+    w.JvHTButton5->click();
+    QCOMPARE(dialogs.Recorder.Boxes.back().Text, QString("Log-Files where safed"));
+
+    QFile traffic(dir.filePath("Veltra.txt"));
+    QVERIFY(traffic.open(QIODevice::ReadOnly));
+    QCOMPARE(traffic.readAll(), QByteArray("before\r\n"
+                                           " 41 80 FF A0             : A\x80\xFF\xA0    \r\n"));
+    QFile errors(path);
+    QVERIFY(errors.open(QIODevice::ReadOnly));
+    const QByteArray log = errors.readAll();
+    QVERIFY(log.startsWith("P1:Msg  "));
+    QVERIFY(log.endsWith(" :Code 6 at 903 Text: Error writing Data\r\n"));
+    QCOMPARE(log.count('\n'), 1);
+  }
+};
+
+QTEST_MAIN(TestTrafficLog)
+#include "test_traffic_log.moc"
