@@ -569,6 +569,7 @@ void PosixUart::PollCounters() {
 int PrepareTty(int fd) {
   tty::LineSettings current;
   if (const int err = tty::ReadLineSettings(fd, &current)) return err;
+  if (current.baud == 0) current.baud = 9600;  // B0 would drop DTR until configured
   current.parity = tty::Parity::kNone;
   current.xonXoffIn = current.xonXoffOut = false;
   if (const int err = tty::ApplyLineSettings(fd, current)) return err;
