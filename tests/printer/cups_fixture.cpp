@@ -36,7 +36,6 @@ mv "$folder/$1.part" "$folder/$1.data"
 )";
 
 const char* const kCupsd = "/usr/sbin/cupsd";
-const char* const kSystemServerBin = "/usr/lib/cups";
 
 bool WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
@@ -155,10 +154,9 @@ bool PrivateCups::WriteConfiguration() {
        {"bin/backend", "cache", "state", "spool/tmp", "log", "home", "captures"}) {
     fs::create_directories(dir / sub, error);
   }
-  // Its own ServerBin: the system's helpers plus the capture backend.
-  for (const char* sub : {"cgi-bin", "daemon", "driver", "filter", "monitor", "notifier"}) {
-    fs::create_directory_symlink(fs::path(kSystemServerBin) / sub, dir / "bin" / sub, error);
-  }
+  // Its own ServerBin: the capture backend, and the system's cups-exec that starts it.
+  // Raw queues run no filters.
+  fs::create_directory_symlink("/usr/lib/cups/daemon", dir / "bin/daemon", error);
   const fs::path backend = dir / "bin/backend/capture";
   if (!WriteFile(backend, kCaptureBackend) || chmod(backend.c_str(), 0700) != 0) {
     failure_ = "cannot write the capture backend";

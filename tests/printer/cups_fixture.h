@@ -52,7 +52,6 @@ class PrivateCups {
 
   bool Ready() const { return ready_; }
   const std::string& Failure() const { return failure_; }
-  const std::string& Directory() const { return dir_; }
   const std::string& SocketPath() const { return socket_; }
   pid_t Pid() const { return pid_; }
   std::string ErrorLog() const;

@@ -176,9 +176,9 @@ TEST_F(RawPrinterTest, AbortDocumentFromEachState) {
 
   EXPECT_TRUE(printer->AbortDocument());  // closed already: no call, still True
   EXPECT_TRUE(TakeCalls().empty());
-}
 
-TEST_F(RawPrinterTest, FailedAbortKeepsStateAndRetries) {
+  // A refused step keeps its state; the next abort carries on from there.
+  spooler.failing.clear();
   OpenToPage();
   spooler.failing = {"AbortPrinter"};
   EXPECT_FALSE(printer->AbortDocument());
@@ -253,20 +253,18 @@ TEST_F(RawPrinterTest, EmptyNameFallsBackToTheDefaultPrinterEntry) {
   EXPECT_EQ(spooler.openedName, "Kasse 1");
   EXPECT_EQ(printer->PrinterName(), "Kasse 1");
   EXPECT_EQ(TakeCalls().front(), "GetProfileString windows/device");
-}
+  printer->CloseDocument();
 
-TEST_F(RawPrinterTest, NoDefaultPrinterMeansNothingIsOpened) {
-  EXPECT_FALSE(printer->UseDefaultPrinter());
-  EXPECT_FALSE(printer->OpenDocument());
-  EXPECT_EQ(printer->PrintState(), 0);
-  for (const auto& call : TakeCalls()) EXPECT_NE(call, "OpenPrinter");
-}
-
-TEST_F(RawPrinterTest, LongDefaultPrinterNamesAreKeptWhole) {
-  const std::string name(120, 'q');
-  spooler.deviceEntry = name + ",CUPS,server";
+  const std::string longName(120, 'q');  // longer than the classic 80-byte entry
+  spooler.deviceEntry = longName + ",CUPS,server";
   EXPECT_TRUE(printer->UseDefaultPrinter());
-  EXPECT_EQ(printer->PrinterName(), name);
+  EXPECT_EQ(printer->PrinterName(), longName);
+
+  spooler.deviceEntry.clear();
+  EXPECT_FALSE(printer->UseDefaultPrinter());
+  TakeCalls();
+  EXPECT_FALSE(printer->OpenDocument());
+  EXPECT_EQ(TakeCalls(), (CallList{"GetProfileString windows/device"}));  // nothing opened
 }
 
 TEST(DeviceEntry, NameIsTheTextBeforeTheFirstComma) {
