@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct Report {
   Cardinal code;
   std::string msg;
   Byte noise;
+  bool operator==(const Report&) const = default;
+  friend void PrintTo(const Report& r, std::ostream* os) {
+    *os << r.place << "/" << r.code << " \"" << r.msg << "\" noise " << int(r.noise);
+  }
 };
 
 // Records every OnProcessError of one component.
@@ -32,6 +37,7 @@ struct ReportLog {
       reports.push_back({place, code, msg, noise});
     };
   }
+  // The first report with this text, or null.
   const Report* Find(const std::string& msg) const {
     for (const Report& r : reports) {
       if (r.msg == msg) return &r;
