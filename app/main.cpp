@@ -5,7 +5,6 @@
 int main(int argc, char** argv) {
   veltra::app::TVeltraApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Veltra"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Veltra"));
   QApplication::setStyle(QStringLiteral("Fusion"));
   veltra::app::TVeltra window;
   window.show();

@@ -258,6 +258,7 @@ class TVeltra : public QWidget {
   // Layout (veltra_window.cpp).
   void BuildWindow();
   QWidget* BuildSettingsPage();
+  QWidget* BuildPortGrid(QWidget* page);
   QWidget* BuildMagellanPage();
   QWidget* BuildScalePage();
   QWidget* BuildCashDrawerPage();
@@ -268,6 +269,7 @@ class TVeltra : public QWidget {
   void WireComponents();
   void WireControls();
   void FocusWindowChanged(QWindow* Now);
+  void OtherFormVisibleChanged(bool Visible);
 
   // Settings panel (settings_panel.cpp).
   struct TPortLists {

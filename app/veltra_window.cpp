@@ -228,6 +228,10 @@ void TVeltra::BuildWindow() {
   grey.setColor(QPalette::Window, QColor(0xd4, 0xd0, 0xc8));
   setPalette(grey);
   setAutoFillBackground(true);
+  // A compact face, so that the whole panel fits the window as designed.
+  QFont face = font();
+  face.setPointSize(8);
+  setFont(face);
   resize(772, 616);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
@@ -273,17 +277,35 @@ void TVeltra::BuildWindow() {
   outer->addWidget(BuildBottomStrip(), 0);
 }
 
+// The per-port lists side by side under "PORT 1" and "PORT 2", one label a row.
+QWidget* TVeltra::BuildPortGrid(QWidget* page) {
+  auto* box = new QGroupBox(page);
+  auto* grid = new QGridLayout(box);
+  grid->setContentsMargins(5, 3, 5, 3);
+  grid->setSpacing(3);
+  grid->addWidget(Heading(QStringLiteral("PORT 1"), page), 0, 1, Qt::AlignHCenter);
+  grid->addWidget(Heading(QStringLiteral("PORT 2"), page), 0, 2, Qt::AlignHCenter);
+  const char* const labels[] = {"Port:", "Baud:", "Data:", "Stop:", "Parity:", "Flow:"};
+  const TPortLists ports[] = {Port1Lists(), Port2Lists()};
+  for (int column = 0; column < 2; ++column) {
+    const TPortLists& p = ports[column];
+    int row = 1;
+    for (QComboBox* list : {p.Port, p.Baud, p.Data, p.Stop, p.Parity, p.Flow}) {
+      list->setFixedWidth(96);
+      grid->addWidget(list, row++, column + 1);
+    }
+  }
+  for (int row = 0; row < 6; ++row)
+    grid->addWidget(new QLabel(QString::fromLatin1(labels[row]), page), row + 1, 0);
+  return box;
+}
+
 QWidget* TVeltra::BuildSettingsPage() {
   auto* page = new QWidget;
-  auto portColumn = [page](const QString& title, std::initializer_list<QComboBox*> lists) {
-    auto* box = new QGroupBox(title, page);
-    auto* form = new QFormLayout(box);
-    form->setContentsMargins(6, 4, 6, 4);
-    form->setVerticalSpacing(2);
-    const char* const labels[] = {"Port:", "Baud:", "Data:", "Stop:", "Parity:", "Flow:"};
-    int row = 0;
-    for (QComboBox* list : lists) form->addRow(QString::fromLatin1(labels[row++]), list);
-    return box;
+  auto compact = [](QLayout* layout) {
+    layout->setContentsMargins(5, 3, 5, 3);
+    layout->setSpacing(3);
+    return layout;
   };
   CBPort = DropDown("CBPort", {}, page);
   CBBaud = DropDown("CBBaud", kBaudItems, page);
@@ -297,18 +319,16 @@ QWidget* TVeltra::BuildSettingsPage() {
   CBStop1 = DropDown("CBStop1", kStopItems, page);
   CBParity1 = DropDown("CBParity1", kParityItems, page);
   CBFlow1 = DropDown("CBFlow1", kFlowItems, page);
-  for (QComboBox* list : {CBPort, CBPort1}) list->setMinimumWidth(96);
 
   // TIMING: rows "Sending" and "Receiving", columns "Char  (µs)" and "Extra  (ms)".
   auto* timing = new QGroupBox(QStringLiteral("TIMING"), page);
   auto* timingGrid = new QGridLayout(timing);
-  timingGrid->setContentsMargins(6, 4, 6, 4);
-  timingGrid->setVerticalSpacing(2);
+  compact(timingGrid);
   CBXTOAuto = Check("CBXTOAuto", QStringLiteral("Use default Timing"), true, page);
-  WTOCharDelayEdit = Edit("WTOCharDelayEdit", {}, page);
-  WTOExtraDelayEdit = Edit("WTOExtraDelayEdit", {}, page);
-  RTOCharDelayEdit = Edit("RTOCharDelayEdit", {}, page);
-  RTOExtraDelayEdit = Edit("RTOExtraDelayEdit", {}, page);
+  WTOCharDelayEdit = Edit("WTOCharDelayEdit", {}, page, 46);
+  WTOExtraDelayEdit = Edit("WTOExtraDelayEdit", {}, page, 46);
+  RTOCharDelayEdit = Edit("RTOCharDelayEdit", {}, page, 46);
+  RTOExtraDelayEdit = Edit("RTOExtraDelayEdit", {}, page, 46);
   timingGrid->addWidget(new QLabel(QStringLiteral("Char  (µs)"), page), 0, 1);
   timingGrid->addWidget(new QLabel(QStringLiteral("Extra  (ms)"), page), 0, 2);
   timingGrid->addWidget(new QLabel(QStringLiteral("Sending"), page), 1, 0);
@@ -321,37 +341,36 @@ QWidget* TVeltra::BuildSettingsPage() {
 
   auto* xonxoff = new QGroupBox(QStringLiteral(" XOn - XOff "), page);
   auto* xonGrid = new QGridLayout(xonxoff);
-  xonGrid->setContentsMargins(6, 4, 6, 4);
-  xonGrid->setVerticalSpacing(2);
-  XOnCharEdit = Edit("XOnCharEdit", {}, page, 40);
-  XOffCharEdit = Edit("XOffCharEdit", {}, page, 40);
-  XOnLimitEdit = Edit("XOnLimitEdit", {}, page, 40);
-  XOffLimitEdit = Edit("XOffLimitEdit", {}, page, 40);
+  compact(xonGrid);
+  XOnCharEdit = Edit("XOnCharEdit", {}, page, 38);
+  XOffCharEdit = Edit("XOffCharEdit", {}, page, 38);
+  XOnLimitEdit = Edit("XOnLimitEdit", {}, page, 38);
+  XOffLimitEdit = Edit("XOffLimitEdit", {}, page, 38);
   xonGrid->addWidget(new QLabel(QStringLiteral("XOn Char"), page), 0, 0);
   xonGrid->addWidget(XOnCharEdit, 0, 1);
-  xonGrid->addWidget(new QLabel(QStringLiteral("XOn Limit (%)"), page), 0, 2);
-  xonGrid->addWidget(XOnLimitEdit, 0, 3);
   xonGrid->addWidget(new QLabel(QStringLiteral("XOff Char"), page), 1, 0);
   xonGrid->addWidget(XOffCharEdit, 1, 1);
-  xonGrid->addWidget(new QLabel(QStringLiteral("XOff Limit (%)"), page), 1, 2);
-  xonGrid->addWidget(XOffLimitEdit, 1, 3);
+  xonGrid->addWidget(new QLabel(QStringLiteral("XOn Limit (%)"), page), 2, 0);
+  xonGrid->addWidget(XOnLimitEdit, 2, 1);
+  xonGrid->addWidget(new QLabel(QStringLiteral("XOff Limit (%)"), page), 3, 0);
+  xonGrid->addWidget(XOffLimitEdit, 3, 1);
 
   auto* parityBox = new QGroupBox(QStringLiteral("Parity Error Replacement"), page);
   auto* parityRow = new QHBoxLayout(parityBox);
-  parityRow->setContentsMargins(6, 2, 6, 2);
+  compact(parityRow);
   CBParityErrorReplacement =
       Check("CBParityErrorReplacement", QStringLiteral("Active"), false, page);
-  ParityErrorCharEdit = Edit("ParityErrorCharEdit", {}, page, 40);
+  ParityErrorCharEdit = Edit("ParityErrorCharEdit", {}, page, 38);
   parityRow->addWidget(CBParityErrorReplacement);
+  parityRow->addStretch();
   parityRow->addWidget(new QLabel(QStringLiteral("Char"), page));
   parityRow->addWidget(ParityErrorCharEdit);
-  parityRow->addStretch();
 
-  EventCharEdit = Edit("EventCharEdit", {}, page, 40);
+  EventCharEdit = Edit("EventCharEdit", {}, page, 38);
   CBStripNullChars = Check("CBStripNullChars", QStringLiteral("Remove NULL Chars"), false, page);
   CBReport = DropDown("CBReport", kReportItems, page);
   CBRecordErrors = Check("CBRecordErrors", QStringLiteral("Record Errors"), true, page);
-  MaxErrorEdit = Edit("MaxErrorEdit", QStringLiteral("999"), page, 44);
+  MaxErrorEdit = Edit("MaxErrorEdit", QStringLiteral("999"), page, 38);
   ALF = Check("ALF", QStringLiteral("Add LF"), false, page);
   ACR = Check("ACR", QStringLiteral("Add CR"), true, page);
   CBDTR = Check("CBDTR", QStringLiteral("DTR Control "), true, page);
@@ -360,49 +379,50 @@ QWidget* TVeltra::BuildSettingsPage() {
   JvHTButton3 = Button("JvHTButton3", QStringLiteral("Load Settings"), true, page);
   JvHTButton4 = Button("JvHTButton4", QStringLiteral("Save Settings"), false, page);
 
-  auto* misc = new QGridLayout;
-  misc->setVerticalSpacing(2);
-  misc->addWidget(new QLabel(QStringLiteral("Eventchar"), page), 0, 0);
-  misc->addWidget(EventCharEdit, 0, 1);
-  misc->addWidget(CBStripNullChars, 0, 2, 1, 2);
-  misc->addWidget(new QLabel(QStringLiteral("Report"), page), 1, 0);
-  misc->addWidget(CBReport, 1, 1, 1, 2);
-  misc->addWidget(CBRecordErrors, 2, 0, 1, 2);
-  misc->addWidget(new QLabel(QStringLiteral("MaxErrors"), page), 2, 2);
-  misc->addWidget(MaxErrorEdit, 2, 3);
+  // Errors and reports.
+  auto* errors = new QGridLayout;
+  compact(errors);
+  errors->addWidget(new QLabel(QStringLiteral("Eventchar"), page), 0, 0);
+  errors->addWidget(EventCharEdit, 0, 1);
+  errors->addWidget(CBStripNullChars, 0, 2, 1, 2);
+  errors->addWidget(new QLabel(QStringLiteral("Report"), page), 1, 0);
+  errors->addWidget(CBReport, 1, 1, 1, 3);
+  errors->addWidget(CBRecordErrors, 2, 0, 1, 2);
+  errors->addWidget(new QLabel(QStringLiteral("MaxErrors"), page), 2, 2, Qt::AlignRight);
+  errors->addWidget(MaxErrorEdit, 2, 3);
 
+  // Line endings of sends and the line controls.
   auto* lines = new QGridLayout;
-  lines->setVerticalSpacing(2);
+  compact(lines);
   lines->addWidget(ACR, 0, 0);
   lines->addWidget(ALF, 0, 1);
   lines->addWidget(CBDTR, 1, 0);
   lines->addWidget(CBRTS, 1, 1);
-  lines->addWidget(CBBreakState, 2, 0);
-  auto* persist = new QHBoxLayout;
-  persist->addWidget(JvHTButton3);
-  persist->addWidget(JvHTButton4);
+  lines->addWidget(CBBreakState, 2, 0, 1, 2);
+  lines->addWidget(JvHTButton3, 3, 0);
+  lines->addWidget(JvHTButton4, 3, 1);
 
-  auto* left = new QVBoxLayout;
-  auto* ports = new QHBoxLayout;
-  ports->addWidget(
-      portColumn(QStringLiteral("PORT 1"), {CBPort, CBBaud, CBData, CBStop, CBParity, CBFlow}));
-  ports->addWidget(portColumn(QStringLiteral("PORT 2"),
-                              {CBPort1, CBBaud1, CBData1, CBStop1, CBParity1, CBFlow1}));
-  left->addLayout(ports);
-  left->addWidget(parityBox);
-  left->addLayout(misc);
-
+  // Two port columns with the error settings below them; timing, XOn/XOff and the
+  // line controls on the right.
+  auto* left = new QGridLayout;
+  left->setContentsMargins(0, 0, 0, 0);
+  left->setHorizontalSpacing(4);
+  left->setVerticalSpacing(3);
+  left->addWidget(BuildPortGrid(page), 0, 0, 1, 2);
+  left->addWidget(parityBox, 1, 0, 1, 2);
+  left->addLayout(errors, 2, 0, 1, 2);
+  left->setRowStretch(3, 1);
   auto* right = new QVBoxLayout;
+  right->setSpacing(3);
   right->addWidget(timing);
   right->addWidget(xonxoff);
   right->addLayout(lines);
   right->addStretch();
-  right->addLayout(persist);
-
-  auto* grid = new QHBoxLayout(page);
-  grid->setContentsMargins(4, 4, 4, 4);
-  grid->addLayout(left, 3);
-  grid->addLayout(right, 2);
+  auto* pageLayout = new QHBoxLayout(page);
+  pageLayout->setContentsMargins(4, 4, 4, 4);
+  pageLayout->setSpacing(6);
+  pageLayout->addLayout(left);
+  pageLayout->addLayout(right);
   return page;
 }
 
@@ -457,6 +477,8 @@ QWidget* TVeltra::BuildCashDrawerPage() {
   auto timeEdit = [page](const char* name, int value) {
     auto* edit = Named(new QSpinBox(page), name);
     edit->setRange(0, 510);
+    // The printer takes the time in 2 ms steps as one byte: 510 ms is the most.
+    edit->setToolTip(QStringLiteral("0 to 510 ms, sent in steps of 2 ms"));
     edit->setValue(value);
     return edit;
   };
@@ -524,7 +546,7 @@ QWidget* TVeltra::BuildStatusColumn() {
   // The connector picture with the line lamps laid over it at the pins' rows, and
   // the hold lamps with their captions to its right.
   auto* lamps = new QWidget(column);
-  lamps->setFixedSize(262, 160);
+  lamps->setFixedSize(240, 160);
   PortImage = Named(new QLabel(lamps), "PortImage");
   PortImage->setPixmap(RenderSvg(QStringLiteral(":/veltra/connector.svg"), QSize(140, 160)));
   PortImage->setGeometry(0, 0, 140, 160);
@@ -544,7 +566,7 @@ QWidget* TVeltra::BuildStatusColumn() {
   auto holdAt = [&](const char* name, int pin, const QString& caption) {
     QLabel* lamp = lampAt(name, 148, pin);
     auto* text = new QLabel(caption, lamps);
-    text->setGeometry(168, 16 * pin - 9, 94, 18);
+    text->setGeometry(166, 16 * pin - 9, 74, 18);
     return lamp;
   };
   RLSHoldImage = holdAt("RLSHoldImage", 1, QStringLiteral("DCD Flow"));
@@ -569,11 +591,11 @@ QWidget* TVeltra::BuildStatusColumn() {
   layout->addLayout(buttons);
 
   Image1 = Named(new QLabel(column), "Image1");
-  Image1->setPixmap(RenderSvg(QStringLiteral(":/veltra/image1.svg"), QSize(240, 56)));
+  Image1->setPixmap(RenderSvg(QStringLiteral(":/veltra/image1.svg"), QSize(236, 55)));
   Image1->setAlignment(Qt::AlignCenter);
   layout->addWidget(Image1);
   layout->addStretch();
-  column->setFixedWidth(266);
+  column->setFixedWidth(244);
   return column;
 }
 
@@ -599,7 +621,7 @@ QWidget* TVeltra::BuildBottomStrip() {
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(false);
-    bar->setFixedSize(110, 12);
+    bar->setFixedSize(84, 12);
     queues->addWidget(new QLabel(QString::fromLatin1(caption), strip), line, 0);
     queues->addWidget(bar, line, 1);
     ++line;
@@ -607,7 +629,7 @@ QWidget* TVeltra::BuildBottomStrip() {
   row->addLayout(queues);
 
   Bytes = LcdLabel(QStringLiteral("Bytes"), QStringLiteral("0"), 12, strip);
-  Bytes->setMinimumWidth(90);
+  Bytes->setMinimumWidth(80);
   auto* counter = new QVBoxLayout;
   counter->setSpacing(1);
   counter->addWidget(new QLabel(QStringLiteral("Bytes recieved:"), strip));
@@ -620,7 +642,7 @@ QWidget* TVeltra::BuildBottomStrip() {
   for (QPushButton* button : {Button1, Button2, JvHTButton2}) row->addWidget(button);
 
   Mess = LcdLabel(QStringLiteral("Mess"), QStringLiteral("Idle"), 14, strip);
-  Mess->setMinimumWidth(150);
+  Mess->setMinimumWidth(120);
   row->addWidget(Mess, 1);
   JvHTButton5 = Button("JvHTButton5", QStringLiteral("Save Logs"), true, strip);
   row->addWidget(JvHTButton5);
@@ -631,14 +653,20 @@ QWidget* TVeltra::BuildBottomStrip() {
 // Wiring
 
 void TVeltra::WireComponents() {
+  // While the destructor frees one port, events still served for the other are dropped:
+  // their handlers reach both ports.
   auto notify = [this](void (TVeltra::*handler)(TObject*)) {
-    return [this, handler](TObject* sender) { (this->*handler)(sender); };
+    return [this, handler](TObject* sender) {
+      if (SerialPort1 && SerialPort2) (this->*handler)(sender);
+    };
   };
-  auto error = [this](void (TVeltra::*handler)(TObject*, Cardinal, Cardinal, const std::string&,
-                                               Byte)) {
-    return [this, handler](TObject* sender, Cardinal place, Cardinal code, const std::string& msg,
-                           Byte noise) { (this->*handler)(sender, place, code, msg, noise); };
-  };
+  auto error =
+      [this](void (TVeltra::*handler)(TObject*, Cardinal, Cardinal, const std::string&, Byte)) {
+        return [this, handler](TObject* sender, Cardinal place, Cardinal code,
+                               const std::string& msg, Byte noise) {
+          if (SerialPort1 && SerialPort2) (this->*handler)(sender, place, code, msg, noise);
+        };
+      };
   TSerialPort& p1 = *SerialPort1;
   p1.OnCommEvent = notify(&TVeltra::SerialPort1CommEvent);
   p1.OnCommStat = notify(&TVeltra::SerialPort1CommStat);
@@ -773,6 +801,18 @@ void TVeltra::FocusWindowChanged(QWindow* Now) {
   const Qt::WindowType type = Now->type();
   if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::Tool) return;
   FOtherFormWasActive = true;
+  connect(Now, &QWindow::visibleChanged, this, &TVeltra::OtherFormVisibleChanged,
+          Qt::UniqueConnection);
+}
+
+// Not every platform hands the focus back when a box closes; where nothing has it
+// once the box is gone and no other modal window is up, take it back ourselves.
+void TVeltra::OtherFormVisibleChanged(bool Visible) {
+  if (Visible) return;
+  QTimer::singleShot(0, this, [this] {
+    if (isVisible() && !QGuiApplication::focusWindow() && !QApplication::activeModalWidget())
+      activateWindow();
+  });
 }
 
 }  // namespace veltra::app

@@ -200,8 +200,12 @@ class TestWindowStart : public QObject {
     for (QLabel* label : {window.Mess, window.Bytes}) {
       QVERIFY(label->font().bold());
       QCOMPARE(label->alignment(), Qt::AlignCenter);
+      // "LcdD" where installed, else a font whose glyphs are all one width.
+      const QFontMetrics metrics(label->font());
       const QString family = QFontInfo(label->font()).family();
-      QVERIFY2(family == "LcdD" || QFontInfo(label->font()).fixedPitch(), qPrintable(family));
+      QVERIFY2(family == "LcdD" || metrics.horizontalAdvance('i') == metrics.horizontalAdvance('W'),
+               qPrintable(family));
+      QCOMPARE(label->palette().color(label->backgroundRole()), QColor(Qt::black));
     }
   }
 

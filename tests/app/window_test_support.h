@@ -11,14 +11,13 @@
 #include "app/veltra.h"
 
 // Like QTEST_MAIN, with the application's own QApplication subclass.
-#define VELTRA_QT_TEST_MAIN(TestObject)                                \
-  int main(int argc, char** argv) {                                    \
-    veltra::app::TVeltraApplication app(argc, argv);                   \
-    QApplication::setApplicationName(QStringLiteral("Veltra"));        \
-    QApplication::setApplicationDisplayName(QStringLiteral("Veltra")); \
-    TestObject test;                                                   \
-    QTEST_SET_MAIN_SOURCE_PATH                                         \
-    return QTest::qExec(&test, argc, argv);                            \
+#define VELTRA_QT_TEST_MAIN(TestObject)                         \
+  int main(int argc, char** argv) {                             \
+    veltra::app::TVeltraApplication app(argc, argv);            \
+    QApplication::setApplicationName(QStringLiteral("Veltra")); \
+    TestObject test;                                            \
+    QTEST_SET_MAIN_SOURCE_PATH                                  \
+    return QTest::qExec(&test, argc, argv);                     \
   }
 
 namespace veltra::test {
