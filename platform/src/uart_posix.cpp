@@ -24,6 +24,7 @@
 #include "platform/src/termios2_linux.h"
 #include "platform/src/uart.h"
 #include "platform/src/uart_posix_parse.h"
+#include "platform/src/uart_posix_seam.h"
 
 namespace veltra::platform {
 namespace {
@@ -38,6 +39,8 @@ constexpr auto kModemPollPeriod = std::chrono::milliseconds(10);
 constexpr auto kDrainPollPeriod = std::chrono::milliseconds(2);
 // A tty that reads back a rate further off than this cannot do the rate asked for.
 constexpr double kBaudTolerance = 0.04;
+
+std::atomic<const TtyModemLines*> g_testLines{nullptr};
 
 DWORD OpenError(int err) {
   return Win32ErrorFromErrno(err, ErrnoStage::kOpening);
@@ -107,7 +110,8 @@ bool KernelTookSettings(const tty::LineSettings& asked, const tty::LineSettings&
 
 class PosixUart final : public Uart {
  public:
-  PosixUart(int fd, int wakeFd, int epollFd) : fd_(fd), wakeFd_(wakeFd), epollFd_(epollFd) {}
+  PosixUart(int fd, int wakeFd, int epollFd)
+      : fd_(fd), wakeFd_(wakeFd), epollFd_(epollFd), testLines_(g_testLines.load()) {}
   ~PosixUart() override {
     Stop();
     CloseAll();
@@ -136,6 +140,7 @@ class PosixUart final : public Uart {
   }
   DWORD FailedCall(int err);
   DWORD ChangeLine(int line, bool on);
+  int ReadLines(int* bits);
   void ApplyLineModes(const DCB& dcb);
   void Wake();
   void CloseAll();
@@ -158,6 +163,7 @@ class PosixUart final : public Uart {
   const int fd_;
   const int wakeFd_;
   const int epollFd_;
+  const TtyModemLines* const testLines_;
   UartSink* sink_ = nullptr;
   std::thread io_;
   std::atomic<bool> started_{false};
@@ -167,7 +173,7 @@ class PosixUart final : public Uart {
   std::atomic<bool> paused_{false};
 
   // Written by Configure, read by the I/O thread.
-  std::atomic<bool> rtsCts_{false};
+  std::atomic<bool> ctsFlow_{false};       // fOutxCtsFlow: output waits for CTS (kernel)
   std::atomic<bool> dsrFlow_{false};       // fOutxDsrFlow: emulated, output waits for DSR
   std::atomic<bool> dsrSensitive_{false};  // fDsrSensitivity: input dropped while DSR is off
   std::atomic<bool> dtrHandshake_{false};  // DTR follows the receive pause
@@ -207,6 +213,7 @@ void PosixUart::Start(UartSink& sink) {
   if (started_.exchange(true) || stopped_.load()) return;
   sink_ = &sink;
   if (ioctl(fd_, TIOCGICOUNT, &counters_) != 0) countersKnown_ = false;
+  PollModem();  // the baseline; changes from here on are reported
   io_ = std::thread([this] { Run(); });
 }
 
@@ -243,7 +250,7 @@ DWORD PosixUart::Configure(const DCB& dcb) {
     tty::RestoreTermios(fd_, before);
     return ERROR_INVALID_PARAMETER;
   }
-  rtsCts_.store(wanted.rtsCts);
+  ctsFlow_.store((dcb.Flags & DCB_fOutxCtsFlow) != 0);
   parityOn_.store(wanted.parity != tty::Parity::kNone);
   dsrFlow_.store((dcb.Flags & DCB_fOutxDsrFlow) != 0);
   dsrSensitive_.store((dcb.Flags & DCB_fDsrSensitivity) != 0);
@@ -275,8 +282,18 @@ void PosixUart::ApplyLineModes(const DCB& dcb) {
 }
 
 DWORD PosixUart::ChangeLine(int line, bool on) {
-  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) != 0) return FailedCall(errno);
-  return ERROR_SUCCESS;
+  int err = 0;
+  if (testLines_ != nullptr) {
+    err = testLines_->change(line, on);
+  } else if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) != 0) {
+    err = errno;
+  }
+  return err == 0 ? ERROR_SUCCESS : FailedCall(err);
+}
+
+int PosixUart::ReadLines(int* bits) {
+  if (testLines_ != nullptr) return testLines_->get(bits);
+  return ioctl(fd_, TIOCMGET, bits) == 0 ? 0 : errno;
 }
 
 DWORD PosixUart::SetBreak(bool on) {
@@ -287,7 +304,7 @@ DWORD PosixUart::SetBreak(bool on) {
 DWORD PosixUart::GetModemStatus(DWORD* modemStatus) {
   if (!Usable()) return Unusable();
   int bits = 0;
-  if (ioctl(fd_, TIOCMGET, &bits) != 0) return FailedCall(errno);
+  if (const int err = ReadLines(&bits)) return FailedCall(err);
   *modemStatus = ModemWordFromTiocm(bits);
   return ERROR_SUCCESS;
 }
@@ -307,15 +324,14 @@ DWORD PosixUart::OutputPending() {
   return static_cast<DWORD>(txBuffered_.load() + static_cast<std::size_t>(queued));
 }
 
-// The kernel reports no hold states; they follow from the flow settings, the last
-// polled modem lines and whether output is waiting.
+// The kernel reports no hold states; as on Windows they follow from the flow
+// settings and the last polled modem lines, whether or not output is waiting.
 DWORD PosixUart::HoldFlags() {
   if (!Usable()) return 0;
-  const bool pending = OutputPending() > 0;
   const DWORD modem = modemStatus_.load();
   DWORD flags = 0;
-  if (modemKnown_.load() && pending) {
-    if (rtsCts_.load() && !(modem & MS_CTS_ON)) flags |= COMSTAT_fCtsHold;
+  if (modemKnown_.load()) {
+    if (ctsFlow_.load() && !(modem & MS_CTS_ON)) flags |= COMSTAT_fCtsHold;
     if (dsrFlow_.load() && !(modem & MS_DSR_ON)) flags |= COMSTAT_fDsrHold;
   }
   if (outputSuspended_.load()) flags |= COMSTAT_fXoffHold;
@@ -354,7 +370,6 @@ void PosixUart::Run() {
   wake.events = EPOLLIN;
   wake.data.fd = wakeFd_;
   epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake);
-  PollModem();  // the baseline; changes from here on are reported
   while (!stopping_.load()) {
     UpdateInterest();
     epoll_event events[2];
@@ -542,9 +557,10 @@ void PosixUart::PollLines() {
 void PosixUart::PollModem() {
   if (!modemKnown_.load()) return;
   int bits = 0;
-  if (ioctl(fd_, TIOCMGET, &bits) == 0) {
+  const int err = ReadLines(&bits);
+  if (err == 0) {
     modemStatus_.store(ModemWordFromTiocm(bits));
-  } else if (MeansUnsupported(errno)) {
+  } else if (MeansUnsupported(err)) {
     modemKnown_.store(false);  // a pty: nothing to poll, ever
   }
 }
@@ -602,6 +618,10 @@ int OpenExclusive(const std::string& path, int* fdOut) {
 }
 
 }  // namespace
+
+void UseTtyModemLinesForTests(const TtyModemLines* lines) {
+  g_testLines.store(lines);
+}
 
 std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {
   *error = ERROR_SUCCESS;

@@ -13,6 +13,7 @@
 
 #include "platform/src/uart.h"
 #include "tests/platform/test_posix_pty.h"
+#include "tests/platform/test_posix_sink.h"
 
 namespace veltra::test {
 namespace {
@@ -22,96 +23,11 @@ using platform::OpenPosixUart;
 using platform::Uart;
 using std::chrono::milliseconds;
 
-// Records what the lower half delivers; offers `toSend` to the transmit path.
-class RecordingSink : public platform::UartSink {
- public:
-  void OnReceive(const std::uint8_t* data, std::size_t count) override {
-    Note([&] { received.append(reinterpret_cast<const char*>(data), count); });
-  }
-  void OnReceiveError(std::uint8_t byte, DWORD lineError) override {
-    Note([&] {
-      received.push_back(static_cast<char>(byte));
-      errors |= lineError;
-    });
-  }
-  void OnLineError(DWORD lineErrors) override {
-    Note([&] { errors |= lineErrors; });
-  }
-  void OnModemStatus(DWORD) override {}
-  void OnBreak() override {}
-  void OnVanished() override {
-    Note([&] { ++vanished; });
-  }
-  std::size_t TakeTransmit(std::uint8_t* out, std::size_t max) override {
-    std::lock_guard lock(mutex);
-    const std::size_t n = std::min(max, toSend.size() - taken);
-    std::copy_n(toSend.begin() + static_cast<std::ptrdiff_t>(taken), n, out);
-    taken += n;
-    return n;
-  }
-  void OnTransmitterEmpty() override {
-    Note([&] { ++empties; });
-  }
-
-  template <class Condition>
-  bool WaitFor(Condition condition, milliseconds deadline = milliseconds(3000)) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, deadline, [&] { return condition(); });
-  }
-  void Offer(const std::string& bytes) {
-    std::lock_guard lock(mutex);
-    toSend += bytes;
-  }
-
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::string received;
-  DWORD errors = 0;
-  int vanished = 0;
-  int empties = 0;
-  std::string toSend;
-  std::size_t taken = 0;
-
- private:
-  template <class Change>
-  void Note(Change change) {
-    {
-      std::lock_guard lock(mutex);
-      change();
-    }
-    changed.notify_all();
-  }
-};
-
-DCB LineDcb(DWORD baud, BYTE byteSize = 8, BYTE parity = NOPARITY, BYTE stopBits = ONESTOPBIT,
-            DWORD flags = DCB_fBinary) {
-  DCB dcb;
-  dcb.BaudRate = baud;
-  dcb.ByteSize = byteSize;
-  dcb.Parity = parity;
-  dcb.StopBits = stopBits;
-  dcb.Flags = flags;
-  return dcb;
-}
-
 termios2 MasterView(const Pty& pty) {
   termios2 t{};
   EXPECT_EQ(ioctl(pty.master(), TCGETS2, &t), 0);
   return t;
 }
-
-struct OpenPort {
-  explicit OpenPort(const Pty& pty) {
-    DWORD error = 0;
-    uart = OpenPosixUart(pty.slave(), &error);
-    EXPECT_NE(uart, nullptr) << "open failed with " << error;
-  }
-  ~OpenPort() {
-    if (uart) uart->Stop();
-  }
-  std::unique_ptr<Uart> uart;
-  RecordingSink sink;
-};
 
 // --- what the kernel keeps -------------------------------------------------------
 

@@ -1,0 +1,19 @@
+// Fault-injection seam of the tty lower half: ptys have no modem lines, so tests
+// can stand in for the UART's line register (TIOCMGET / TIOCMBIS / TIOCMBIC).
+#pragma once
+
+#include <functional>
+
+namespace veltra::platform {
+
+struct TtyModemLines {
+  // Each returns 0 or an errno value, as the ioctl would.
+  std::function<int(int* tiocmBits)> get;
+  std::function<int(int tiocmBits, bool on)> change;
+};
+
+// Ports opened from now on use `lines` (null: the real ioctls). The object must
+// outlive those ports.
+void UseTtyModemLinesForTests(const TtyModemLines* lines);
+
+}  // namespace veltra::platform

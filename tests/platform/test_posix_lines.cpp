@@ -1,0 +1,174 @@
+// Modem-line behaviour of the tty lower half. A pty has no modem lines, so a
+// stand-in line register takes the place of TIOCMGET/TIOCMBIS/TIOCMBIC while the
+// data still flows through a real pty.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/src/uart_posix_seam.h"
+#include "tests/platform/test_posix_sink.h"
+
+namespace veltra::test {
+namespace {
+
+class FakeLineRegister {
+ public:
+  FakeLineRegister() {
+    lines_.get = [this](int* bits) {
+      std::lock_guard lock(mutex_);
+      *bits = bits_;
+      return 0;
+    };
+    lines_.change = [this](int bits, bool on) {
+      std::lock_guard lock(mutex_);
+      bits_ = on ? (bits_ | bits) : (bits_ & ~bits);
+      changes_.emplace_back(bits, on);
+      return 0;
+    };
+    platform::UseTtyModemLinesForTests(&lines_);
+  }
+  ~FakeLineRegister() { platform::UseTtyModemLinesForTests(nullptr); }
+
+  void Set(int bits, bool on) {
+    std::lock_guard lock(mutex_);
+    bits_ = on ? (bits_ | bits) : (bits_ & ~bits);
+  }
+  bool IsOn(int bits) {
+    std::lock_guard lock(mutex_);
+    return (bits_ & bits) == bits;
+  }
+  std::size_t ChangeCount() {
+    std::lock_guard lock(mutex_);
+    return changes_.size();
+  }
+
+ private:
+  platform::TtyModemLines lines_;
+  std::mutex mutex_;
+  int bits_ = 0;
+  std::vector<std::pair<int, bool>> changes_;
+};
+
+// The register must outlive the port, so it comes first.
+struct LinedPort {
+  LinedPort() : port(pty) {}
+  FakeLineRegister lines;
+  Pty pty;
+  OpenPort port;
+};
+
+TEST(PosixUartLines, ChangesOfTheInputLinesAreReportedAsTheyHappen) {
+  LinedPort p;
+  ASSERT_NE(p.port.uart, nullptr);
+  p.lines.Set(TIOCM_DSR, true);
+  p.port.uart->Start(p.port.sink);
+  p.lines.Set(TIOCM_CTS | TIOCM_CAR, true);
+  EXPECT_TRUE(p.port.sink.WaitFor([&] {
+    return !p.port.sink.modem.empty() &&
+           p.port.sink.modem.back() == (MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
+  }));
+  p.lines.Set(TIOCM_RNG, true);
+  EXPECT_TRUE(p.port.sink.WaitFor(
+      [&] { return !p.port.sink.modem.empty() && (p.port.sink.modem.back() & MS_RING_ON); }));
+  p.lines.Set(TIOCM_RNG, false);
+  EXPECT_TRUE(p.port.sink.WaitFor(
+      [&] { return !p.port.sink.modem.empty() && !(p.port.sink.modem.back() & MS_RING_ON); }));
+  DWORD modem = 0;
+  EXPECT_EQ(p.port.uart->GetModemStatus(&modem), 0u);
+  EXPECT_EQ(modem, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
+}
+
+// No kernel support: output waits for DSR in the I/O thread, DTR follows the
+// receive pause.
+TEST(PosixUartLines, DsrDtrHandshakeIsEmulated) {
+  LinedPort p;
+  ASSERT_NE(p.port.uart, nullptr);
+  ASSERT_EQ(p.port.uart->Configure(
+                LineDcb(9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxDsrFlow | 0x0020u)),
+            0u);
+  EXPECT_TRUE(p.lines.IsOn(TIOCM_DTR)) << "handshake DTR starts raised";
+  p.port.uart->Start(p.port.sink);
+  p.port.sink.Offer("held");
+  p.port.uart->TransmitReady();
+  EXPECT_EQ(p.pty.Read(4, milliseconds(100)), "") << "DSR is low";
+  EXPECT_EQ(p.port.uart->HoldFlags() & COMSTAT_fDsrHold, COMSTAT_fDsrHold);
+  p.lines.Set(TIOCM_DSR, true);
+  EXPECT_EQ(p.pty.Read(4), "held");
+  EXPECT_TRUE(WaitUntilTrue([&] { return p.port.uart->HoldFlags() == 0; }));
+
+  p.port.uart->PauseReceive(true);
+  EXPECT_FALSE(p.lines.IsOn(TIOCM_DTR));
+  p.port.uart->PauseReceive(false);
+  EXPECT_TRUE(p.lines.IsOn(TIOCM_DTR));
+}
+
+TEST(PosixUartLines, CtsHoldFollowsTheLineUnderCtsFlowOnly) {
+  LinedPort p;
+  ASSERT_NE(p.port.uart, nullptr);
+  p.port.uart->Start(p.port.sink);
+  ASSERT_EQ(p.port.uart->Configure(LineDcb(9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | 0x2000u)),
+            0u);
+  EXPECT_EQ(p.port.uart->HoldFlags(), 0u) << "RTS handshake alone does not wait for CTS";
+  ASSERT_EQ(p.port.uart->Configure(
+                LineDcb(9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow | 0x2000u)),
+            0u);
+  EXPECT_TRUE(WaitUntilTrue([&] { return p.port.uart->HoldFlags() == COMSTAT_fCtsHold; }));
+  p.lines.Set(TIOCM_CTS, true);
+  EXPECT_TRUE(WaitUntilTrue([&] { return p.port.uart->HoldFlags() == 0; }));
+}
+
+// As on Windows, DTR and RTS follow their control modes only when a mode changes;
+// re-applying the same state leaves lines set by EscapeCommFunction alone.
+TEST(PosixUartLines, ControlModesApplyOnlyWhenTheyChange) {
+  constexpr DWORD kDtrEnable = 0x0010, kRtsEnable = 0x1000;
+  LinedPort p;
+  ASSERT_NE(p.port.uart, nullptr);
+  auto configure = [&](DWORD flags) {
+    return p.port.uart->Configure(LineDcb(9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | flags));
+  };
+  p.lines.Set(TIOCM_DTR | TIOCM_RTS, true);
+  ASSERT_EQ(configure(0), 0u);
+  EXPECT_FALSE(p.lines.IsOn(TIOCM_DTR)) << "the first state sets both lines";
+  EXPECT_FALSE(p.lines.IsOn(TIOCM_RTS));
+  ASSERT_EQ(p.port.uart->SetDtr(true), 0u);
+  ASSERT_EQ(p.port.uart->SetRts(true), 0u);
+  ASSERT_EQ(configure(0), 0u);
+  EXPECT_TRUE(p.lines.IsOn(TIOCM_DTR | TIOCM_RTS)) << "same modes: lines untouched";
+  ASSERT_EQ(p.port.uart->SetDtr(false), 0u);
+  ASSERT_EQ(configure(kDtrEnable), 0u);
+  EXPECT_TRUE(p.lines.IsOn(TIOCM_DTR)) << "DTR mode changed to enable";
+  EXPECT_TRUE(p.lines.IsOn(TIOCM_RTS)) << "RTS mode unchanged";
+  ASSERT_EQ(p.port.uart->SetDtr(false), 0u);
+  ASSERT_EQ(configure(kDtrEnable), 0u);
+  EXPECT_FALSE(p.lines.IsOn(TIOCM_DTR));
+  ASSERT_EQ(configure(kRtsEnable), 0u);
+  EXPECT_FALSE(p.lines.IsOn(TIOCM_DTR));
+  EXPECT_TRUE(p.lines.IsOn(TIOCM_RTS));
+  ASSERT_EQ(p.port.uart->SetDtr(true), 0u);
+  ASSERT_EQ(configure(0), 0u);
+  EXPECT_TRUE(p.lines.IsOn(TIOCM_DTR)) << "DTR mode stayed disable";
+  EXPECT_FALSE(p.lines.IsOn(TIOCM_RTS)) << "RTS mode back to disable";
+}
+
+// RTS_CONTROL_TOGGLE: RTS is up while bytes go out and drops once they have gone.
+TEST(PosixUartLines, RtsToggleFramesATransmission) {
+  LinedPort p;
+  ASSERT_NE(p.port.uart, nullptr);
+  ASSERT_EQ(p.port.uart->Configure(LineDcb(9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | 0x3000u)),
+            0u);
+  EXPECT_FALSE(p.lines.IsOn(TIOCM_RTS));
+  p.port.uart->Start(p.port.sink);
+  const std::size_t before = p.lines.ChangeCount();
+  p.port.sink.Offer("frame");
+  p.port.uart->TransmitReady();
+  EXPECT_EQ(p.pty.Read(5), "frame");
+  EXPECT_TRUE(p.port.sink.WaitFor([&] { return p.port.sink.empties > 0; }));
+  EXPECT_TRUE(WaitUntilTrue([&] { return !p.lines.IsOn(TIOCM_RTS); }));
+  EXPECT_GE(p.lines.ChangeCount(), before + 2) << "raised, then lowered";
+}
+
+}  // namespace
+}  // namespace veltra::test
