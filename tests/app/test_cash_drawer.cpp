@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/veltra.h"
+#include "platform/spooler.h"
 #include "printer/raw_printer.h"
 #include "tests/printer/cups_fixture.h"
 
@@ -30,6 +31,37 @@ std::string Bytes(std::initializer_list<int> values) {
 }
 
 const std::string kSelectAndInit = Bytes({27, 61, 1, 27, 64});
+
+// The system spooler, with the writes handed to it counted.
+class CountingSpooler final : public veltra::win::SpoolerBackend {
+ public:
+  using BOOL = veltra::win::BOOL;
+  using DWORD = veltra::win::DWORD;
+  using HANDLE = veltra::win::HANDLE;
+  SpoolerBackend& real = veltra::win::SystemSpooler();
+  int writes = 0;
+
+  BOOL OpenPrinter(const char* name, HANDLE* printer, void* defaults) override {
+    return real.OpenPrinter(name, printer, defaults);
+  }
+  DWORD StartDocPrinter(HANDLE p, DWORD level, const veltra::win::DOC_INFO_1A* info) override {
+    return real.StartDocPrinter(p, level, info);
+  }
+  BOOL StartPagePrinter(HANDLE p) override { return real.StartPagePrinter(p); }
+  BOOL WritePrinter(HANDLE p, const void* buffer, DWORD count, DWORD* written) override {
+    ++writes;
+    return real.WritePrinter(p, buffer, count, written);
+  }
+  BOOL EndPagePrinter(HANDLE p) override { return real.EndPagePrinter(p); }
+  BOOL EndDocPrinter(HANDLE p) override { return real.EndDocPrinter(p); }
+  BOOL AbortPrinter(HANDLE p) override { return real.AbortPrinter(p); }
+  BOOL ClosePrinter(HANDLE p) override { return real.ClosePrinter(p); }
+  DWORD GetProfileString(const char* s, const char* k, const char* f, char* out,
+                         DWORD size) override {
+    return real.GetProfileString(s, k, f, out, size);
+  }
+  std::vector<std::string> EnumPrinterNames() override { return real.EnumPrinterNames(); }
+};
 
 }  // namespace
 
@@ -49,7 +81,12 @@ class TestCashDrawer : public QObject {
     dialogs = std::make_unique<TScopedRecordingDialogs>();
     window = std::make_unique<TVeltra>();
     window->show();
-    window->PageControl1->setCurrentWidget(window->JvHTButton1->parentWidget());
+    for (int i = 0; i < window->PageControl1->count(); ++i) {
+      if (window->PageControl1->widget(i)->isAncestorOf(window->JvHTButton1)) {
+        window->PageControl1->setCurrentIndex(i);
+      }
+    }
+    QVERIFY(window->JvHTButton1->isVisible());
   }
   void Click() { QTest::mouseClick(window->JvHTButton1, Qt::LeftButton); }
   std::vector<veltra::testing::CapturedJob> JobsOf(const char* queue) {
@@ -68,7 +105,11 @@ class TestCashDrawer : public QObject {
     Start({"bon", "kasse"});
     QCOMPARE(window->PrinterC->count(), 2);
     QCOMPARE(window->PrinterC->currentText(), QStringLiteral("bon"));
+    CountingSpooler counting;
+    veltra::win::SetSpoolerBackend(&counting);
     Click();
+    veltra::win::SetSpoolerBackend(nullptr);
+    QCOMPARE(counting.writes, 2);
     QCOMPARE(window->Mess->text(), QStringLiteral("Cash-Drawer-Signal sent"));
     QCOMPARE(window->DDruck->PrintState(), 0);
     const auto jobs = JobsOf("bon");
