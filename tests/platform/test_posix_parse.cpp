@@ -1,11 +1,9 @@
-// Pure helpers of the tty layer: the PARMRK input parser and the errno map.
+// The PARMRK input parser of the tty layer.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
-#include "platform/src/errno_map.h"
 #include "platform/src/uart_posix_parse.h"
 
 namespace veltra::test {
@@ -41,6 +39,7 @@ TEST(MarkedInput, CleanBytesFfNulBadBytesAndBreaks) {
   EXPECT_EQ(ParseAll("\377\0\377\377\0\0"s), (std::vector{Bad('\377'), Break()}))
       << "a bad 0xFF is marked once, not doubled";
   EXPECT_EQ(ParseAll("\377\377\377\377"s), (std::vector{Data("\377\377")}));
+  EXPECT_EQ(ParseAll("\377A"), (std::vector{Data("\377A")})) << "a stray mark keeps both bytes";
   EXPECT_TRUE(ParseAll("").empty());
 }
 
@@ -67,30 +66,6 @@ TEST(MarkedInput, MarksCutBetweenReadsAreJoined) {
   EXPECT_EQ(state.pending, 1);
   EXPECT_TRUE(ParseMarkedInput(state, std::string(1, '\0')).empty());
   EXPECT_EQ(ParseMarkedInput(state, "Q"), (std::vector{Bad('Q')}));
-}
-
-TEST(MarkedInput, AStrayMarkKeepsBothBytes) {
-  EXPECT_EQ(ParseAll("\377A"), (std::vector{Data("\377A")}));
-}
-
-TEST(ErrnoMap, OpeningAndOpenDeviceCodes) {
-  using platform::ErrnoStage;
-  using platform::Win32ErrorFromErrno;
-  const auto opening = [](int e) { return Win32ErrorFromErrno(e, ErrnoStage::kOpening); };
-  const auto open = [](int e) { return Win32ErrorFromErrno(e, ErrnoStage::kOpen); };
-  EXPECT_EQ(opening(ENOENT), 2u);
-  EXPECT_EQ(opening(ENODEV), 2u);
-  EXPECT_EQ(opening(ENXIO), 2u);
-  EXPECT_EQ(open(ENODEV), 1167u) << "a device that was there and went";
-  EXPECT_EQ(open(ENXIO), 1167u);
-  EXPECT_EQ(opening(EIO), 1167u);
-  EXPECT_EQ(open(EIO), 1167u);
-  for (int busy : {EACCES, EPERM, EBUSY, EWOULDBLOCK}) EXPECT_EQ(opening(busy), 5u) << busy;
-  EXPECT_EQ(open(EINVAL), 87u);
-  EXPECT_EQ(open(EBADF), 6u);
-  EXPECT_EQ(open(ENOTTY), 1u);
-  EXPECT_EQ(opening(ENOMEM), 8u);
-  EXPECT_EQ(open(EDOM), 31u) << "anything unlisted";
 }
 
 }  // namespace
