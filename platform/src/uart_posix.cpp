@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -455,9 +456,19 @@ void PosixUart::ReadInput() {
 }
 
 void PosixUart::Deliver(const std::vector<RxPiece>& pieces) {
-  // A mark says "bad byte" without telling parity from framing errors; with
-  // parity off only a framing error can have caused it.
-  const DWORD badByteError = parityOn_.load() ? CE_RXPARITY : CE_FRAME;
+  const bool anyBad = std::any_of(pieces.begin(), pieces.end(), [](const RxPiece& p) {
+    return p.kind == RxPiece::Kind::kBadByte;
+  });
+  DWORD badByteError = 0;
+  if (anyBad) {
+    const serial_icounter_struct before = counters_;
+    PollCounters();  // also reports overruns that came with the bad bytes
+    const auto grew = [](int now, int then) {
+      return static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(then);  // wraps
+    };
+    badByteError = BadByteError(parityOn_.load(), grew(counters_.frame, before.frame),
+                                grew(counters_.parity, before.parity));
+  }
   for (const RxPiece& piece : pieces) {
     switch (piece.kind) {
       case RxPiece::Kind::kData:

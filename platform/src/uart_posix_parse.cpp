@@ -48,4 +48,11 @@ std::vector<RxPiece> ParseMarkedInput(MarkedInputState& state, std::string_view 
   return pieces;
 }
 
+win::DWORD BadByteError(bool parityOn, std::uint32_t newFramingErrors,
+                        std::uint32_t newParityErrors) {
+  if (newFramingErrors > 0 && newParityErrors == 0) return win::CE_FRAME;
+  if (newParityErrors > 0 && newFramingErrors == 0) return win::CE_RXPARITY;
+  return parityOn ? win::CE_RXPARITY : win::CE_FRAME;
+}
+
 }  // namespace veltra::platform

@@ -6,9 +6,11 @@
 #pragma once
 
 #include <cstdint>
+
 #include <string>
 #include <string_view>
 #include <vector>
+#include "platform/win32_types.h"
 
 namespace veltra::platform {
 
@@ -27,5 +29,11 @@ struct RxPiece {
 // Splits `input` (the next bytes read) into pieces in arrival order; consecutive
 // clean bytes share one piece.
 std::vector<RxPiece> ParseMarkedInput(MarkedInputState& state, std::string_view input);
+
+// The line error for a marked byte. The mark does not tell parity from framing
+// errors; the driver's counters do, when they moved for one kind only. Failing
+// that, with parity off only a framing error can have caused it.
+win::DWORD BadByteError(bool parityOn, std::uint32_t newFramingErrors,
+                        std::uint32_t newParityErrors);
 
 }  // namespace veltra::platform

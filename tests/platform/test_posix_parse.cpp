@@ -68,5 +68,15 @@ TEST(MarkedInput, MarksCutBetweenReadsAreJoined) {
   EXPECT_EQ(ParseMarkedInput(state, "Q"), (std::vector{Bad('Q')}));
 }
 
+// Which kind of error a marked byte had, from the driver's counters where they tell.
+TEST(MarkedInput, BadByteErrorKind) {
+  using platform::BadByteError;
+  EXPECT_EQ(BadByteError(true, 0, 0), win::CE_RXPARITY);
+  EXPECT_EQ(BadByteError(false, 0, 0), win::CE_FRAME);
+  EXPECT_EQ(BadByteError(true, 1, 0), win::CE_FRAME) << "a framing error despite parity";
+  EXPECT_EQ(BadByteError(false, 0, 2), win::CE_RXPARITY);
+  EXPECT_EQ(BadByteError(false, 1, 1), win::CE_FRAME) << "both moved: no telling";
+}
+
 }  // namespace
 }  // namespace veltra::test
