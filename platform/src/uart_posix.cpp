@@ -38,6 +38,7 @@ constexpr std::size_t kWriteChunk = 256;  // n_tty wakes writers below 256 queue
 constexpr int kReadsPerWake = 16;         // then look at stop/pause requests again
 constexpr auto kModemPollPeriod = std::chrono::milliseconds(10);
 constexpr auto kDrainPollPeriod = std::chrono::milliseconds(2);
+constexpr int kQuickDrainChecks = 10;
 // A tty that reads back a rate further off than this cannot do the rate asked for.
 constexpr double kBaudTolerance = 0.04;
 
@@ -196,6 +197,7 @@ class PosixUart final : public Uart {
   std::uint64_t txPurgesSeen_ = 0;
   bool waitingForRoom_ = false;  // EPOLLOUT armed
   bool sentSinceEmpty_ = false;  // OnTransmitterEmpty still owed
+  int drainChecks_ = 0;          // looks at the UART since the last write
   bool lsrUnsupported_ = false;  // TIOCSERGETLSR missing: TIOCOUTQ decides
   bool countersKnown_ = true;    // TIOCGICOUNT works
   serial_icounter_struct counters_{};
@@ -403,7 +405,10 @@ void PosixUart::Run() {
 int PosixUart::NextTimeoutMs() const {
   if (vanished_.load()) return -1;
   if (sentSinceEmpty_ && !waitingForRoom_ && txBuffered_.load() == 0) {
-    return static_cast<int>(kDrainPollPeriod.count());
+    // Quick looks while the last bytes go out; a line held by flow control is
+    // looked at as seldom as the modem lines.
+    return static_cast<int>(drainChecks_ < kQuickDrainChecks ? kDrainPollPeriod.count()
+                                                             : kModemPollPeriod.count());
   }
   if (!modemKnown_.load() && !countersKnown_) return -1;
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextModemPoll_ - Clock::now());
@@ -520,6 +525,7 @@ void PosixUart::ServiceTransmit() {
     txBuffer_.erase(txBuffer_.begin(), txBuffer_.begin() + n);
     txBuffered_.store(txBuffer_.size());
     sentSinceEmpty_ = true;
+    drainChecks_ = 0;
     waitingForRoom_ = true;  // the next chunk when the kernel has room again
   }
 }
@@ -536,20 +542,25 @@ bool PosixUart::TakeMore() {
   return true;
 }
 
-// EV_TXEMPTY once everything handed over has left the UART: TEMT from the line
-// status register where the driver reports it, else an empty kernel queue.
+// EV_TXEMPTY once everything handed over has left the UART: the kernel's queue
+// is empty and, where the driver reports it, the line status register says TEMT
+// (the shift register too).
 void PosixUart::WatchDrain() {
   if (!sentSinceEmpty_ || waitingForRoom_ || txBuffered_.load() != 0) return;
-  bool drained = false;
+  int queued = 0;
+  bool drained = ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0;
   unsigned lsr = 0;
-  if (!lsrUnsupported_ && ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) {
-    drained = (lsr & TIOCSER_TEMT) != 0;
-  } else {
-    lsrUnsupported_ = true;
-    int queued = 0;
-    drained = ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0;
+  if (drained && !lsrUnsupported_) {
+    if (ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) {
+      drained = (lsr & TIOCSER_TEMT) != 0;
+    } else {
+      lsrUnsupported_ = true;
+    }
   }
-  if (!drained) return;
+  if (!drained) {
+    ++drainChecks_;
+    return;
+  }
   sentSinceEmpty_ = false;
   if (rtsToggle_.load()) ChangeLine(TIOCM_RTS, false);
   sink_->OnTransmitterEmpty();
