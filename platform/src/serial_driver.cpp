@@ -284,7 +284,9 @@ DWORD SerialDriver::GetCommMask(DWORD* mask) {
 }
 
 DWORD SerialDriver::SetCommMask(DWORD mask) {
-  if ((mask & ~0x1FFu) != 0) return ERROR_INVALID_PARAMETER;
+  // EV_PERR, EV_RX80FULL, EV_EVENT1 and EV_EVENT2 are accepted as Windows does, and
+  // never raised.
+  if ((mask & ~0x1FFFu) != 0) return ERROR_INVALID_PARAMETER;
   Lock lock(mutex_);
   if (const DWORD error = StateError()) return error;
   if (wait_) CompleteWait(ERROR_SUCCESS, 0);
@@ -549,7 +551,8 @@ void SerialDriver::OnReceiveError(std::uint8_t byte, DWORD lineError) {
     DWORD events = 0;
     if (lineError & kLineErrorEvents) events |= EV_ERR;
     if (lineError & CE_BREAK) events |= EV_BREAK;
-    if ((lineError & CE_RXPARITY) && (dcb_.Flags & DCB_fErrorChar))
+    const DWORD replace = DCB_fErrorChar | DCB_fParity;  // both, as Win32 documents it
+    if ((lineError & CE_RXPARITY) && (dcb_.Flags & replace) == replace)
       byte = static_cast<std::uint8_t>(dcb_.ErrorChar);
     ReceiveByte(byte, events);
     FinishReadIfDone();

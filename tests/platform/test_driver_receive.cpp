@@ -78,6 +78,11 @@ TEST_F(DriverReceive, ParityErrorsAreReportedAndReplacedWhenAsked) {
   ASSERT_TRUE(Send(a.h(), "z"));
   EXPECT_EQ(ReadQueued(b.h()), "z") << "only parity errors are replaced";
   EXPECT_EQ(TakeErrors(b.h()), CE_RXPARITY | CE_FRAME);
+
+  SetFlags(b.h(), DCB_fBinary | DCB_fErrorChar, 0, '?');
+  control->CorruptNextBytes(1, CE_RXPARITY);
+  ASSERT_TRUE(Send(a.h(), "w"));
+  EXPECT_EQ(ReadQueued(b.h()), "w") << "replacement needs fParity too";
 }
 
 TEST_F(DriverReceive, FullQueueDropsBytesWithRxOver) {
