@@ -160,6 +160,16 @@ void SerialDriver::CompleteAll(DWORD status) {
   if (wait_) CompleteWait(status, 0);
 }
 
+// With fAbortOnError an error ends the pending read and write, and further reads
+// and writes fail, until ClearCommError has been called.
+void SerialDriver::AddLineErrors(DWORD errors) {
+  lineErrors_ |= errors;
+  if (errors == 0 || !(dcb_.Flags & DCB_fAbortOnError)) return;
+  abortedByError_ = true;
+  if (read_) CompleteRead(ERROR_OPERATION_ABORTED);
+  if (write_) CompleteWrite(ERROR_OPERATION_ABORTED);
+}
+
 void SerialDriver::RaiseEvents(DWORD events) {
   events &= eventMask_;
   if (events == 0) return;
@@ -214,7 +224,7 @@ DWORD SerialDriver::SetupComm(DWORD inQueue, DWORD outQueue) {
   Lock lock(mutex_);
   if (const DWORD error = StateError()) return error;
   if (inQueue != 0 && inQueue != ring_.Capacity()) {
-    if (ring_.Resize(inQueue) != 0) lineErrors_ |= CE_RXOVER;
+    if (ring_.Resize(inQueue) != 0) AddLineErrors(CE_RXOVER);
     UpdateInputFlow();
   }
   if (outQueue != 0) outQueueSize_ = outQueue;
@@ -329,6 +339,7 @@ DWORD SerialDriver::ReadFile(void* buffer, DWORD count, DWORD* bytesRead, OVERLA
 DWORD SerialDriver::ReadFileLocked(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* ov) {
   if (const DWORD error = StateError()) return error;
   if (read_) return ERROR_INVALID_PARAMETER;  // one read at a time
+  if (abortedByError_) return ERROR_OPERATION_ABORTED;
   if (ov->hEvent != 0) win::ResetEvent(ov->hEvent);
   if (bytesRead != nullptr) *bytesRead = 0;
   ov->Internal = kPending;
@@ -377,6 +388,7 @@ DWORD SerialDriver::WriteFile(const void* buffer, DWORD count, DWORD* bytesWritt
     Lock lock(mutex_);
     if (const DWORD error = StateError()) return error;
     if (write_) return ERROR_INVALID_PARAMETER;  // one write at a time
+    if (abortedByError_) return ERROR_OPERATION_ABORTED;
     if (request->hEvent != 0) win::ResetEvent(request->hEvent);
     if (bytesWritten != nullptr) *bytesWritten = 0;
     request->Internal = kPending;
@@ -423,6 +435,7 @@ DWORD SerialDriver::ClearCommError(DWORD* errors, COMSTAT* stat) {
   if (const DWORD error = StateError()) return error;
   if (errors != nullptr) *errors = lineErrors_;
   lineErrors_ = 0;
+  abortedByError_ = false;
   if (stat != nullptr) {
     stat->Flags = hold & (COMSTAT_fCtsHold | COMSTAT_fDsrHold | COMSTAT_fRlsdHold |
                           COMSTAT_fXoffHold | COMSTAT_fXoffSent);
@@ -507,7 +520,7 @@ void SerialDriver::ReceiveByte(std::uint8_t byte, DWORD& events) {
     read_->buffer[read_->got++] = byte;
     read_->lastByte = Clock::now();
   } else if (!ring_.Push(byte)) {
-    lineErrors_ |= CE_RXOVER;  // dropped: the receive queue is full
+    AddLineErrors(CE_RXOVER);  // dropped: the receive queue is full
     return;
   }
   events |= EV_RXCHAR;
@@ -547,7 +560,7 @@ void SerialDriver::OnReceiveError(std::uint8_t byte, DWORD lineError) {
   {
     Lock lock(mutex_);
     if (closed_ || vanished_) return;
-    lineErrors_ |= lineError;
+    AddLineErrors(lineError);
     DWORD events = 0;
     if (lineError & kLineErrorEvents) events |= EV_ERR;
     if (lineError & CE_BREAK) events |= EV_BREAK;
@@ -565,7 +578,7 @@ void SerialDriver::OnReceiveError(std::uint8_t byte, DWORD lineError) {
 void SerialDriver::OnLineError(DWORD lineErrors) {
   Lock lock(mutex_);
   if (closed_ || vanished_) return;
-  lineErrors_ |= lineErrors;
+  AddLineErrors(lineErrors);
   DWORD events = 0;
   if (lineErrors & kLineErrorEvents) events |= EV_ERR;
   if (lineErrors & CE_BREAK) events |= EV_BREAK;
@@ -589,7 +602,7 @@ void SerialDriver::OnModemStatus(DWORD modemStatus) {
 void SerialDriver::OnBreak() {
   Lock lock(mutex_);
   if (closed_ || vanished_) return;
-  lineErrors_ |= CE_BREAK;
+  AddLineErrors(CE_BREAK);
   RaiseEvents(EV_BREAK);
 }
 

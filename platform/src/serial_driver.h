@@ -128,6 +128,7 @@ class SerialDriver final : public HandleObject, public UartSink {
   void CompleteWrite(DWORD status);
   void CompleteWait(DWORD status, DWORD events);
   void CompleteAll(DWORD status);
+  void AddLineErrors(DWORD errors);
   void RaiseEvents(DWORD events);
   void ReceiveByte(std::uint8_t byte, DWORD& events);
   void FinishReadIfDone();
@@ -159,6 +160,7 @@ class SerialDriver final : public HandleObject, public UartSink {
   DWORD eventMask_ = 0;
   DWORD eventHistory_ = 0;
   DWORD lineErrors_ = 0;
+  bool abortedByError_ = false;
   DWORD modemStatus_ = 0;
   bool pauseWanted_ = false;
   bool pauseApplied_ = false;

@@ -161,5 +161,24 @@ TEST_F(DriverReceive, TransmitQueueEmptyAfterAWrite) {
   EXPECT_EQ(NextEvent(a.h()), EV_TXEMPTY);
 }
 
+TEST_F(DriverReceive, AbortOnErrorFailsReadsUntilTheErrorIsCleared) {
+  SetFlags(b.h(), DCB_fBinary | DCB_fParity | DCB_fAbortOnError);
+  COMMTIMEOUTS waitForever{};
+  ASSERT_TRUE(SetCommTimeouts(b.h(), &waitForever));
+  Overlapped o;
+  char buf[8];
+  DWORD n = 0;
+  ASSERT_FALSE(ReadFile(b.h(), buf, sizeof buf, &n, &o.ov));
+  platform::ControlVirtualEnd(pair.a)->CorruptNextBytes(1, CE_FRAME);
+  ASSERT_TRUE(Send(a.h(), "e"));
+  EXPECT_FALSE(GetOverlappedResult(b.h(), &o.ov, &n, TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+  ImmediateReads(b.h());
+  EXPECT_FALSE(ReadFile(b.h(), buf, sizeof buf, &n, &o.ov));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+  EXPECT_EQ(TakeErrors(b.h()), CE_FRAME);
+  EXPECT_EQ(ReadQueued(b.h()), "e") << "the byte waited in the queue";
+}
+
 }  // namespace
 }  // namespace veltra::test
