@@ -14,7 +14,7 @@
 // - the lines of a closed end are low; opening raises DTR and RTS, so the peer sees
 //   CTS, DSR and DCD come up; SetCommState with DTR_CONTROL_DISABLE or
 //   RTS_CONTROL_DISABLE lowers that line (as Windows does), EscapeCommFunction
-//   raises it again;
+//   raises it again; RTS_CONTROL_TOGGLE raises RTS only while the end is sending;
 // - RTS/CTS and DSR/DTR handshake: the receiving driver drops its RTS or DTR once
 //   fewer than XoffLim bytes are free in its queue, and raises it again at XonLim;
 //   a sender with fOutxCtsFlow or fOutxDsrFlow holds (fCtsHold, fDsrHold) while

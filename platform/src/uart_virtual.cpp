@@ -268,7 +268,14 @@ class Cable {
   std::size_t Peer(std::size_t i) const { return ends_.size() == 1 ? i : 1 - i; }
   bool EffectiveRts(const EndState& e) const {
     if (!e.open || !e.present) return false;
-    return DcbRtsControl(e.dcb.Flags) == RTS_CONTROL_HANDSHAKE ? !e.rxPaused : e.rts;
+    switch (DcbRtsControl(e.dcb.Flags)) {
+      case RTS_CONTROL_HANDSHAKE:
+        return !e.rxPaused;
+      case RTS_CONTROL_TOGGLE:
+        return e.txReady || e.txFreeAt > Clock::now();  // while sending
+      default:
+        return e.rts;
+    }
   }
   bool EffectiveDtr(const EndState& e) const {
     if (!e.open || !e.present) return false;

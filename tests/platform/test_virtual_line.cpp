@@ -293,6 +293,22 @@ TEST(VirtualLine, NamesAreUniqueCaseInsensitiveAndLoopbackFirst) {
   EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED) << "removed while open: unplugged";
 }
 
+TEST(VirtualLine, RtsToggleIsOnOnlyWhileSending) {
+  Pair pair(false);
+  Port a(pair.a), b(pair.b);
+  SetLine(a.h(), 1200, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | (RTS_CONTROL_TOGGLE << 12));
+  DWORD modem = 0;
+  ASSERT_TRUE(GetCommModemStatus(b.h(), &modem));
+  EXPECT_EQ(modem & MS_CTS_ON, 0u);
+  Overlapped o;
+  StartWrite(a.h(), "1234", o);
+  ASSERT_TRUE(GetCommModemStatus(b.h(), &modem));
+  EXPECT_EQ(modem & MS_CTS_ON, MS_CTS_ON);
+  EXPECT_TRUE(
+      WaitUntil([&] { return GetCommModemStatus(b.h(), &modem) && (modem & MS_CTS_ON) == 0; }));
+  EXPECT_TRUE(o.Signalled());
+}
+
 double CpuMs() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
