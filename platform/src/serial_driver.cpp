@@ -15,6 +15,7 @@ namespace {
 constexpr ULONG_PTR kPending = ERROR_IO_PENDING;
 
 constexpr DWORD kLineErrorEvents = CE_FRAME | CE_RXPARITY | CE_OVERRUN;
+constexpr DWORD kEvRx80Full = 0x0400;  // EV_RX80FULL
 
 bool HasInputFlowControl(const DCB& dcb) {
   return (dcb.Flags & DCB_fInX) != 0 || DcbRtsControl(dcb.Flags) == RTS_CONTROL_HANDSHAKE ||
@@ -294,8 +295,7 @@ DWORD SerialDriver::GetCommMask(DWORD* mask) {
 }
 
 DWORD SerialDriver::SetCommMask(DWORD mask) {
-  // EV_PERR, EV_RX80FULL, EV_EVENT1 and EV_EVENT2 are accepted as Windows does, and
-  // never raised.
+  // EV_PERR, EV_EVENT1 and EV_EVENT2 are accepted as Windows does, and never raised.
   if ((mask & ~0x1FFFu) != 0) return ERROR_INVALID_PARAMETER;
   Lock lock(mutex_);
   if (const DWORD error = StateError()) return error;
@@ -515,6 +515,7 @@ DWORD SerialDriver::PurgeComm(DWORD flags) {
 // One byte into the pending read (when the ring is empty) or the ring.
 void SerialDriver::ReceiveByte(std::uint8_t byte, DWORD& events) {
   if ((dcb_.Flags & DCB_fNull) && byte == 0) return;
+  if ((dcb_.Flags & DCB_fDsrSensitivity) && !(modemStatus_ & MS_DSR_ON)) return;
   if (byte == static_cast<std::uint8_t>(dcb_.EvtChar)) events |= EV_RXFLAG;
   if (read_ && ring_.Size() == 0 && read_->got < read_->wanted) {
     read_->buffer[read_->got++] = byte;
@@ -522,6 +523,8 @@ void SerialDriver::ReceiveByte(std::uint8_t byte, DWORD& events) {
   } else if (!ring_.Push(byte)) {
     AddLineErrors(CE_RXOVER);  // dropped: the receive queue is full
     return;
+  } else if (ring_.Size() == ring_.Capacity() * 8 / 10 + 1) {
+    events |= kEvRx80Full;  // the queue has just passed 80 %
   }
   events |= EV_RXCHAR;
 }

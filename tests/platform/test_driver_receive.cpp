@@ -96,6 +96,23 @@ TEST_F(DriverReceive, FullQueueDropsBytesWithRxOver) {
   EXPECT_EQ(ReadQueued(b.h()), "after") << "room again once read";
 }
 
+TEST_F(DriverReceive, EightyPercentFullAndDsrSensitivity) {
+  ASSERT_TRUE(SetupComm(b.h(), 10, 10));
+  ASSERT_TRUE(SetCommMask(b.h(), EV_RXCHAR | 0x0400));
+  ASSERT_TRUE(Send(a.h(), "12345678"));
+  EXPECT_EQ(NextEvent(b.h()), EV_RXCHAR);
+  ASSERT_TRUE(Send(a.h(), "9"));
+  EXPECT_EQ(NextEvent(b.h()), EV_RXCHAR | 0x0400u) << "EV_RX80FULL once past 80 %";
+  ReadQueued(b.h());
+
+  SetFlags(b.h(), DCB_fBinary | DCB_fDsrSensitivity | (DTR_CONTROL_ENABLE << 4));
+  ASSERT_TRUE(EscapeCommFunction(a.h(), CLRDTR));
+  ASSERT_TRUE(Send(a.h(), "lost"));
+  ASSERT_TRUE(EscapeCommFunction(a.h(), SETDTR));
+  ASSERT_TRUE(Send(a.h(), "kept"));
+  EXPECT_EQ(ReadQueued(b.h()), "kept") << "bytes are ignored while DSR is low";
+}
+
 TEST_F(DriverReceive, BreakGivesEventErrorAndANulByte) {
   ASSERT_TRUE(SetCommBreak(a.h()));
   EXPECT_EQ(NextEvent(b.h()) & EV_BREAK, EV_BREAK);
