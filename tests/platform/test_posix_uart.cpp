@@ -212,6 +212,23 @@ TEST(PosixUartData, PurgedInputIsGone) {
   close(observer);
 }
 
+// EscapeCommFunction SETXOFF: output stops as if XOFF had come, until SETXON.
+TEST(PosixUartData, TransmitHeldAsIfXoffCame) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  OpenPort port(pty);
+  ASSERT_NE(port.uart, nullptr);
+  port.uart->Start(port.sink);
+  ASSERT_EQ(port.uart->SetTransmitHeld(true), 0u);
+  EXPECT_EQ(port.uart->HoldFlags(), COMSTAT_fXoffHold);
+  port.sink.Offer("after xon");
+  port.uart->TransmitReady();
+  EXPECT_EQ(pty.Read(9, milliseconds(100)), "");
+  ASSERT_EQ(port.uart->SetTransmitHeld(false), 0u);
+  EXPECT_EQ(pty.Read(9), "after xon");
+  EXPECT_EQ(port.uart->HoldFlags(), 0u);
+}
+
 // --- what a pty cannot do ---------------------------------------------------------
 
 TEST(PosixUartPty, ModemCallsReportTheirErrorAndNothingBreaks) {
