@@ -9,8 +9,9 @@
 // while a request is pending. The driver never calls into the Uart while holding
 // mutex_, because the Uart calls back into the sink from its own threads; calls
 // into the Uart hold uartUse_ shared so that Close can stop the Uart exclusively.
-// Sink callbacks never call back into the Uart: work the Uart must do in answer
-// (pausing reception) is handed to the service thread.
+// The only call a sink callback makes back into the Uart is PauseReceive, and only
+// for a lower half that allows it (AcceptsCallsFromSink); otherwise the service
+// thread applies the pause. The service thread also ends timed-out requests.
 #pragma once
 
 #include <chrono>
