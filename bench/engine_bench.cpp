@@ -178,6 +178,7 @@ class VirtualDevice {
                                0, nullptr, win::OPEN_EXISTING, 0, 0);
     win::DCB dcb;
     win::GetCommState(handle_, &dcb);
+    dcb.BaudRate = 115200;  // the components' setting: a mismatch would garble bytes
     if (ctsFlow) dcb.Flags |= win::DCB_fOutxCtsFlow;
     win::SetCommState(handle_, &dcb);
     win::SetupComm(handle_, kBenchQueueSize, kBenchQueueSize);
@@ -204,8 +205,14 @@ struct Figure {
   double mbps = 0;
   std::size_t bytes = 0;
   std::size_t clusters = 0;
+  std::size_t reports = 0;  // error reports the component raised meanwhile
   bool intact = false;
 };
+
+void CountReports(TSerialPort& port, std::size_t& reports) {
+  port.OnProcessError = [&reports](TObject*, veltra::engine::Cardinal, veltra::engine::Cardinal,
+                                   const std::string&, veltra::engine::Byte) { ++reports; };
+}
 
 // --- 1. receive throughput ----------------------------------------------------------
 
@@ -226,6 +233,7 @@ Figure ReceiveOverPty(const Stream& stream, const Checksum& expected) {
   Checksum got;
   Figure f;
   CountClusters(port, got, f.clusters);
+  CountReports(port, f.reports);
   ConfigureForThroughput(port);
   port.SetFlowControl(kRtsHandshake);
   port.SetCommPort(pty.slave);
@@ -252,6 +260,7 @@ Figure ReceiveOverVirtualPair(const Stream& stream, const Checksum& expected) {
   {
     TSerialPort port(loop.calls);
     CountClusters(port, got, f.clusters);
+    CountReports(port, f.reports);
     ConfigureForThroughput(port);
     port.SetFlowControl(kCtsAndRtsFlow);
     port.SetCommPort("BENCHRXA");
@@ -293,9 +302,11 @@ class Relay {
       ++clusters;
       SendBacklog();
     };
-    to_.OnWriteDone = [this](TObject*) {
-      if (to_.WrittenBytes() != lastSent_) ++shortWrites;
-      SendBacklog();
+    to_.OnWriteDone = [this](TObject*) { SendBacklog(); };
+    // A write that ended short ("Error write TimeOut") would have lost bytes.
+    to_.OnProcessError = [this](TObject*, veltra::engine::Cardinal place, veltra::engine::Cardinal,
+                                const std::string&, veltra::engine::Byte) {
+      if (place == 9701) ++shortWrites;
     };
   }
   std::size_t clusters = 0;
@@ -308,7 +319,6 @@ class Relay {
     sending_ = true;
     std::string out;
     out.swap(backlog_);
-    lastSent_ = static_cast<veltra::engine::Cardinal>(out.size());
     to_.SendString(out);
     sending_ = false;
     if (!to_.SendInProgress()) SendBacklog();
@@ -316,7 +326,6 @@ class Relay {
   TSerialPort& from_;
   TSerialPort& to_;
   std::string backlog_;
-  veltra::engine::Cardinal lastSent_ = 0;
   bool sending_ = false;
 };
 
@@ -509,6 +518,7 @@ Latency LatencyOverVirtualPair(int rounds) {
   Latency l;
   {
     TSerialPort port(loop.calls);
+    port.SetBaudRate(115200);
     port.SetCommPort("BENCHLATA");
     VirtualDevice device("BENCHLATB", false);
     const std::uint8_t cr = '\r';
@@ -532,23 +542,18 @@ const char* Verdict(bool ok) {
   return ok ? "intact" : "LOST OR CORRUPTED";
 }
 
-}  // namespace
+void PrintReceive(const Stream& stream, const Checksum& expected) {
+  const Figure pty = ReceiveOverPty(stream, expected);
+  std::printf("%-46s %8.1f MB/s  %zu clusters, %zu reports, %s\n",
+              "1 receive, pty pair -> clusters", pty.mbps, pty.clusters, pty.reports,
+              Verdict(pty.intact));
+  const Figure virt = ReceiveOverVirtualPair(stream, expected);
+  std::printf("%-46s %8.1f MB/s  %zu clusters, %zu reports, %s\n",
+              "1 receive, instant virtual pair -> clusters", virt.mbps, virt.clusters, virt.reports,
+              Verdict(virt.intact));
+}
 
-int main(int argc, char** argv) {
-  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
-  const auto idleSpan = quick ? 3s : 10s;
-  const Stream stream;
-  const Checksum expected = StreamChecksum(stream, kStreamBytes);
-  std::printf("Veltra engine benchmark, %zu MiB streams\n\n", kStreamBytes >> 20);
-  std::printf("%-46s %12s  %s\n", "measure", "figure", "notes");
-
-  const Figure rxPty = ReceiveOverPty(stream, expected);
-  std::printf("%-46s %8.1f MB/s  %zu clusters, %s\n", "1 receive, pty pair -> clusters", rxPty.mbps,
-              rxPty.clusters, Verdict(rxPty.intact));
-  const Figure rxVirtual = ReceiveOverVirtualPair(stream, expected);
-  std::printf("%-46s %8.1f MB/s  %zu clusters, %s\n", "1 receive, instant virtual pair -> clusters",
-              rxVirtual.mbps, rxVirtual.clusters, Verdict(rxVirtual.intact));
-
+void PrintRelay(const Stream& stream, const Checksum& expected) {
   const RelayFigure relay = RelayThroughComponents(stream, expected);
   std::printf("%-46s %8.1f MB/s  %zu clusters, %zu short writes, checksum %s\n",
               "2 relay, two components over two pty pairs", relay.figure.mbps,
@@ -558,21 +563,52 @@ int main(int argc, char** argv) {
               Verdict(socat.intact));
   std::printf("%-46s %8.2f      target >= 0.50\n", "2 relay ratio, components / socat",
               socat.mbps > 0 ? relay.figure.mbps / socat.mbps : 0.0);
+}
 
-  const IdleFigures idle = IdleCost(idleSpan);
-  auto idleLine = [](const char* what, double perMinute) {
+void PrintIdle(std::chrono::seconds span) {
+  const IdleFigures idle = IdleCost(span);
+  auto line = [](const char* what, double perMinute) {
     std::printf("%-46s %8.3f s/min %.3f %% of one core\n", what, perMinute, perMinute / 60 * 100);
   };
-  idleLine("3 idle, two closed ports", idle.closed);
-  idleLine("3 idle, two open idle ports (ptys)", idle.openPty);
-  idleLine("3 idle, two open idle ports (virtual)", idle.openVirtual);
+  line("3 idle, two closed ports", idle.closed);
+  line("3 idle, two open idle ports (ptys)", idle.openPty);
+  line("3 idle, two open idle ports (virtual)", idle.openVirtual);
+}
 
-  const int rounds = quick ? 50 : 200;
+void PrintLatency(int rounds) {
   for (const auto& [what, l] :
        {std::pair{"4 latency event char -> cluster, virtual", LatencyOverVirtualPair(rounds)},
         std::pair{"4 latency event char -> cluster, pty", LatencyOverPty(rounds)}}) {
     std::printf("%-46s %8.2f ms    median; p99 %.2f ms, max %.2f ms, %d samples\n", what, l.median,
                 l.p99, l.max, l.samples);
+  }
+}
+
+}  // namespace
+
+// engine_bench [--quick] [receive|relay|idle|latency]...: every section by default.
+int main(int argc, char** argv) {
+  bool quick = false;
+  std::vector<std::string> sections;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--quick") {
+      quick = true;
+    } else {
+      sections.push_back(arg);
+    }
+  }
+  if (sections.empty()) sections = {"receive", "relay", "idle", "latency"};
+  const Stream stream;
+  const Checksum expected = StreamChecksum(stream, kStreamBytes);
+  std::printf("Veltra engine benchmark, %zu MiB streams\n\n", kStreamBytes >> 20);
+  std::printf("%-46s %12s  %s\n", "measure", "figure", "notes");
+  for (const std::string& section : sections) {
+    if (section == "receive") PrintReceive(stream, expected);
+    if (section == "relay") PrintRelay(stream, expected);
+    if (section == "idle") PrintIdle(quick ? 3s : 10s);
+    if (section == "latency") PrintLatency(quick ? 50 : 200);
+    std::fflush(stdout);
   }
   return 0;
 }
