@@ -6,15 +6,23 @@
 
 namespace veltra::app {
 
+void ReportHandlerError(QWidget* Parent) {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    ShowError(Parent, QString::fromLocal8Bit(error.what()));
+  } catch (...) {
+    ShowError(Parent, QStringLiteral("Unknown error"));
+  }
+}
+
 TVeltraApplication::TVeltraApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TVeltraApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
-  } catch (const std::exception& error) {
-    ShowError(activeWindow(), QString::fromLocal8Bit(error.what()));
   } catch (...) {
-    ShowError(activeWindow(), QStringLiteral("Unknown error"));
+    ReportHandlerError(activeWindow());
   }
   return false;
 }

@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -268,6 +269,8 @@ class TVeltra : public QWidget {
   void LoadLampImages();
   void WireComponents();
   void WireControls();
+  // The handler wrapped so that an error it raises goes to the error box.
+  std::function<void()> Guarded(void (TVeltra::*Handler)());
   void FocusWindowChanged(QWindow* Now);
   void OtherFormVisibleChanged(bool Visible);
 

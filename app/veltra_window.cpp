@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "app/app_errors.h"
 #include "app/veltra.h"
 
 #ifdef VELTRA_HAVE_PRINTER
@@ -124,7 +125,7 @@ TVeltra::TVeltra(QWidget* parent) : QWidget(parent) {
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(250);
-  connect(Timer1, &QTimer::timeout, this, &TVeltra::Timer1Timer);
+  connect(Timer1, &QTimer::timeout, this, Guarded(&TVeltra::Timer1Timer));
   Timer1->start();
 
   connect(qApp, &QGuiApplication::focusWindowChanged, this, &TVeltra::FocusWindowChanged);
@@ -692,6 +693,10 @@ void TVeltra::WireComponents() {
   p2.OnProcessError = error(&TVeltra::SerialPort2ProcessError);
 }
 
+std::function<void()> TVeltra::Guarded(void (TVeltra::*Handler)()) {
+  return [this, Handler] { RunGuarded(this, [&] { (this->*Handler)(); }); };
+}
+
 void TVeltra::WireControls() {
   const std::pair<QPushButton*, void (TVeltra::*)()> clicks[] = {
       {BStart, &TVeltra::BStartClick},
@@ -724,10 +729,10 @@ void TVeltra::WireControls() {
       {JvHTButton1, &TVeltra::JvHTButton1Click},
   };
   for (const auto& [button, handler] : clicks)
-    connect(button, &QPushButton::clicked, this, handler);
+    connect(button, &QPushButton::clicked, this, Guarded(handler));
   // A user's pick in a port list refills the panel; so does leaving it (eventFilter).
-  connect(CBPort, &QComboBox::activated, this, &TVeltra::CBPortChange);
-  connect(CBPort1, &QComboBox::activated, this, &TVeltra::CBPort1Exit);
+  connect(CBPort, &QComboBox::activated, this, Guarded(&TVeltra::CBPortChange));
+  connect(CBPort1, &QComboBox::activated, this, Guarded(&TVeltra::CBPort1Exit));
   for (QWidget* watched : {static_cast<QWidget*>(CBPort), static_cast<QWidget*>(CBPort1),
                            static_cast<QWidget*>(EventCharEdit)})
     watched->installEventFilter(this);
@@ -739,9 +744,9 @@ bool TVeltra::eventFilter(QObject* watched, QEvent* event) {
     // popup (the drop-down list, the "Invalid Input" box itself).
     const auto reason = static_cast<QFocusEvent*>(event)->reason();
     const bool left = reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
-    if (left && watched == CBPort) CBPortChange();
-    if (left && watched == CBPort1) CBPort1Exit();
-    if (left && watched == EventCharEdit) EventCharEditExit();
+    if (left && watched == CBPort) Guarded (&TVeltra::CBPortChange)();
+    if (left && watched == CBPort1) Guarded (&TVeltra::CBPort1Exit)();
+    if (left && watched == EventCharEdit) Guarded (&TVeltra::EventCharEditExit)();
   }
   return QWidget::eventFilter(watched, event);
 }

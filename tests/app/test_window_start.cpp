@@ -264,6 +264,23 @@ class TestWindowStart : public QObject {
     QCOMPARE(window.PageControl1->currentIndex(), 3);
   }
 
+  // The application object's backstop: an error escaping event delivery is shown.
+  void errorsEscapingEventsAreShown() {
+    class TThrowing : public QObject {
+     public:
+      bool event(QEvent* e) override {
+        if (e->type() == QEvent::User) throw std::runtime_error("boom");
+        return QObject::event(e);
+      }
+    } target;
+    TScopedRecordingDialogs dialogs;
+    QEvent event(QEvent::User);
+    QCoreApplication::sendEvent(&target, &event);
+    QCOMPARE(dialogs.Recorder.Boxes.size(), std::size_t{1});
+    QCOMPARE(dialogs.Recorder.Boxes[0].Text, QString("boom"));
+    QCOMPARE(dialogs.Recorder.Boxes[0].Kind, veltra::app::TBoxKind::Error);
+  }
+
   void closeWithPortOpen() {
     veltra::platform::CreateVirtualPair("WS_A", "WS_B", {.instant = true});
     {
