@@ -35,6 +35,13 @@ inline void SelectPort(QComboBox* list, const QString& name) {
   list->setCurrentIndex(list->findText(name));
 }
 
+// Numbers as one line of text, for comparisons whose failures read well.
+inline QString Join(std::initializer_list<long long> values) {
+  QStringList texts;
+  for (long long value : values) texts << QString::number(value);
+  return texts.join(' ');
+}
+
 inline void SelectText(QComboBox* list, const QString& text) {
   const int index = list->findText(text);
   QVERIFY2(index >= 0, qPrintable(text + " not in " + list->objectName()));
