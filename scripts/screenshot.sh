@@ -1,12 +1,27 @@
 #!/bin/sh
-# Takes docs/screenshot.png: the window as it comes up, on a private X server.
+# Takes docs/screenshot.png on a private X server: the window after "Start",
+# "Open Port 1" on the built-in loopback and one "Send Text", so the lamps and a
+# received block show. Needs xvfb-run and imagemagick; xdotool for the clicks
+# (without it the window is taken as it comes up).
 # Usage: scripts/screenshot.sh BUILD_DIR
 set -eu
-build=${1:?build directory}
+build=$(cd "${1:?build directory}" && pwd)
 out=$(cd "$(dirname "$0")/.." && pwd)/docs/screenshot.png
-xvfb-run -a -s "-screen 0 1024x700x24" sh -c "
+xvfb-run -a -s "-screen 0 1024x700x24" sh -eu -c "
   '$build/app/veltra' & pid=\$!
   sleep 3
+  if command -v xdotool >/dev/null; then
+    wid=\$(xdotool search --name 'Veltra by Orvane' | head -1)
+    eval \$(xdotool getwindowgeometry --shell \$wid)
+    click() { xdotool mousemove \$((X + \$1)) \$((Y + \$2)) click 1; sleep 0.7; }
+    click 582 230     # Start
+    click 631 180     # Open Port 1 (LOOPBACK)
+    click 400 470     # the traffic pane
+    xdotool type --delay 20 'Hello from Veltra'
+    click 405 18      # Commands
+    click 136 69      # Send Text
+    sleep 1.5
+  fi
   import -window root -crop 772x616+126+42 +repage '$out'
   kill \$pid
 "
