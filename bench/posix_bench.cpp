@@ -111,8 +111,10 @@ void ConfigureCost(platform::Uart& uart) {
 int main() {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return 1;
+  char slave[128] = {};
+  if (ptsname_r(master, slave, sizeof slave) != 0) return 1;
   win::DWORD error = 0;
-  auto uart = platform::OpenPosixUart(ptsname(master), &error);
+  auto uart = platform::OpenPosixUart(slave, &error);
   if (!uart) {
     std::printf("open failed: %u\n", error);
     return 1;

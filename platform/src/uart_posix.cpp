@@ -618,20 +618,17 @@ int PrepareTty(int fd) {
 
 // Exclusive as on Windows: flock keeps out every other cooperating program, root
 // included; TIOCEXCL also keeps out those that do not lock (except root).
+int TakeExclusively(int fd) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno;
+  if (!isatty(fd)) return ENOTTY;
+  if (ioctl(fd, TIOCEXCL) != 0) return errno;
+  return PrepareTty(fd);
+}
+
 int OpenExclusive(const std::string& path, int* fdOut) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
-  int err = 0;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    err = errno;
-  } else if (!isatty(fd)) {
-    err = ENOTTY;
-  } else if (ioctl(fd, TIOCEXCL) != 0) {
-    err = errno;
-  } else {
-    err = PrepareTty(fd);
-  }
-  if (err != 0) {
+  if (const int err = TakeExclusively(fd)) {
     close(fd);
     return err;
   }

@@ -16,8 +16,10 @@ class Pty {
  public:
   Pty() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
-      slavePath_ = ptsname(master_);
+    char path[128] = {};
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 &&
+        ptsname_r(master_, path, sizeof path) == 0) {
+      slavePath_ = path;
     }
   }
   ~Pty() { CloseMaster(); }

@@ -20,7 +20,6 @@ namespace {
 
 using namespace veltra::win;
 using platform::OpenPosixUart;
-using platform::Uart;
 using std::chrono::milliseconds;
 
 termios2 MasterView(const Pty& pty) {
