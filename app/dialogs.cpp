@@ -1,7 +1,6 @@
 #include "app/dialogs.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
