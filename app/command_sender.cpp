@@ -83,14 +83,14 @@ void TVeltra::SerialPort1WriteDone(TObject*) {
   if (SerialPort1->WrittenBytes() != FPort1SendLength)
     SerialPort1ProcessError(SerialPort1.get(), 1, 0, "P1:Not all Bytes send", 0);
   BSend->setEnabled(true);
-  ForwardToPort1.Pump();
+  ForwardToPort1.WriteDone();
 }
 
 void TVeltra::SerialPort2WriteDone(TObject*) {
   if (SerialPort2->WrittenBytes() != FPort2SendLength)
     SerialPort2ProcessError(SerialPort2.get(), 1, 0, "P2:Not all Bytes send", 0);
   BSend->setEnabled(true);
-  ForwardToPort2.Pump();
+  ForwardToPort2.WriteDone();
 }
 
 }  // namespace veltra::app

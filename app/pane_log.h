@@ -38,14 +38,23 @@ class TPaneLog {
   // The whole text, lines separated by CR LF.
   QByteArray Text();
 
-  // Longest time an entry waits before it reaches the pane.
+  // Longest time an entry waits before the pane starts taking it.
   static constexpr int kFlushDelayMs = 30;
+  // The pane takes lines for at most this long per event-loop turn, so the ports'
+  // events are served in time even when data comes faster than the pane can take it.
+  static constexpr int kSliceMs = 8;
+  static constexpr std::size_t kLinesPerInsert = 1000;
 
  private:
   void Schedule();
+  void FlushSlice();
+  // Inserts up to maxLines waiting lines (npos: all).
+  void InsertPending(std::size_t maxLines);
+  void Insert(QString text);
 
   QPlainTextEdit*& pane_;
-  std::string pending_;  // Latin-1, each entry ended by '\n'
+  std::string pending_;    // Latin-1, each entry ended by '\n'
+  std::size_t start_ = 0;  // pending_ before this has reached the pane
   QTimer timer_;
   bool undoOff_ = false;
 };

@@ -1,5 +1,6 @@
 // Received blocks, port events, the two panes and their buttons.
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,8 +29,7 @@ using logic::TPortPrefixes;
 
 TPaneLog::TPaneLog(QPlainTextEdit*& pane) : pane_(pane) {
   timer_.setSingleShot(true);
-  timer_.setInterval(kFlushDelayMs);
-  QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { Flush(); });
+  QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { FlushSlice(); });
 }
 
 void TPaneLog::Add(std::string_view entry) {
@@ -53,22 +53,50 @@ void TPaneLog::AddDump(std::string_view block) {
 }
 
 void TPaneLog::Schedule() {
-  if (!timer_.isActive()) timer_.start();
+  if (!timer_.isActive()) timer_.start(kFlushDelayMs);
 }
 
 void TPaneLog::Flush() {
   timer_.stop();
-  if (pending_.empty() || pane_ == nullptr) return;
+  InsertPending(std::string::npos);
+}
+
+void TPaneLog::FlushSlice() {
+  QElapsedTimer clock;
+  clock.start();
+  while (start_ < pending_.size() && clock.elapsed() < kSliceMs) InsertPending(kLinesPerInsert);
+  // The rest follows after the event loop has served the ports' waiting events.
+  if (start_ < pending_.size()) timer_.start(0);
+}
+
+void TPaneLog::InsertPending(std::size_t maxLines) {
+  if (start_ >= pending_.size() || pane_ == nullptr) return;
+  std::size_t end = pending_.size();
+  if (maxLines != std::string::npos) {
+    end = start_;
+    for (std::size_t n = 0; n < maxLines && end < pending_.size(); ++n)
+      end = pending_.find('\n', end) + 1;  // every entry ends with a line end
+  }
+  Insert(QString::fromLatin1(pending_.data() + start_, static_cast<qsizetype>(end - start_)));
+  start_ = end;
+  if (start_ == pending_.size()) {
+    pending_.clear();
+    start_ = 0;
+  } else if (start_ > (std::size_t{1} << 20) && start_ > pending_.size() / 2) {
+    pending_.erase(0, start_);
+    start_ = 0;
+  }
+}
+
+void TPaneLog::Insert(QString text) {
   QTextDocument* doc = pane_->document();
   if (!undoOff_) {
     // The pane grows without bound; an undo record of every insert would double it.
     doc->setUndoRedoEnabled(false);
     undoOff_ = true;
   }
-  QString text = QString::fromLatin1(pending_.data(), static_cast<qsizetype>(pending_.size()));
-  pending_.clear();
   // After a line the operator typed without a line end, entries start a new line and
-  // the pane keeps no trailing empty line, as the memo of the original tool does.
+  // the pane keeps no trailing empty line, as a memo control does.
   if (doc->lastBlock().length() > 1) {
     text.chop(1);
     text.prepend(QLatin1Char('\n'));
@@ -103,6 +131,7 @@ void TPaneLog::DeleteFirstLines(int count) {
 void TPaneLog::Clear() {
   timer_.stop();
   pending_.clear();
+  start_ = 0;
   if (pane_ != nullptr) pane_->clear();
 }
 
@@ -220,13 +249,20 @@ void TVeltra::ReportError(const TPortPrefixes& Own, Cardinal Place, Cardinal Cod
                    logic::ErrorReportText(Code, Place, Msg));
 }
 
+namespace {
+// The port's report that a write could not be started: no completion will follow.
+constexpr Cardinal kWriteFailedPlace = 903;
+}  // namespace
+
 void TVeltra::SerialPort1ProcessError(TObject*, Cardinal Place, Cardinal Code,
                                       const std::string& Msg, Byte) {
+  if (Place == kWriteFailedPlace) ForwardToPort1.WriteFailed();
   ReportError(kPort1Prefixes, Place, Code, Msg);
 }
 
 void TVeltra::SerialPort2ProcessError(TObject*, Cardinal Place, Cardinal Code,
                                       const std::string& Msg, Byte) {
+  if (Place == kWriteFailedPlace) ForwardToPort2.WriteFailed();
   ReportError(kPort2Prefixes, Place, Code, Msg);
 }
 

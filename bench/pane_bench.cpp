@@ -5,7 +5,9 @@
 // Run offscreen: QT_QPA_PLATFORM=offscreen pane_bench [seconds]
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
@@ -99,10 +101,55 @@ class TStreamDevice {
   std::string received_;
 };
 
-// Bytes of `sent` missing from `got`, which must be `sent` unchanged.
-std::size_t Lost(const std::string& sent, const std::string& got) {
-  if (got.size() > sent.size() || sent.compare(0, got.size(), got) != 0) return sent.size();
-  return sent.size() - got.size();
+// Bytes of `sent` missing from `got`, and whether what came is `sent` in order with
+// nothing but gaps (every byte of `got` found in `sent` at a later place).
+std::pair<std::size_t, bool> Lost(const std::string& sent, const std::string& got) {
+  std::size_t at = 0;
+  for (char c : got) {
+    while (at < sent.size() && sent[at] != c) ++at;
+    if (at == sent.size()) return {sent.size() - std::min(sent.size(), got.size()), false};
+    ++at;
+  }
+  return {sent.size() - got.size(), true};
+}
+
+std::string LostText(const std::string& sent, const std::string& got) {
+  const auto [lost, ordered] = Lost(sent, got);
+  return std::to_string(lost) + (lost == 0 ? "" : ordered ? " (gaps)" : " (disordered)");
+}
+
+// Blocks cut with line errors and the reports in the error pane, when data was lost.
+void ReportDiagnostics(TVeltra& w) {
+  w.FlushPanes();
+  int recx = 0, reports = 0;
+  for (QTextBlock b = w.Memo1->document()->begin(); b.isValid(); b = b.next())
+    recx += b.text().startsWith("P1:RecX") || b.text().startsWith("P2:RecX");
+  for (QTextBlock b = w.ErrorMemo->document()->begin(); b.isValid(); b = b.next())
+    if (b.text().contains("Code")) {
+      if (++reports <= 3) std::printf("  report: %s\n", b.text().toLatin1().constData());
+    }
+  std::printf("  blocks with line errors: %d, error reports: %d\n", recx, reports);
+}
+
+// Runs the event loop (sleeping while idle) until done() holds or `ms` have passed;
+// progress() runs about once a second.
+template <typename Done, typename Progress>
+void RunLoopUntil(Done done, qint64 ms, Progress progress) {
+  QEventLoop loop;
+  QElapsedTimer clock;
+  clock.start();
+  qint64 lastReport = 0;
+  QTimer check;
+  check.setInterval(20);
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    if (done() || clock.elapsed() > ms) loop.quit();
+    if (clock.elapsed() - lastReport >= 1000) {
+      lastReport = clock.elapsed();
+      progress();
+    }
+  });
+  check.start();
+  loop.exec();
 }
 
 void RunAtBaud(int argc, char** argv, win::DWORD baud, double seconds) {
@@ -151,17 +198,19 @@ void RunAtBaud(int argc, char** argv, win::DWORD baud, double seconds) {
   dev1.Start();
   dev2.Start();
   const int linesBefore = w.Memo1->document()->blockCount();
-  while (dev1.Writing() || dev2.Writing())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  RunLoopUntil([&] { return !dev1.Writing() && !dev2.Writing(); }, 1000 * 1000,
+               [&] {
+                 std::fprintf(stderr, "  ... %lld ms: forwarded %zu / %zu bytes, %lld counted\n",
+                              static_cast<long long>(clock.elapsed()), dev2.ReceivedSize(),
+                              dev1.ReceivedSize(), static_cast<long long>(w.ReceivedByteCount));
+               });
   const double feedSeconds = clock.elapsed() / 1000.0;
   w.FlushPanes();
   const int linesTaken = w.Memo1->document()->blockCount() - linesBefore;
   probe.stop();
   // Let the last blocks arrive and be forwarded.
-  QElapsedTimer drain;
-  drain.start();
-  while (drain.elapsed() < 10000 && (dev1.ReceivedSize() < bytes || dev2.ReceivedSize() < bytes))
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  RunLoopUntil([&] { return dev1.ReceivedSize() >= bytes && dev2.ReceivedSize() >= bytes; }, 10000,
+               [] {});
 
   std::sort(lateness.begin(), lateness.end());
   const qint64 worst = lateness.empty() ? 0 : lateness.back();
@@ -171,9 +220,11 @@ void RunAtBaud(int argc, char** argv, win::DWORD baud, double seconds) {
   std::printf("  pane took %d lines (%.0f lines/s)\n", linesTaken, linesTaken / feedSeconds);
   std::printf("  event-loop lateness while receiving: p99 %lld ms, worst %lld ms\n",
               static_cast<long long>(p99), static_cast<long long>(worst));
-  std::printf("  bytes lost: port 1 -> 2: %zu, port 2 -> 1: %zu; counted %lld of %zu\n",
-              Lost(dev1.Sent(), dev2.Received()), Lost(dev2.Sent(), dev1.Received()),
+  std::printf("  bytes lost: port 1 -> 2: %s, port 2 -> 1: %s; counted %lld of %zu\n",
+              LostText(dev1.Sent(), dev2.Received()).c_str(),
+              LostText(dev2.Sent(), dev1.Received()).c_str(),
               static_cast<long long>(w.ReceivedByteCount), 2 * bytes);
+  ReportDiagnostics(w);
   w.SerialPort1->SetActive(false);
   w.SerialPort2->SetActive(false);
 }
@@ -181,6 +232,7 @@ void RunAtBaud(int argc, char** argv, win::DWORD baud, double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   QApplication app(argc, argv);
   const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
   RunAtBaud(argc, argv, 921600, seconds);

@@ -13,13 +13,27 @@ void TForwardQueue::Push(std::string block) {
   Pump();
 }
 
+void TForwardQueue::WriteDone() {
+  inFlight_ = false;
+  Pump();
+}
+
+void TForwardQueue::WriteFailed() {
+  if (handingOver_) failed_ = true;
+}
+
 void TForwardQueue::Pump() {
   if (pumping_) return;
   pumping_ = true;
-  while (!pending_.empty() && !busy_()) {
+  while (!inFlight_ && !pending_.empty() && !busy_()) {
     const std::string block = std::move(pending_.front());
     pending_.pop_front();
+    inFlight_ = true;
+    failed_ = false;
+    handingOver_ = true;
     send_(block);
+    handingOver_ = false;
+    if (failed_) inFlight_ = false;
   }
   pumping_ = false;
 }

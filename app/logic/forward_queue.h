@@ -10,14 +10,22 @@
 
 namespace veltra::logic {
 
+// The port's completion notice can arrive after the port already looks idle, so a
+// block counts as in flight from its hand-over until WriteDone (or WriteFailed while
+// it is handed over: a refused write gets no completion).
 class TForwardQueue {
  public:
-  // `busy` tells whether the port still writes; `send` hands one block to it.
+  // `busy` tells whether the port writes something of another sender; `send` hands
+  // one block to the port.
   TForwardQueue(std::function<bool()> busy, std::function<void(const std::string&)> send);
 
   // Queues a block and sends what the port can take now.
   void Push(std::string block);
-  // The port finished a write (or may have): send the next block if it is free.
+  // The port finished a write: the next block may go.
+  void WriteDone();
+  // The port refused or failed the write being handed over.
+  void WriteFailed();
+  // Sends the next block if the port is free.
   void Pump();
   void Clear() { pending_.clear(); }
   std::size_t Waiting() const { return pending_.size(); }
@@ -26,7 +34,10 @@ class TForwardQueue {
   std::function<bool()> busy_;
   std::function<void(const std::string&)> send_;
   std::deque<std::string> pending_;
-  bool pumping_ = false;  // a write that completes at once calls Pump from inside send_
+  bool inFlight_ = false;
+  bool handingOver_ = false;
+  bool failed_ = false;
+  bool pumping_ = false;  // a write that completes at once calls WriteDone from inside send_
 };
 
 }  // namespace veltra::logic

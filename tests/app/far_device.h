@@ -108,6 +108,7 @@ inline bool OpenWindowPort(engine::TSerialPort& port, const std::string& name,
   port.SetCommPort(name);
   port.SetBaudRate(baud);
   port.SetRTOExtraDelayTime(20);
+  port.SetEventChar(0x01);  // not 0x00: a NUL in the data would cut its block early
   port.SetActive(true);
   return port.Active();
 }

@@ -26,6 +26,7 @@ struct TSpyBench {
     w.SerialPort2->SetCommPort(a2);
     w.SerialPort2->SetBaudRate(port2Baud);
     w.SerialPort2->SetRTOExtraDelayTime(5);
+    for (auto* port : {w.SerialPort1.get(), w.SerialPort2.get()}) port->SetEventChar(0x01);
     w.SpyClick();
     far1 = std::make_unique<TFarDevice>(b1);
     far2 = std::make_unique<TFarDevice>(b2, port2Baud);

@@ -8,11 +8,13 @@
 namespace veltra::logic {
 namespace {
 
-// A port that writes one block at a time: either finishing at once (calling back
-// from inside the send, as a write that completes immediately does) or staying busy
-// until Finish.
+// A port that writes one block at a time, as the serial component does: a write
+// finishes at once (its completion called from inside the send), goes pending until
+// Finish, or fails at once without a completion. Like the component, it shows itself
+// idle a moment before its completion notice arrives (FinishQuietly, then Notify).
 struct FakePort {
   bool completesAtOnce = false;
+  bool failsAtOnce = false;
   bool busy = false;
   int refused = 0;
   std::vector<std::string> written;
@@ -23,15 +25,21 @@ struct FakePort {
       ++refused;
       return;
     }
+    if (failsAtOnce) {
+      queue->WriteFailed();
+      return;
+    }
     written.push_back(block);
     if (completesAtOnce)
-      queue->Pump();
+      queue->WriteDone();
     else
       busy = true;
   }
+  void FinishQuietly() { busy = false; }
+  void Notify() { queue->WriteDone(); }
   void Finish() {
-    busy = false;
-    queue->Pump();
+    FinishQuietly();
+    Notify();
   }
 };
 
@@ -69,6 +77,27 @@ TEST(ForwardQueue, ImmediateCompletionsDrainWithoutRecursionOrLoss) {
   EXPECT_EQ(f.port.written.front(), "0");
   EXPECT_EQ(f.port.written.back(), "9999");
   EXPECT_EQ(f.port.refused, 0);
+}
+
+TEST(ForwardQueue, WaitsForTheCompletionNoticeNotJustAnIdlePort) {
+  Fixture f;
+  f.queue.Push("one");
+  f.port.FinishQuietly();
+  f.queue.Push("two");  // the port looks idle, but "one" has not been reported done
+  EXPECT_EQ(f.port.written, std::vector<std::string>{"one"});
+  f.port.Notify();
+  EXPECT_EQ(f.port.written, (std::vector<std::string>{"one", "two"}));
+}
+
+TEST(ForwardQueue, FailedWritesDoNotStallTheBlocksBehindThem) {
+  Fixture f;
+  f.port.failsAtOnce = true;  // e.g. the port is closed: each write is refused at once
+  f.queue.Push("a");
+  f.queue.Push("b");
+  EXPECT_EQ(f.queue.Waiting(), 0u);
+  f.port.failsAtOnce = false;
+  f.queue.Push("c");
+  EXPECT_EQ(f.port.written, std::vector<std::string>{"c"});
 }
 
 TEST(ForwardQueue, SpuriousPumpsSendNothingExtra) {
