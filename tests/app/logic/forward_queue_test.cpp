@@ -100,18 +100,5 @@ TEST(ForwardQueue, FailedWritesDoNotStallTheBlocksBehindThem) {
   EXPECT_EQ(f.port.written, std::vector<std::string>{"c"});
 }
 
-TEST(ForwardQueue, SpuriousPumpsSendNothingExtra) {
-  Fixture f;
-  f.queue.Pump();
-  f.queue.Push("a");
-  f.queue.Pump();
-  f.queue.Pump();
-  EXPECT_EQ(f.port.written, std::vector<std::string>{"a"});
-  EXPECT_EQ(f.port.refused, 0);
-  f.queue.Clear();
-  f.port.Finish();
-  EXPECT_EQ(f.port.written.size(), 1u);
-}
-
 }  // namespace
 }  // namespace veltra::logic

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 
 #include "app/logic/log_lines.h"
@@ -25,18 +24,6 @@ TEST(LogHeader, PrefixStampAndColon) {
   EXPECT_EQ(LogHeader(kPort2Prefixes.RecX, At(2000, 1, 2, 0, 0, 0)), "P2:RecX 02.01.00 00:00:00 :");
   EXPECT_EQ(LogHeader(kPort1Prefixes.Snd, At(2099, 10, 31, 23, 59, 9)),
             "P1:Snd 31.10.99 23:59:09 :");
-}
-
-TEST(LogHeader, PrefixesCountTheirBlanks) {
-  EXPECT_STREQ(kPort1Prefixes.Rec, "P1:Rec  ");
-  EXPECT_STREQ(kPort2Prefixes.Msg, "P2:Msg ");
-  EXPECT_STREQ(kPort2Prefixes.ErrMsg, "P2:Msg  ");
-  EXPECT_STREQ(kPort2Prefixes.Snd, "P2:Snd ");
-}
-
-TEST(LogHeader, LocalNowFitsThePattern) {
-  const std::regex pattern(R"(P1:Msg  \d\d\.\d\d\.\d\d \d\d:\d\d:\d\d :)");
-  EXPECT_TRUE(std::regex_match(LogHeader(kPort1Prefixes.ErrMsg, LocalNow()), pattern));
 }
 
 TEST(EntryTexts, ErrorComEventAndRing) {
