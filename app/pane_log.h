@@ -42,8 +42,8 @@ class TPaneLog {
   static constexpr int kFlushDelayMs = 30;
   // The pane takes lines for at most this long per event-loop turn, so the ports'
   // events are served in time even when data comes faster than the pane can take it.
-  static constexpr int kSliceMs = 8;
-  static constexpr std::size_t kLinesPerInsert = 1000;
+  static constexpr int kSliceMs = 4;
+  static constexpr std::size_t kLinesPerInsert = 500;
 
  private:
   void Schedule();

@@ -26,8 +26,14 @@ void TForwardQueue::Pump() {
   if (pumping_) return;
   pumping_ = true;
   while (!inFlight_ && !pending_.empty() && !busy_()) {
-    const std::string block = std::move(pending_.front());
+    // Blocks that waited go out together: one write per completion notice would
+    // leave the line idle between blocks and fall behind a fast sender.
+    std::string block = std::move(pending_.front());
     pending_.pop_front();
+    while (!pending_.empty() && block.size() + pending_.front().size() <= kMaxWrite) {
+      block += pending_.front();
+      pending_.pop_front();
+    }
     inFlight_ = true;
     failed_ = false;
     handingOver_ = true;

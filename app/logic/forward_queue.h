@@ -1,6 +1,7 @@
-// Spy-mode forwarding to one port: blocks go out in arrival order, each once the port
-// has finished the previous write. A port refuses a write while one is in flight, so
-// handing blocks over as they arrive would lose every block that overlaps.
+// Spy-mode forwarding to one port: blocks go out in arrival order, once the port has
+// finished the previous write; blocks that waited meanwhile go out as one write. A port refuses a
+// write while one is in flight, so handing blocks over as they arrive would lose every block that
+// overlaps.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +30,9 @@ class TForwardQueue {
   void Pump();
   void Clear() { pending_.clear(); }
   std::size_t Waiting() const { return pending_.size(); }
+
+  // Waiting blocks are joined into writes of at most this many bytes.
+  static constexpr std::size_t kMaxWrite = 65536;
 
  private:
   std::function<bool()> busy_;
