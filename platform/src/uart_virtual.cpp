@@ -134,6 +134,9 @@ struct EndState {
   std::deque<WireChar> incoming;         // characters on the wire towards this end
   Clock::time_point txFreeAt{};
   bool txReady = false;
+  // Counts TransmitReady calls: a pull that came back empty clears txReady only if
+  // no new write announced itself while the driver was being asked.
+  std::uint64_t txReadyCount = 0;
   bool txEmptyReported = true;
   bool breakReported = false;
   bool stalled = false;
@@ -151,6 +154,7 @@ struct Action {
   UartSink* sink;
   std::vector<std::uint8_t> bytes{};
   DWORD value = 0;
+  std::uint64_t txReadyCount = 0;  // kTake: the end's count when the pull was planned
 };
 
 DCB InitialLine() {
@@ -288,7 +292,8 @@ class Cable {
   void Collect(Clock::time_point now, std::vector<Action>& out);
   void CollectArrivals(std::size_t i, Clock::time_point now, std::vector<Action>& out);
   void CollectTransmit(std::size_t i, Clock::time_point now, std::vector<Action>& out);
-  void Taken(std::size_t i, const std::uint8_t* bytes, std::size_t n, Clock::time_point now);
+  void Taken(std::size_t i, const std::uint8_t* bytes, std::size_t n, std::uint64_t readyCount,
+             Clock::time_point now);
   std::optional<Clock::time_point> NextWake(Clock::time_point now) const;
   void StartPacer();
   void StopPacer();
@@ -352,10 +357,12 @@ void Cable::PurgeTransmit(std::size_t i) {
 void Cable::Pump() {
   if (pumpingCable == this) return;
   std::lock_guard pump(pumpMutex_);
-  pumpingCable = this;
+  // A sink may write to a port of another cable, whose Pump then runs nested here.
   struct Leave {
-    ~Leave() { pumpingCable = nullptr; }
-  } leave;
+    const void* outer;
+    ~Leave() { pumpingCable = outer; }
+  } leave{pumpingCable};
+  pumpingCable = this;
   std::vector<Action> actions;
   for (;;) {
     actions.clear();
@@ -388,7 +395,7 @@ void Cable::Pump() {
           std::vector<std::uint8_t> buffer(a.value);
           const std::size_t n = a.sink->TakeTransmit(buffer.data(), buffer.size());
           std::lock_guard lock(mutex_);
-          Taken(a.end, buffer.data(), n, Clock::now());
+          Taken(a.end, buffer.data(), n, a.txReadyCount, Clock::now());
           break;
         }
       }
@@ -468,7 +475,7 @@ void Cable::CollectTransmit(std::size_t i, Clock::time_point now, std::vector<Ac
       const auto room = now + 2 * kLookahead - e.txFreeAt;
       count = std::clamp<std::size_t>(static_cast<std::size_t>(room / charTime), 1, kMaxTakeAtOnce);
     }
-    out.push_back({Action::kTake, i, e.sink, {}, static_cast<DWORD>(count)});
+    out.push_back({Action::kTake, i, e.sink, {}, static_cast<DWORD>(count), e.txReadyCount});
     return;
   }
   if (!e.txReady && !e.txEmptyReported && (instant_ || e.txFreeAt <= now)) {
@@ -477,10 +484,13 @@ void Cable::CollectTransmit(std::size_t i, Clock::time_point now, std::vector<Ac
   }
 }
 
-void Cable::Taken(std::size_t i, const std::uint8_t* bytes, std::size_t n, Clock::time_point now) {
+void Cable::Taken(std::size_t i, const std::uint8_t* bytes, std::size_t n, std::uint64_t readyCount,
+                  Clock::time_point now) {
   EndState& e = ends_[i];
   if (n == 0) {
-    e.txReady = false;
+    // A write queued after the driver said "nothing" (its TransmitReady found this
+    // pump busy and left the pull to it) must not be forgotten.
+    if (e.txReadyCount == readyCount) e.txReady = false;
     return;
   }
   if (!e.open || !e.present) return;  // closed meanwhile: the bytes are lost
@@ -621,7 +631,12 @@ class VirtualUart final : public Uart {
     return ERROR_SUCCESS;
   }
   void TransmitReady() override {
-    cable_->Change([](EndState& e) { e.txReady = true; }, i_);
+    cable_->Change(
+        [](EndState& e) {
+          e.txReady = true;
+          ++e.txReadyCount;
+        },
+        i_);
   }
   DWORD OutputPending() override { return Query(&Cable::OutputPending); }
   DWORD HoldFlags() override { return Query(&Cable::HoldFlags); }
