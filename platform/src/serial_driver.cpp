@@ -655,12 +655,13 @@ void SerialDriver::UpdateInputFlow() {
 
 // Brings the lower half's receive pause in line with pauseWanted_. Inside a sink
 // callback the Uart cannot be stopped meanwhile, so uartUse_ is not taken there
-// (Close may hold it while Stop waits for this very callback), and a busy
-// pauseMutex_ means another thread is applying and will see the newest wish.
+// (Close may hold it while Stop waits for this very callback). A callback waits
+// for pauseMutex_ rather than leave the pause to whoever holds it: that thread
+// may have looked at pauseWanted_ already, and the lower half would go on taking
+// bytes into a full ring until the service thread came round. Waiting is safe:
+// the holder is the service thread, which Close joins before it takes uartUse_.
 void SerialDriver::ApplyPause(bool inCallback) {
-  std::unique_lock guard(pauseMutex_, std::defer_lock);
-  if (inCallback && !guard.try_lock()) return;
-  if (!inCallback) guard.lock();
+  std::lock_guard guard(pauseMutex_);
   for (;;) {
     bool pause = false;
     {
