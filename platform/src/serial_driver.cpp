@@ -655,13 +655,13 @@ void SerialDriver::UpdateInputFlow() {
 
 // Brings the lower half's receive pause in line with pauseWanted_. Inside a sink
 // callback the Uart cannot be stopped meanwhile, so uartUse_ is not taken there
-// (Close may hold it while Stop waits for this very callback). A callback waits
-// for pauseMutex_ rather than leave the pause to whoever holds it: that thread
-// may have looked at pauseWanted_ already, and the lower half would go on taking
-// bytes into a full ring until the service thread came round. Waiting is safe:
-// the holder is the service thread, which Close joins before it takes uartUse_.
+// (Close may hold it while Stop waits for this very callback), and a busy
+// pauseMutex_ means another thread is applying and will see the newest wish;
+// until then the lower half learns of it from ReceivePauseWanted.
 void SerialDriver::ApplyPause(bool inCallback) {
-  std::lock_guard guard(pauseMutex_);
+  std::unique_lock guard(pauseMutex_, std::defer_lock);
+  if (inCallback && !guard.try_lock()) return;
+  if (!inCallback) guard.lock();
   for (;;) {
     bool pause = false;
     {
@@ -677,6 +677,11 @@ void SerialDriver::ApplyPause(bool inCallback) {
       uart_->PauseReceive(pause);
     }
   }
+}
+
+bool SerialDriver::ReceivePauseWanted() {
+  Lock lock(mutex_);
+  return pauseWanted_;
 }
 
 // A lower half that accepts calls from inside its callbacks is throttled at once,

@@ -94,6 +94,7 @@ class SerialDriver final : public HandleObject, public UartSink {
   void OnVanished() override;
   std::size_t TakeTransmit(std::uint8_t* out, std::size_t max) override;
   void OnTransmitterEmpty() override;
+  bool ReceivePauseWanted() override;
 
  private:
   using Clock = std::chrono::steady_clock;

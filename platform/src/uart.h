@@ -43,6 +43,10 @@ class UartSink {
   // Everything taken so far has left the transmitter (EV_TXEMPTY when the driver's
   // own queue is empty too).
   virtual void OnTransmitterEmpty() = 0;
+  // The driver wants input paused, whether or not PauseReceive has reached the
+  // lower half yet (another thread may still be applying it). A lower half that can
+  // leave bytes below (a tty) takes no more meanwhile, or the ring overflows.
+  virtual bool ReceivePauseWanted() { return false; }
 };
 
 // The lower half. Every call returns 0 or a Win32 error code.
@@ -90,7 +94,7 @@ class Uart {
 // has taken away a leading "\\.\"). Each returns null and sets *error to a Win32 code
 // on failure.
 std::unique_ptr<Uart> OpenVirtualUart(const std::string& name, DWORD* error);  // uart_virtual.cpp
-bool IsVirtualPortName(const std::string& name);                             // uart_virtual.cpp
+bool IsVirtualPortName(const std::string& name);                               // uart_virtual.cpp
 std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error);    // uart_posix.cpp
 
 }  // namespace veltra::platform

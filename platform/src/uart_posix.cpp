@@ -149,6 +149,7 @@ class PosixUart final : public Uart {
 
   // I/O thread
   void Run();
+  bool ReceiveHeld() const;
   int NextTimeoutMs() const;
   void UpdateInterest();
   void DrainWakeups();
@@ -402,8 +403,15 @@ void PosixUart::Run() {
   }
 }
 
+// Paused, or about to be: the driver's wish counts before its PauseReceive arrives.
+bool PosixUart::ReceiveHeld() const {
+  return paused_.load() || sink_->ReceivePauseWanted();
+}
+
 int PosixUart::NextTimeoutMs() const {
   if (vanished_.load()) return -1;
+  // A wish not yet applied may also be withdrawn without a PauseReceive: look again soon.
+  if (!paused_.load() && sink_->ReceivePauseWanted()) return 1;
   if (sentSinceEmpty_ && !waitingForRoom_ && txBuffered_.load() == 0) {
     // Quick looks while the last bytes go out; a line held by flow control is
     // looked at as seldom as the modem lines.
@@ -418,7 +426,7 @@ int PosixUart::NextTimeoutMs() const {
 void PosixUart::UpdateInterest() {
   std::uint32_t want = 0;
   if (!vanished_.load()) {
-    if (!paused_.load()) want |= EPOLLIN;  // a paused port leaves bytes to the kernel's throttling
+    if (!ReceiveHeld()) want |= EPOLLIN;  // a paused port leaves bytes to the kernel's throttling
     if (waitingForRoom_) want |= EPOLLOUT;
   }
   if (want == interestSet_) return;
@@ -441,7 +449,7 @@ void PosixUart::DrainWakeups() {
 
 void PosixUart::ReadInput() {
   std::string buffer(kReadChunk, '\0');
-  for (int round = 0; round < kReadsPerWake && !paused_.load() && !stopping_.load(); ++round) {
+  for (int round = 0; round < kReadsPerWake && !ReceiveHeld() && !stopping_.load(); ++round) {
     const ssize_t n = read(fd_, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) return;
