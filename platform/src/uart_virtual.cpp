@@ -9,6 +9,7 @@
 // open, pumps again when the next character is due and sleeps on a condition
 // variable otherwise.
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -245,6 +246,16 @@ class Cable {
     Pump();
   }
 
+  // The pump runs in the pacing thread (or in the one pumping now), never in the
+  // caller's: see PauseReceive.
+  template <class F>
+  void ChangeWithoutWaiting(F&& f, std::size_t i) {
+    std::lock_guard lock(mutex_);
+    f(ends_[i]);
+    pumpWanted_ = true;
+    cv_.notify_all();
+  }
+
   template <class F>
   auto Read(F&& f, std::size_t i) {
     std::lock_guard lock(mutex_);
@@ -298,13 +309,16 @@ class Cable {
   void StartPacer();
   void StopPacer();
   void PacerLoop();
+  void PumpIfWanted();
+  void PumpLocked();  // under pumpMutex_
 
   const bool instant_;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::vector<EndState> ends_;
   std::mutex pumpMutex_;
-  std::mutex lifeMutex_;  // starting and stopping the pacer
+  std::atomic<bool> pumpWanted_{false};  // a pump was asked for while one was running
+  std::mutex lifeMutex_;                 // starting and stopping the pacer
   std::thread pacer_;
   bool pacerStop_ = false;     // guarded by mutex_
   bool collectAgain_ = false;  // guarded by mutex_
@@ -356,7 +370,23 @@ void Cable::PurgeTransmit(std::size_t i) {
 
 void Cable::Pump() {
   if (pumpingCable == this) return;
-  std::lock_guard pump(pumpMutex_);
+  {
+    std::lock_guard pump(pumpMutex_);
+    pumpWanted_ = false;
+    PumpLocked();
+  }
+  PumpIfWanted();
+}
+
+void Cable::PumpIfWanted() {
+  while (pumpWanted_ && pumpMutex_.try_lock()) {
+    std::lock_guard pump(pumpMutex_, std::adopt_lock);
+    pumpWanted_ = false;
+    PumpLocked();
+  }
+}
+
+void Cable::PumpLocked() {
   // A sink may write to a port of another cable, whose Pump then runs nested here.
   struct Leave {
     const void* outer;
@@ -553,7 +583,7 @@ void Cable::PacerLoop() {
   while (!pacerStop_) {
     const auto now = Clock::now();
     const auto next = NextWake(now);
-    if (next && *next <= now) {
+    if (pumpWanted_ || (next && *next <= now)) {
       lock.unlock();
       Pump();
       lock.lock();
@@ -640,8 +670,10 @@ class VirtualUart final : public Uart {
   }
   DWORD OutputPending() override { return Query(&Cable::OutputPending); }
   DWORD HoldFlags() override { return Query(&Cable::HoldFlags); }
+  // The driver's service thread calls this holding a lock that a sink call of this
+  // cable may be waiting for, and a pump would call the driver back on this thread.
   void PauseReceive(bool paused) override {
-    cable_->Change(
+    cable_->ChangeWithoutWaiting(
         [paused](EndState& e) {
           e.rxPaused = paused;
           if (e.dcb.Flags & DCB_fInX) {
