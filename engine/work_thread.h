@@ -36,6 +36,8 @@ class TWorkThread {
   // Takes effect once the thread is idle (the port closed, nothing outstanding).
   void Terminate();
   bool Terminated() const { return FTerminated; }
+  // Ends an idle sleep early; the port has just been opened.
+  void WakeIdle();
   // True once Execute has returned.
   bool Finished() const { return FFinished; }
 

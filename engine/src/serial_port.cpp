@@ -327,6 +327,9 @@ void TSerialPort::OpenPort() {
   EnableCommEvents();
   // Published last: the worker must not start serving a half-configured port.
   FActive = true;
+  // Woken at once rather than at its next idle look: at high rates a device that is
+  // already sending fills the receive queue within the idle sleep.
+  FWorkThread->WakeIdle();
 }
 
 // --- driver state ---------------------------------------------------------------------

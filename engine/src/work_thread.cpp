@@ -62,6 +62,11 @@ void TWorkThread::Terminate() {
   FIdleWake.notify_all();
 }
 
+void TWorkThread::WakeIdle() {
+  { std::lock_guard lock(FIdleMutex); }  // a sleeper past its check is now waiting
+  FIdleWake.notify_all();
+}
+
 // --- the loop -------------------------------------------------------------------------
 
 void TWorkThread::Execute() {
@@ -95,9 +100,10 @@ void TWorkThread::IdleCycle() {
   Owner.FThreadBusy = false;
   ActiveLatch = PortActive();
   if (ActiveLatch) return;
-  // Terminate cuts the sleep short, so destroying a component does not wait for it.
+  // Terminate and opening cut the sleep short: destroying a component does not wait
+  // for it, and an opened port is served at once.
   std::unique_lock lock(FIdleMutex);
-  FIdleWake.wait_for(lock, kIdleSleep, [this] { return FTerminated.load(); });
+  FIdleWake.wait_for(lock, kIdleSleep, [this] { return FTerminated.load() || PortActive(); });
 }
 
 void TWorkThread::WorkingCycle() {

@@ -96,6 +96,16 @@ TEST(WorkerEvents, OtherPlatformsRaiseOnlyTheRiChange) {
   EXPECT_EQ(events, (std::vector<std::string>{"RI", "RI"}));
 }
 
+TEST(WorkerLifecycle, OpeningWakesTheIdleWorkerAtOnce) {
+  Rig rig;
+  rig.PumpFor(20ms);  // the worker is well into an idle sleep of 200 ms
+  const auto start = Clock::now();
+  rig.port->SetActive(true);
+  ASSERT_TRUE(rig.Pump([&] { return rig.port->ThreadBusy(); }, 1000ms));
+  // A device already sending at a high rate would fill the queue within the sleep.
+  EXPECT_LT(MsSince(start), 120);
+}
+
 TEST(WorkerLifecycle, ClosingReleasesThePendingWaitWithoutAnEvent) {
   Rig rig;
   rig.log.HookCommEvent(*rig.port);
