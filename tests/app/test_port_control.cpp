@@ -31,6 +31,13 @@ QString ButtonStates(const TVeltra& w) {
   return QStringList{on(w.BOpen), on(w.BInit), on(w.Spy), on(w.JvHTButton4), group}.join(' ');
 }
 
+// Picks the two ports and presses "Start".
+void StartOn(TVeltra& w, const char* port1, const char* port2) {
+  SelectPort(w.CBPort, port1);
+  SelectPort(w.CBPort1, port2);
+  Click(w.BStart);
+}
+
 }  // namespace
 
 class TestPortControl : public QObject {
@@ -90,9 +97,7 @@ class TestPortControl : public QObject {
     TVeltra w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    SelectPort(w.CBPort, "NO_SUCH_PORT");
-    SelectPort(w.CBPort1, "PC_B");
-    Click(w.BStart);
+    StartOn(w, "NO_SUCH_PORT", "PC_B");
     Click(w.BOpen);
     QCOMPARE(w.Mess->text(), QString("Port open failed"));
     QVERIFY(!w.SerialPort1->Active());
@@ -104,9 +109,7 @@ class TestPortControl : public QObject {
     TVeltra w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    SelectPort(w.CBPort, "PC_A");
-    SelectPort(w.CBPort1, "PC_B");
-    Click(w.BStart);
+    StartOn(w, "PC_A", "PC_B");
     Click(w.Spy);
     QCOMPARE(w.Mess->text(), QString("Port2 opened"));
     QVERIFY(w.SpyMode);
@@ -139,9 +142,7 @@ class TestPortControl : public QObject {
     TVeltra w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    SelectPort(w.CBPort, "PC_A");
-    SelectPort(w.CBPort1, "PC_B");
-    Click(w.BStart);
+    StartOn(w, "PC_A", "PC_B");
     Click(w.Spy);
     QVERIFY(w.SerialPort2->Active());
     Click(w.BEnd);
