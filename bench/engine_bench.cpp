@@ -26,6 +26,7 @@
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
 #include "platform/comm_api.h"
+#include "platform/thread_name.h"
 #include "platform/virtual_ports.h"
 
 namespace {
@@ -136,6 +137,7 @@ struct Pty {
 
 // Writes the stream into a non-blocking fd until done or stopped.
 void WriteStream(int fd, const Stream& stream, std::size_t total, const std::atomic<bool>& stop) {
+  veltra::platform::NameCurrentThread("bench-writer");
   std::vector<std::uint8_t> chunk(65536);
   for (std::size_t at = 0; at < total && !stop;) {
     const std::size_t n = std::min(chunk.size(), total - at);
@@ -157,6 +159,7 @@ void WriteStream(int fd, const Stream& stream, std::size_t total, const std::ato
 // `progress` follows the count for other threads.
 void ReadStream(int fd, Checksum& sum, std::size_t total, const std::atomic<bool>& stop,
                 std::atomic<std::size_t>& progress) {
+  veltra::platform::NameCurrentThread("bench-reader");
   std::vector<std::uint8_t> buffer(65536);
   while (sum.bytes < total && !stop) {
     const ssize_t r = ::read(fd, buffer.data(), buffer.size());

@@ -10,6 +10,7 @@
 
 #include "engine/serial_cluster.h"
 #include "platform/comm_api.h"
+#include "platform/thread_name.h"
 
 namespace veltra::engine {
 
@@ -46,7 +47,10 @@ constexpr DispatchRow kDispatchTable[] = {
 }  // namespace
 
 TWorkThread::TWorkThread(TSerialPort& owner) : Owner(owner) {
-  FThread = std::thread([this] { Execute(); });
+  FThread = std::thread([this] {
+    platform::NameCurrentThread("veltra-worker");
+    Execute();
+  });
 }
 
 TWorkThread::~TWorkThread() {

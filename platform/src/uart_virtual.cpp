@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/src/uart.h"
+#include "platform/thread_name.h"
 #include "platform/virtual_ports.h"
 
 namespace veltra::platform {
@@ -565,7 +566,10 @@ void Cable::StartPacer() {
     std::lock_guard lock(mutex_);
     pacerStop_ = false;
   }
-  pacer_ = std::thread([this] { PacerLoop(); });
+  pacer_ = std::thread([this] {
+    NameCurrentThread("veltra-vcable");
+    PacerLoop();
+  });
 }
 
 void Cable::StopPacer() {
