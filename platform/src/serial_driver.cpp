@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/comm_api.h"
+#include "platform/thread_name.h"
 
 namespace veltra::platform {
 
@@ -52,11 +53,15 @@ std::chrono::milliseconds Ms(std::uint64_t ms) {
 
 // --- ByteRing -----------------------------------------------------------------------
 
-bool ByteRing::Push(std::uint8_t byte) {
-  if (count_ == bytes_.size()) return false;
-  bytes_[(head_ + count_) % bytes_.size()] = byte;
-  ++count_;
-  return true;
+std::size_t ByteRing::PushSome(const std::uint8_t* in, std::size_t n) {
+  n = std::min(n, Free());
+  if (n == 0) return 0;
+  const std::size_t tail = (head_ + count_) % bytes_.size();
+  const std::size_t first = std::min(n, bytes_.size() - tail);
+  std::memcpy(bytes_.data() + tail, in, first);
+  std::memcpy(bytes_.data(), in + first, n - first);
+  count_ += n;
+  return n;
 }
 
 std::size_t ByteRing::Pop(std::uint8_t* out, std::size_t max) {
@@ -102,7 +107,10 @@ DWORD SerialDriver::Open() {
     uart_->Start(*this);
     uartStarted_ = true;
   }
-  service_ = std::thread([this] { ServiceLoop(); });
+  service_ = std::thread([this] {
+    NameCurrentThread("veltra-driver");
+    ServiceLoop();
+  });
   return ERROR_SUCCESS;
 }
 
@@ -114,6 +122,7 @@ DWORD SerialDriver::Close() {
     CompleteAll(ERROR_OPERATION_ABORTED);
     stopService_ = true;
     changed_.notify_all();
+    serviceWake_.notify_all();
   }
   if (service_.joinable()) service_.join();
   std::unique_lock use(uartUse_);
@@ -373,7 +382,7 @@ DWORD SerialDriver::ReadFileLocked(void* buffer, DWORD count, DWORD* bytesRead, 
       read_->interval = Ms(t.ReadIntervalTimeout);
   }
   UpdateInputFlow();
-  changed_.notify_all();  // the service thread picks up the new deadline
+  WakeServiceForDeadlines();
   return ERROR_IO_PENDING;
 }
 
@@ -402,7 +411,7 @@ DWORD SerialDriver::WriteFile(const void* buffer, DWORD count, DWORD* bytesWritt
                                 timeouts_.WriteTotalTimeoutConstant;
     if (total != 0) write_->deadline = Clock::now() + Ms(total);
     if (count == 0) CompleteWrite(ERROR_SUCCESS);
-    changed_.notify_all();
+    WakeServiceForDeadlines();
   }
   {
     // A lower half that takes everything at once (an instant virtual line)
@@ -513,20 +522,43 @@ DWORD SerialDriver::PurgeComm(DWORD flags) {
 // --- receive path (sink callbacks) --------------------------------------------------
 
 // One byte into the pending read (when the ring is empty) or the ring.
-void SerialDriver::ReceiveByte(std::uint8_t byte, DWORD& events) {
-  if ((dcb_.Flags & DCB_fNull) && byte == 0) return;
+// Received bytes, a run at a time: NULs stripped under fNull, everything dropped
+// while DSR is off under fDsrSensitivity, the rest accepted.
+void SerialDriver::ReceiveBytes(const std::uint8_t* data, std::size_t count, DWORD& events) {
   if ((dcb_.Flags & DCB_fDsrSensitivity) && !(modemStatus_ & MS_DSR_ON)) return;
-  if (byte == static_cast<std::uint8_t>(dcb_.EvtChar)) events |= EV_RXFLAG;
-  if (read_ && ring_.Size() == 0 && read_->got < read_->wanted) {
-    read_->buffer[read_->got++] = byte;
-    read_->lastByte = Clock::now();
-  } else if (!ring_.Push(byte)) {
-    AddLineErrors(CE_RXOVER);  // dropped: the receive queue is full
+  if (!(dcb_.Flags & DCB_fNull)) {
+    AcceptRun(data, count, events);
     return;
-  } else if (ring_.Size() == ring_.Capacity() * 8 / 10 + 1) {
-    events |= kEvRx80Full;  // the queue has just passed 80 %
   }
-  events |= EV_RXCHAR;
+  while (count > 0) {
+    const auto* nul = static_cast<const std::uint8_t*>(std::memchr(data, 0, count));
+    const std::size_t run = nul != nullptr ? static_cast<std::size_t>(nul - data) : count;
+    AcceptRun(data, run, events);
+    if (nul == nullptr) return;
+    data += run + 1;
+    count -= run + 1;
+  }
+}
+
+// A pending read waiting on an empty queue takes bytes directly; the rest go to the
+// queue, and what does not fit is dropped with CE_RXOVER.
+void SerialDriver::AcceptRun(const std::uint8_t* data, std::size_t count, DWORD& events) {
+  if (count == 0) return;
+  if (std::memchr(data, static_cast<std::uint8_t>(dcb_.EvtChar), count) != nullptr)
+    events |= EV_RXFLAG;
+  std::size_t direct = 0;
+  if (read_ && ring_.Size() == 0 && read_->got < read_->wanted) {
+    direct = std::min<std::size_t>(count, read_->wanted - read_->got);
+    std::memcpy(read_->buffer + read_->got, data, direct);
+    read_->got += static_cast<DWORD>(direct);
+    read_->lastByte = Clock::now();
+  }
+  const std::size_t eightyPercent = ring_.Capacity() * 8 / 10 + 1;
+  const std::size_t before = ring_.Size();
+  const std::size_t queued = ring_.PushSome(data + direct, count - direct);
+  if (before < eightyPercent && ring_.Size() >= eightyPercent) events |= kEvRx80Full;
+  if (direct + queued > 0) events |= EV_RXCHAR;
+  if (direct + queued < count) AddLineErrors(CE_RXOVER);
 }
 
 void SerialDriver::FillReadFromRing() {
@@ -543,7 +575,7 @@ void SerialDriver::FinishReadIfDone() {
   if (read_->got == read_->wanted || (read_->returnOnFirstByte && read_->got > 0))
     CompleteRead(ERROR_SUCCESS);
   else if (read_->got > 0 && read_->interval)
-    changed_.notify_all();  // the interval timer (re)starts
+    WakeServiceForDeadlines();  // the interval timer (re)starts
 }
 
 void SerialDriver::OnReceive(const std::uint8_t* data, std::size_t count) {
@@ -551,7 +583,7 @@ void SerialDriver::OnReceive(const std::uint8_t* data, std::size_t count) {
     Lock lock(mutex_);
     if (closed_ || vanished_) return;
     DWORD events = 0;
-    for (std::size_t i = 0; i < count; ++i) ReceiveByte(data[i], events);
+    ReceiveBytes(data, count, events);
     FinishReadIfDone();
     UpdateInputFlow();
     RaiseEvents(events);
@@ -570,7 +602,7 @@ void SerialDriver::OnReceiveError(std::uint8_t byte, DWORD lineError) {
     const DWORD replace = DCB_fErrorChar | DCB_fParity;  // both, as Win32 documents it
     if ((lineError & CE_RXPARITY) && (dcb_.Flags & replace) == replace)
       byte = static_cast<std::uint8_t>(dcb_.ErrorChar);
-    ReceiveByte(byte, events);
+    ReceiveBytes(&byte, 1, events);
     FinishReadIfDone();
     UpdateInputFlow();
     RaiseEvents(events);
@@ -649,7 +681,7 @@ void SerialDriver::UpdateInputFlow() {
   }
   if (want != pauseWanted_) {
     pauseWanted_ = want;
-    changed_.notify_all();
+    serviceWake_.notify_one();
   }
 }
 
@@ -690,7 +722,7 @@ bool SerialDriver::ReceivePauseWanted() {
 void SerialDriver::PauseFromCallback() {
   if (uart_->AcceptsCallsFromSink()) ApplyPause(true);
   Lock lock(mutex_);
-  if (pauseWanted_ != pauseApplied_) changed_.notify_all();
+  if (pauseWanted_ != pauseApplied_) serviceWake_.notify_one();
 }
 
 std::optional<SerialDriver::Clock::time_point> SerialDriver::NextDeadline() const {
@@ -714,6 +746,13 @@ void SerialDriver::ExpireTimeouts(Clock::time_point now) {
   if (write_ && write_->deadline && now >= *write_->deadline) CompleteWrite(ERROR_SUCCESS);
 }
 
+// Wakes the service thread only when a deadline comes before the one it sleeps
+// until: a steady stream of writes does not cost it a wake each.
+void SerialDriver::WakeServiceForDeadlines() {
+  const auto next = NextDeadline();
+  if (next && *next < serviceWakeAt_) serviceWake_.notify_one();
+}
+
 void SerialDriver::ServiceLoop() {
   Lock lock(mutex_);
   while (!stopService_) {
@@ -722,13 +761,15 @@ void SerialDriver::ServiceLoop() {
       lock.unlock();
       ApplyPause(false);
       lock.lock();
-      if (pauseWanted_ != pauseApplied_) changed_.wait_for(lock, std::chrono::milliseconds(1));
+      if (pauseWanted_ != pauseApplied_) serviceWake_.wait_for(lock, std::chrono::milliseconds(1));
       continue;
     }
-    if (const auto next = NextDeadline())
-      changed_.wait_until(lock, *next);
+    const auto next = NextDeadline();
+    serviceWakeAt_ = next.value_or(Clock::time_point::max());
+    if (next)
+      serviceWake_.wait_until(lock, *next);
     else
-      changed_.wait(lock);
+      serviceWake_.wait(lock);
   }
 }
 

@@ -41,7 +41,8 @@ class ByteRing {
   std::size_t Size() const { return count_; }
   std::size_t Capacity() const { return bytes_.size(); }
   std::size_t Free() const { return bytes_.size() - count_; }
-  bool Push(std::uint8_t byte);
+  // Appends as many of the n bytes as fit; returns how many did.
+  std::size_t PushSome(const std::uint8_t* in, std::size_t n);
   std::size_t Pop(std::uint8_t* out, std::size_t max);
   void Clear() { head_ = count_ = 0; }
   // Keeps the oldest bytes that fit; returns how many were dropped.
@@ -132,7 +133,8 @@ class SerialDriver final : public HandleObject, public UartSink {
   void CompleteAll(DWORD status);
   void AddLineErrors(DWORD errors);
   void RaiseEvents(DWORD events);
-  void ReceiveByte(std::uint8_t byte, DWORD& events);
+  void ReceiveBytes(const std::uint8_t* data, std::size_t count, DWORD& events);
+  void AcceptRun(const std::uint8_t* data, std::size_t count, DWORD& events);
   void FinishReadIfDone();
   void FillReadFromRing();
   void UpdateInputFlow();
@@ -143,6 +145,7 @@ class SerialDriver final : public HandleObject, public UartSink {
   void ServiceLoop();
   void ExpireTimeouts(Clock::time_point now);
   std::optional<Clock::time_point> NextDeadline() const;
+  void WakeServiceForDeadlines();
 
   std::unique_ptr<Uart> uart_;
   std::shared_mutex uartUse_;
@@ -151,7 +154,9 @@ class SerialDriver final : public HandleObject, public UartSink {
 
   std::mutex pauseMutex_;  // one thread at a time applies the receive pause
   std::mutex mutex_;
-  std::condition_variable changed_;  // request completions, deadlines, flow control
+  std::condition_variable changed_;      // request completions, for blocking callers
+  std::condition_variable serviceWake_;  // deadlines, receive pause, stop: the service thread
+  Clock::time_point serviceWakeAt_ = Clock::time_point::max();  // when it wakes by itself
   bool closed_ = false;
   bool vanished_ = false;
   bool stopService_ = false;

@@ -135,6 +135,36 @@ TEST(DriverContract, WriteHeldByCtsEndsAtItsTimeoutWithShortCount) {
   EXPECT_EQ(stat.cbOutQue, 0u) << "the rest of a timed-out write is dropped";
 }
 
+// The driver's timer sleeps until the earliest deadline it knows of; a request
+// that comes later with a sooner deadline must still end on time.
+TEST(DriverContract, ASoonerDeadlineArrivingLaterStillEndsOnTime) {
+  Pair pair;
+  Port a(pair.a), b(pair.b);
+  SetLine(a.h(), 9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow);
+  ASSERT_TRUE(EscapeCommFunction(b.h(), CLRRTS));
+  COMMTIMEOUTS slowWrite{MAXDWORD, 0, 0, 0, 5000};
+  ASSERT_TRUE(SetCommTimeouts(a.h(), &slowWrite));
+  Overlapped w;
+  DWORD n = 0;
+  ASSERT_FALSE(WriteFile(a.h(), "held", 4, &n, &w.ov));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+
+  COMMTIMEOUTS quickRead{0, 0, 80, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(a.h(), &quickRead));
+  Overlapped r;
+  char buf[8];
+  const auto start = Clock::now();
+  ASSERT_FALSE(ReadFile(a.h(), buf, sizeof buf, &n, &r.ov));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  ASSERT_TRUE(GetOverlappedResult(a.h(), &r.ov, &n, TRUE));
+  const auto elapsed = Clock::now() - start;
+  EXPECT_EQ(n, 0u);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(75));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(2000)) << "not held until the write's deadline";
+  EXPECT_FALSE(w.Signalled()) << "the write keeps its own time-out";
+  ASSERT_TRUE(PurgeComm(a.h(), PURGE_TXABORT | PURGE_TXCLEAR));
+}
+
 TEST(DriverContract, PurgeAbortEndsPendingReadAndWriteWith995) {
   Pair pair;
   Port a(pair.a), b(pair.b);
