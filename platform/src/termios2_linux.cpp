@@ -65,10 +65,10 @@ Parity ParityOf(tcflag_t cflag) {
   return odd ? Parity::kOdd : Parity::kEven;
 }
 
-void MakeRaw(termios2* t) {
+void MakeRaw(termios2* t, bool markLineErrors) {
   t->c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXON | IXANY |
-                  IXOFF | IMAXBEL | IUTF8);
-  t->c_iflag |= INPCK | PARMRK;
+                  IXOFF | IMAXBEL | IUTF8 | INPCK | PARMRK);
+  if (markLineErrors) t->c_iflag |= INPCK | PARMRK;
   t->c_oflag &= ~OPOST;
   t->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN | ECHOE | ECHOK | ECHOCTL | ECHOKE);
   t->c_cflag |= CREAD | CLOCAL;
@@ -94,7 +94,7 @@ int RestoreTermios(int fd, const SavedTermios& saved) {
 int ApplyLineSettings(int fd, const LineSettings& s) {
   termios2 t{};
   if (const int err = Get(fd, &t); err != 0) return err;
-  MakeRaw(&t);
+  MakeRaw(&t, s.markLineErrors);
   t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT) | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
   t.c_cflag |= BOTHER | (BOTHER << IBSHIFT) | SizeFlag(s.dataBits) | ParityFlags(s.parity);
   if (s.twoStopBits) t.c_cflag |= CSTOPB;

@@ -18,6 +18,9 @@ struct LineSettings {
   bool xonXoffIn = false;    // IXOFF: the kernel sends XOFF when its input fills
   std::uint8_t xonChar = 0x11;
   std::uint8_t xoffChar = 0x13;
+  // INPCK and PARMRK. A pty has no line errors to mark, and without them the kernel
+  // passes its input on by its raw fast path instead of byte by byte.
+  bool markLineErrors = true;
 };
 
 // An opaque copy of the whole termios2 record, to put back after a failed change.
@@ -29,8 +32,9 @@ struct SavedTermios {
 int SaveTermios(int fd, SavedTermios* saved);
 int RestoreTermios(int fd, const SavedTermios& saved);
 // Raw mode with the given line: no echo, no canonical input, no output processing,
-// no signals; CLOCAL and CREAD; INPCK and PARMRK so that parity and framing errors
-// come in as \377\0x and a break as \377\0\0 (and a real \377 as \377\377).
+// no signals; CLOCAL and CREAD; with markLineErrors INPCK and PARMRK, so that parity
+// and framing errors come in as \377\0x and a break as \377\0\0 (and a real \377
+// as \377\377).
 int ApplyLineSettings(int fd, const LineSettings& settings);
 // What the kernel now holds for the tty.
 int ReadLineSettings(int fd, LineSettings* settings);

@@ -8,6 +8,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,8 +36,18 @@ using namespace win;  // NOLINT: Win32 constants read better unqualified here
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 4096;
-constexpr std::size_t kWriteChunk = 256;  // n_tty wakes writers below 256 queued bytes
-constexpr int kReadsPerWake = 16;         // then look at stop/pause requests again
+// Bytes handed to the kernel at a time. n_tty wakes a writer once fewer than 256
+// bytes are queued, so a UART's kernel queue stays within a chunk plus 256 bytes:
+// the rest waits in the driver, where write time-outs and purges reach it. A chunk
+// covers about 10 ms of the line, so a fast line is not starved between wakes.
+constexpr std::size_t kMinWriteChunk = 256;
+constexpr std::size_t kMaxUartWriteChunk = 4096;  // the serial core's transmit buffer
+// A pty has no line to pace: what it accepts is already with the reader at the far
+// end, so it takes as much as the kernel will hold.
+constexpr std::size_t kPtyWriteChunk = 65536;
+constexpr double kWriteChunkSeconds = 0.010;
+constexpr double kBitsPerCharacter = 10.0;  // start, 8 data, stop: close enough to size a chunk
+constexpr int kReadsPerWake = 16;           // then look at stop/pause requests again
 constexpr auto kModemPollPeriod = std::chrono::milliseconds(10);
 constexpr auto kDrainPollPeriod = std::chrono::milliseconds(2);
 constexpr int kQuickDrainChecks = 10;
@@ -110,10 +122,34 @@ bool KernelTookSettings(const tty::LineSettings& asked, const tty::LineSettings&
          got.rtsCts == asked.rtsCts;
 }
 
+// Unix98 pty slaves (majors 136 to 143) and the legacy BSD ones (major 3).
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned int m = major(st.st_rdev);
+  return (m >= 136 && m <= 143) || m == 3;
+}
+
+// A pty standing in for a UART in a test (with a stand-in line register) is
+// treated as one, marks and pacing included.
+bool HasNoLine(int fd) {
+  return g_testLines.load() == nullptr && IsPseudoTerminal(fd);
+}
+
+std::size_t WriteChunkFor(bool pseudo, std::uint32_t baud) {
+  if (pseudo) return kPtyWriteChunk;
+  const double perChunk = baud / kBitsPerCharacter * kWriteChunkSeconds;
+  return std::clamp(static_cast<std::size_t>(perChunk), kMinWriteChunk, kMaxUartWriteChunk);
+}
+
 class PosixUart final : public Uart {
  public:
   PosixUart(int fd, int wakeFd, int epollFd)
-      : fd_(fd), wakeFd_(wakeFd), epollFd_(epollFd), testLines_(g_testLines.load()) {}
+      : fd_(fd),
+        wakeFd_(wakeFd),
+        epollFd_(epollFd),
+        pseudo_(HasNoLine(fd)),
+        testLines_(g_testLines.load()) {}
   ~PosixUart() override {
     Stop();
     CloseAll();
@@ -166,6 +202,7 @@ class PosixUart final : public Uart {
   const int fd_;
   const int wakeFd_;
   const int epollFd_;
+  const bool pseudo_;  // a pty: no line, no line errors, nothing marked in its input
   const TtyModemLines* const testLines_;
   UartSink* sink_ = nullptr;
   std::thread io_;
@@ -182,6 +219,7 @@ class PosixUart final : public Uart {
   std::atomic<bool> dtrHandshake_{false};  // DTR follows the receive pause
   std::atomic<bool> rtsToggle_{false};     // RTS on while bytes go out
   std::atomic<bool> parityOn_{false};
+  std::atomic<std::size_t> writeChunk_{kMinWriteChunk};
   int lastDtrMode_ = -1;  // Configure only: modes re-applied when they change
   int lastRtsMode_ = -1;
 
@@ -193,6 +231,7 @@ class PosixUart final : public Uart {
   // while it is held.
   std::mutex txMutex_;
   std::vector<std::uint8_t> txBuffer_;
+  std::vector<std::uint8_t> txScratch_;  // I/O thread: what TakeMore takes from the driver
   std::atomic<std::size_t> txBuffered_{0};
   std::atomic<std::uint64_t> txPurges_{0};
   std::uint64_t txPurgesSeen_ = 0;
@@ -245,6 +284,7 @@ DWORD PosixUart::Configure(const DCB& dcb) {
   if (!Usable()) return Unusable();
   tty::LineSettings wanted;
   if (!LineSettingsFromDcb(dcb, &wanted)) return ERROR_INVALID_PARAMETER;
+  wanted.markLineErrors = !pseudo_;
   tty::SavedTermios before{};
   if (const int err = tty::SaveTermios(fd_, &before)) return FailedCall(err);
   if (const int err = tty::ApplyLineSettings(fd_, wanted)) return FailedCall(err);
@@ -256,6 +296,7 @@ DWORD PosixUart::Configure(const DCB& dcb) {
   }
   ctsFlow_.store((dcb.Flags & DCB_fOutxCtsFlow) != 0);
   parityOn_.store(wanted.parity != tty::Parity::kNone);
+  writeChunk_.store(WriteChunkFor(pseudo_, got.baud));
   dsrFlow_.store((dcb.Flags & DCB_fOutxDsrFlow) != 0);
   dsrSensitive_.store((dcb.Flags & DCB_fDsrSensitivity) != 0);
   ApplyLineModes(dcb);
@@ -463,6 +504,12 @@ void PosixUart::ReadInput() {
     }
     const bool dropped =
         dsrSensitive_.load() && modemKnown_.load() && !(modemStatus_.load() & MS_DSR_ON);
+    if (pseudo_) {  // unmarked input: the bytes as they came
+      if (!dropped)
+        sink_->OnReceive(reinterpret_cast<const std::uint8_t*>(buffer.data()),
+                         static_cast<std::size_t>(n));
+      continue;
+    }
     const auto pieces = ParseMarkedInput(marks_, std::string_view(buffer.data(), n));
     if (!dropped) Deliver(pieces);
   }
@@ -540,12 +587,12 @@ void PosixUart::ServiceTransmit() {
 
 bool PosixUart::TakeMore() {
   const std::uint64_t purgesBefore = txPurges_.load();
-  std::uint8_t chunk[kWriteChunk];
-  const std::size_t n = sink_->TakeTransmit(chunk, sizeof chunk);
+  txScratch_.resize(writeChunk_.load());
+  const std::size_t n = sink_->TakeTransmit(txScratch_.data(), txScratch_.size());
   if (n == 0) return false;
   std::lock_guard lock(txMutex_);
   if (txPurges_.load() != purgesBefore) return true;  // taken before a purge: dropped below
-  txBuffer_.insert(txBuffer_.end(), chunk, chunk + n);
+  txBuffer_.insert(txBuffer_.end(), txScratch_.begin(), txScratch_.begin() + n);
   txBuffered_.store(txBuffer_.size());
   return true;
 }
@@ -618,6 +665,7 @@ int PrepareTty(int fd) {
   if (current.baud == 0) current.baud = 9600;  // B0 would drop DTR until configured
   current.parity = tty::Parity::kNone;
   current.xonXoffIn = current.xonXoffOut = false;
+  current.markLineErrors = !HasNoLine(fd);
   if (const int err = tty::ApplyLineSettings(fd, current)) return err;
   tty::FlushInput(fd);
   tty::FlushOutput(fd);

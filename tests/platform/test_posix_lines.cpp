@@ -3,6 +3,7 @@
 // data still flows through a real pty.
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 
 #include <mutex>
 #include <utility>
@@ -83,6 +84,24 @@ TEST(PosixUartLines, ChangesOfTheInputLinesAreReportedAsTheyHappen) {
 
 // No kernel support: output waits for DSR in the I/O thread, DTR follows the
 // receive pause.
+// A bare pty has no line errors to mark; one standing in for a UART takes the
+// UART's marked input path, and a real 0xFF still arrives as one byte.
+TEST(PosixUartLines, APtyStandingInForAUartReadsMarkedInput) {
+  LinedPort p;
+  ASSERT_NE(p.port.uart, nullptr);
+  ASSERT_EQ(p.port.uart->Configure(LineDcb(115200)), 0u);
+  termios t{};
+  ASSERT_EQ(tcgetattr(p.pty.master(), &t), 0);
+  EXPECT_EQ(t.c_iflag & (PARMRK | INPCK), static_cast<tcflag_t>(PARMRK | INPCK));
+  p.port.uart->Start(p.port.sink);
+  const std::string bytes("a\377b\377\377\0c", 7);
+  ASSERT_TRUE(p.pty.Write(bytes));
+  ASSERT_TRUE(p.port.sink.WaitFor([&] { return p.port.sink.received.size() >= bytes.size(); }));
+  std::lock_guard lock(p.port.sink.mutex);
+  EXPECT_EQ(p.port.sink.received, bytes);
+  EXPECT_EQ(p.port.sink.errors, 0u);
+}
+
 TEST(PosixUartLines, DsrDtrHandshakeIsEmulated) {
   LinedPort p;
   ASSERT_NE(p.port.uart, nullptr);

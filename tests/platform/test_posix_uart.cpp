@@ -56,7 +56,7 @@ TEST_P(PtyLineSettings, ReadBackFromTheMasterSide) {
   EXPECT_EQ(t.c_cflag & c.cflagClear, 0u);
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u) << "raw mode";
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
-  EXPECT_EQ(t.c_iflag & (PARMRK | INPCK), static_cast<tcflag_t>(PARMRK | INPCK));
+  EXPECT_EQ(t.c_iflag & (PARMRK | INPCK), 0u) << "a pty has no line errors to mark";
   EXPECT_EQ(t.c_iflag & (ICRNL | IXANY | ISTRIP | BRKINT | IGNBRK), 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
 }
