@@ -109,18 +109,24 @@ TEST(DriverContract, SetCommMaskCompletesPendingWaitWithZero) {
   EXPECT_EQ(read, 0u);
 }
 
+// Starts a write on a that b holds back with CTS low; it ends after timeoutMs.
+void StartHeldWrite(Port& a, Port& b, DWORD timeoutMs, const std::string& bytes, Overlapped& o) {
+  SetLine(a.h(), 9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow);
+  ASSERT_TRUE(EscapeCommFunction(b.h(), CLRRTS));
+  COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, timeoutMs};
+  ASSERT_TRUE(SetCommTimeouts(a.h(), &t));
+  DWORD written = 0;
+  ASSERT_FALSE(WriteFile(a.h(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, &o.ov));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+}
+
 TEST(DriverContract, WriteHeldByCtsEndsAtItsTimeoutWithShortCount) {
   Pair pair;
   Port a(pair.a), b(pair.b);
-  SetLine(a.h(), 9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow);
-  ASSERT_TRUE(EscapeCommFunction(b.h(), CLRRTS));
-  COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, 120};
-  ASSERT_TRUE(SetCommTimeouts(a.h(), &t));
   Overlapped o;
   DWORD written = 0;
   const auto start = Clock::now();
-  ASSERT_FALSE(WriteFile(a.h(), "held back", 9, &written, &o.ov));
-  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  ASSERT_NO_FATAL_FAILURE(StartHeldWrite(a, b, 120, "held back", o));
   COMSTAT stat;
   DWORD errors = 0;
   ASSERT_TRUE(ClearCommError(a.h(), &errors, &stat));
@@ -140,14 +146,9 @@ TEST(DriverContract, WriteHeldByCtsEndsAtItsTimeoutWithShortCount) {
 TEST(DriverContract, ASoonerDeadlineArrivingLaterStillEndsOnTime) {
   Pair pair;
   Port a(pair.a), b(pair.b);
-  SetLine(a.h(), 9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow);
-  ASSERT_TRUE(EscapeCommFunction(b.h(), CLRRTS));
-  COMMTIMEOUTS slowWrite{MAXDWORD, 0, 0, 0, 5000};
-  ASSERT_TRUE(SetCommTimeouts(a.h(), &slowWrite));
   Overlapped w;
+  ASSERT_NO_FATAL_FAILURE(StartHeldWrite(a, b, 5000, "held", w));
   DWORD n = 0;
-  ASSERT_FALSE(WriteFile(a.h(), "held", 4, &n, &w.ov));
-  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
 
   COMMTIMEOUTS quickRead{0, 0, 80, 0, 0};
   ASSERT_TRUE(SetCommTimeouts(a.h(), &quickRead));
