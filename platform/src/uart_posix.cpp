@@ -186,8 +186,8 @@ class PosixUart final : public Uart {
   // I/O thread
   void Run();
   bool ReceiveHeld() const;
-  int NextTimeoutMs() const;
-  void UpdateInterest();
+  int NextTimeoutMs(bool pauseOnlyWished) const;
+  void UpdateInterest(bool receiveHeld);
   void DrainWakeups();
   void ReadInput();
   void Deliver(const std::vector<RxPiece>& pieces);
@@ -416,9 +416,14 @@ void PosixUart::Run() {
   wake.data.fd = wakeFd_;
   epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake);
   while (!stopping_.load()) {
-    UpdateInterest();
+    // One look at the pause serves both the interest and the time-out: a wish
+    // withdrawn between two looks would leave the input unwatched, with no
+    // PauseReceive ever coming to wake the thread.
+    const bool paused = paused_.load();
+    const bool wished = sink_->ReceivePauseWanted();
+    UpdateInterest(paused || wished);
     epoll_event events[2];
-    const int n = epoll_wait(epollFd_, events, 2, NextTimeoutMs());
+    const int n = epoll_wait(epollFd_, events, 2, NextTimeoutMs(!paused && wished));
     if (n < 0 && errno != EINTR) break;
     bool ttyReady = false, ttyWritable = false, ttyHangup = false;
     for (int i = 0; i < n; ++i) {
@@ -434,7 +439,7 @@ void PosixUart::Run() {
     if (!vanished_.load() && (ttyReady || ttyHangup)) ReadInput();
     if (ttyHangup || vanished_.load()) {
       Vanish();
-      UpdateInterest();
+      UpdateInterest(true);
       continue;
     }
     if (ttyWritable) waitingForRoom_ = false;
@@ -449,10 +454,10 @@ bool PosixUart::ReceiveHeld() const {
   return paused_.load() || sink_->ReceivePauseWanted();
 }
 
-int PosixUart::NextTimeoutMs() const {
+int PosixUart::NextTimeoutMs(bool pauseOnlyWished) const {
   if (vanished_.load()) return -1;
   // A wish not yet applied may also be withdrawn without a PauseReceive: look again soon.
-  if (!paused_.load() && sink_->ReceivePauseWanted()) return 1;
+  if (pauseOnlyWished) return 1;
   if (sentSinceEmpty_ && !waitingForRoom_ && txBuffered_.load() == 0) {
     // Quick looks while the last bytes go out; a line held by flow control is
     // looked at as seldom as the modem lines.
@@ -464,10 +469,10 @@ int PosixUart::NextTimeoutMs() const {
   return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
-void PosixUart::UpdateInterest() {
+void PosixUart::UpdateInterest(bool receiveHeld) {
   std::uint32_t want = 0;
   if (!vanished_.load()) {
-    if (!ReceiveHeld()) want |= EPOLLIN;  // a paused port leaves bytes to the kernel's throttling
+    if (!receiveHeld) want |= EPOLLIN;  // a paused port leaves bytes to the kernel's throttling
     if (waitingForRoom_) want |= EPOLLOUT;
   }
   if (want == interestSet_) return;

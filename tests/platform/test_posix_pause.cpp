@@ -56,5 +56,43 @@ TEST(PosixUartPause, TakesNoMoreOnceThePauseIsWantedAndResumesWhenItIsWithdrawn)
   uart->Stop();
 }
 
+// Wants a pause for exactly two looks once `limit` bytes have come, then withdraws
+// it without a PauseReceive: the I/O thread must not end up asleep with its input
+// unwatched (the look that chose the epoll interest saw the wish, the look that
+// chose the time-out did not).
+class FlickeringSink : public RecordingSink {
+ public:
+  bool ReceivePauseWanted() override {
+    std::lock_guard lock(mutex);
+    if (received.size() < limit || looks >= 2) return false;
+    ++looks;
+    return true;
+  }
+  std::size_t limit = 2048;
+  int looks = 0;  // under mutex
+};
+
+TEST(PosixUartPause, AWishWithdrawnBetweenTwoLooksLeavesNoInputUnwatched) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  DWORD error = 0;
+  auto uart = platform::OpenPosixUart(pty.slave(), &error);
+  ASSERT_NE(uart, nullptr) << error;
+  ASSERT_EQ(uart->Configure(LineDcb(115200)), 0u);
+  FlickeringSink sink;
+  uart->Start(sink);
+  std::string stream;
+  for (int i = 0; i < 9000; ++i) stream.push_back(static_cast<char>(i * 5 + i / 97));
+  ASSERT_TRUE(pty.Write(stream));
+  EXPECT_TRUE(sink.WaitFor([&] { return sink.received.size() >= stream.size(); }));
+  {
+    std::lock_guard lock(sink.mutex);
+    ASSERT_EQ(sink.received.size(), stream.size()) << "the rest was left in the kernel";
+    EXPECT_TRUE(sink.received == stream);
+    EXPECT_EQ(sink.looks, 2);
+  }
+  uart->Stop();
+}
+
 }  // namespace
 }  // namespace veltra::test
