@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "platform/src/uart.h"
@@ -13,6 +14,23 @@
 
 namespace veltra::test {
 namespace {
+
+// The lower half on the pty's slave at 115 200 baud, started with `sink`.
+std::unique_ptr<platform::Uart> StartOnPty(const Pty& pty, platform::UartSink& sink) {
+  if (!pty.ok()) return nullptr;
+  DWORD error = 0;
+  auto uart = platform::OpenPosixUart(pty.slave(), &error);
+  if (uart == nullptr || uart->Configure(LineDcb(115200)) != 0) return nullptr;
+  uart->Start(sink);
+  return uart;
+}
+
+// 9000 bytes that do not repeat within a pty's read.
+std::string TestStream() {
+  std::string stream;
+  for (int i = 0; i < 9000; ++i) stream.push_back(static_cast<char>(i * 7 + i / 251));
+  return stream;
+}
 
 // Wants a pause once `limit` bytes have come, and never sends one.
 class WishingSink : public RecordingSink {
@@ -27,16 +45,10 @@ class WishingSink : public RecordingSink {
 
 TEST(PosixUartPause, TakesNoMoreOnceThePauseIsWantedAndResumesWhenItIsWithdrawn) {
   Pty pty;
-  ASSERT_TRUE(pty.ok());
-  DWORD error = 0;
-  auto uart = platform::OpenPosixUart(pty.slave(), &error);
-  ASSERT_NE(uart, nullptr) << error;
-  ASSERT_EQ(uart->Configure(LineDcb(115200)), 0u);
   WishingSink sink;
-  uart->Start(sink);
-
-  std::string stream;
-  for (int i = 0; i < 9000; ++i) stream.push_back(static_cast<char>(i * 7 + i / 251));
+  const auto uart = StartOnPty(pty, sink);
+  ASSERT_NE(uart, nullptr);
+  const std::string stream = TestStream();
   ASSERT_TRUE(pty.Write(stream));
   // At most the read that passed the limit gets through; a pty holds the rest.
   EXPECT_FALSE(
@@ -74,15 +86,10 @@ class FlickeringSink : public RecordingSink {
 
 TEST(PosixUartPause, AWishWithdrawnBetweenTwoLooksLeavesNoInputUnwatched) {
   Pty pty;
-  ASSERT_TRUE(pty.ok());
-  DWORD error = 0;
-  auto uart = platform::OpenPosixUart(pty.slave(), &error);
-  ASSERT_NE(uart, nullptr) << error;
-  ASSERT_EQ(uart->Configure(LineDcb(115200)), 0u);
   FlickeringSink sink;
-  uart->Start(sink);
-  std::string stream;
-  for (int i = 0; i < 9000; ++i) stream.push_back(static_cast<char>(i * 5 + i / 97));
+  const auto uart = StartOnPty(pty, sink);
+  ASSERT_NE(uart, nullptr);
+  const std::string stream = TestStream();
   ASSERT_TRUE(pty.Write(stream));
   EXPECT_TRUE(sink.WaitFor([&] { return sink.received.size() >= stream.size(); }));
   {
