@@ -8,13 +8,7 @@
 #include "platform/comm_api.h"
 #include "platform/sysinfo_seam.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/src/windows_lean.h"
 
 #include <atomic>
 #include <memory>

@@ -2,13 +2,7 @@
 // COM name of each port it serves (values of string type; others are skipped).
 #include "platform/port_enum.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/src/windows_lean.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,5 +1,5 @@
 // The settings store on Windows: the registry under HKEY_CURRENT_USER.
-#include <windows.h>
+#include "platform/src/windows_lean.h"
 
 #include "platform/settings_store.h"
 

@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "platform/src/windows_lean.h"
 
 #include <string>
 
