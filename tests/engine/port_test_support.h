@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -51,17 +52,25 @@ struct ReportLog {
   }
 };
 
-// A virtual pair with names no other test uses; removed with the object.
-struct VirtualPair {
-  std::string a, b;
-  VirtualPair() {
+// A virtual cable with names no other test uses; removed with the object.
+struct Cable {
+  std::string near, far;
+  explicit Cable(bool instant = true) {
     static std::atomic<int> counter{0};
     const int n = counter++;
-    a = "VPORT" + std::to_string(n) + "A";
-    b = "VPORT" + std::to_string(n) + "B";
-    platform::CreateVirtualPair(a, b, {.instant = true});
+    near = "CABLE" + std::to_string(n) + "N";
+    far = "CABLE" + std::to_string(n) + "F";
+    platform::CreateVirtualPair(near, far, {.instant = instant});
   }
-  ~VirtualPair() { platform::RemoveVirtualPair(a); }
+  ~Cable() { platform::RemoveVirtualPair(near); }
+  Cable(const Cable&) = delete;
+  Cable& operator=(const Cable&) = delete;
+  std::unique_ptr<platform::VirtualEndControl> Near() const {
+    return platform::ControlVirtualEnd(near);
+  }
+  std::unique_ptr<platform::VirtualEndControl> Far() const {
+    return platform::ControlVirtualEnd(far);
+  }
 };
 
 // A pseudo-terminal; the component opens its slave by path.

@@ -18,7 +18,7 @@ std::string Upper(std::string s) {
 }
 
 TEST(EnumComPorts, AppendsEachDeviceOnceLeavingVirtualPortsOut) {
-  VirtualPair pair;
+  Cable pair;
   const std::vector<std::string> devices = platform::ListSerialDevices();
   TStringList list{"first"};
   // A device already listed in another case is not added again.
@@ -28,7 +28,7 @@ TEST(EnumComPorts, AppendsEachDeviceOnceLeavingVirtualPortsOut) {
   EnumComPorts(list);
   EXPECT_TRUE(std::equal(before.begin(), before.end(), list.begin()));
   EXPECT_EQ(list.size(), 1 + devices.size());
-  EXPECT_EQ(std::count(list.begin(), list.end(), pair.a), 0);
+  EXPECT_EQ(std::count(list.begin(), list.end(), pair.near), 0);
 }
 
 TEST(QueryOSVersion, ReportsThePlatformFamily) {

@@ -15,13 +15,13 @@ using namespace std::chrono_literals;
 
 class OpenPort : public ::testing::Test {
  protected:
-  VirtualPair pair;
+  Cable pair;
   TOwnerCallQueue owner;
   std::unique_ptr<TSerialPort> port = std::make_unique<TSerialPort>(owner);
   ReportLog log;
   void SetUp() override {
     log.Attach(*port);
-    port->SetCommPort(pair.a);
+    port->SetCommPort(pair.near);
   }
   win::DCB Dcb() const {
     win::DCB dcb;
@@ -32,7 +32,7 @@ class OpenPort : public ::testing::Test {
 
 TEST_F(OpenPort, OpeningRaisesDtrAndRtsAndClosingLowersThem) {
   const win::HANDLE far =
-      win::CreateFileA(("\\\\.\\" + pair.b).c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
+      win::CreateFileA(("\\\\.\\" + pair.far).c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
                        nullptr, win::OPEN_EXISTING, win::FILE_FLAG_OVERLAPPED, 0);
   const win::DWORD lines = win::MS_CTS_ON | win::MS_DSR_ON | win::MS_RLSD_ON;
   auto farLinesBecome = [&](win::DWORD want) {
@@ -98,12 +98,12 @@ TEST_F(OpenPort, DriverHoldsTheMappedDcbAndTimeouts) {
 }
 
 TEST_F(OpenPort, RenamingReopensOnlyForANewName) {
-  VirtualPair other;
+  Cable other;
   port->SetActive(true);
   log.reports.clear();
-  port->SetCommPort(pair.a);
+  port->SetCommPort(pair.near);
   EXPECT_TRUE(log.reports.empty());
-  port->SetCommPort(other.a);
+  port->SetCommPort(other.near);
   EXPECT_EQ(log.Places(), (std::vector<Cardinal>{100, 110}));
   EXPECT_EQ(log.reports[0].msg, "Msg start deactivating Port");
   EXPECT_TRUE(port->Active());
@@ -114,7 +114,7 @@ TEST_F(OpenPort, PortOpenElsewhereIsRefusedWithAccessDenied) {
   TSerialPort second(owner);
   ReportLog secondLog;
   secondLog.Attach(second);
-  second.SetCommPort(pair.a);
+  second.SetCommPort(pair.near);
   second.SetActive(true);
   EXPECT_FALSE(second.Active());
   EXPECT_EQ(secondLog.reports.back(),
@@ -124,16 +124,16 @@ TEST_F(OpenPort, PortOpenElsewhereIsRefusedWithAccessDenied) {
 
 TEST_F(OpenPort, UnpluggedPortReportsItsCloseButNotWhileDestroying) {
   port->SetActive(true);
-  platform::ControlVirtualEnd(pair.a)->Unplug();
+  pair.Near()->Unplug();
   log.reports.clear();
   port->SetActive(false);
   ASSERT_NE(log.Find("Error disabling CommEvents"), nullptr);
   EXPECT_EQ(log.Find("Error disabling CommEvents")->code, win::ERROR_DEVICE_NOT_CONNECTED);
   EXPECT_NE(log.Find("Error clearing RTS"), nullptr);
 
-  port->SetCommPort(pair.b);
+  port->SetCommPort(pair.far);
   port->SetActive(true);
-  platform::ControlVirtualEnd(pair.b)->Unplug();
+  pair.Far()->Unplug();
   log.reports.clear();
   port.reset();
   EXPECT_TRUE(log.reports.empty());

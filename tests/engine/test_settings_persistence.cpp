@@ -134,19 +134,19 @@ TEST_F(Settings, MissingOrUnparsableValuesFallBack) {
 }
 
 TEST_F(Settings, ValueOfAnotherTypeStopsTheLoad) {
-  VirtualPair pair;
-  WriteSection("\"Active\"=\"1\"\n\"CommPort\"=\"" + pair.a +
+  Cable pair;
+  WriteSection("\"Active\"=\"1\"\n\"CommPort\"=\"" + pair.near +
                "\"\n\"BaudRate\"=dword:00002580\n\"DataBits\"=\"7\"\n");
   port.ReadSettings(kKey, "ComTest1");
   EXPECT_EQ(log.reports.back(), (Report{402, 0, "Error reading Settings", 0}));
-  EXPECT_EQ(port.CommPort(), pair.a);  // read before the failure
-  EXPECT_EQ(port.DataBits(), 8);       // skipped after it
-  EXPECT_FALSE(port.Active());         // the stored state is not applied
+  EXPECT_EQ(port.CommPort(), pair.near);  // read before the failure
+  EXPECT_EQ(port.DataBits(), 8);          // skipped after it
+  EXPECT_FALSE(port.Active());            // the stored state is not applied
 }
 
 TEST_F(Settings, StoredActiveOpensThePortWithTheLoadedSettings) {
-  VirtualPair pair;
-  const std::string open = "\"Active\"=\"1\"\n\"CommPort\"=\"" + pair.a + "\"\n";
+  Cable pair;
+  const std::string open = "\"Active\"=\"1\"\n\"CommPort\"=\"" + pair.near + "\"\n";
   WriteSection(open + "\"BaudRate\"=\"4800\"\n");
   port.ReadSettings(kKey, "ComTest1");
   ASSERT_TRUE(port.Active());

@@ -36,20 +36,6 @@ class Stream {
   std::array<std::uint8_t, 65536> table_{};
 };
 
-struct Pty {
-  int master = -1;
-  std::string slave;
-  Pty() {
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
-  }
-  ~Pty() {
-    if (master >= 0) ::close(master);
-  }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-};
-
 TEST(TransferPty, StreamArrivesWholeThroughClusters) {
   Pty pty;
   ASSERT_FALSE(pty.slave.empty());

@@ -15,37 +15,20 @@
 #include "engine/work_thread.h"
 #include "platform/comm_api.h"
 #include "platform/virtual_ports.h"
+#include "port_test_support.h"
 
 namespace veltra::engine::workertest {
 
 using namespace std::chrono_literals;
+using test::Cable;
+using test::Pty;
+using test::Report;
 using Clock = std::chrono::steady_clock;
 using EventSlot = TNotifyEvent TSerialPort::*;
 
 inline double MsSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
-
-// A virtual cable with names no other test uses; removed with the object.
-struct Cable {
-  std::string near, far;
-  explicit Cable(bool instant = true) {
-    static std::atomic<int> counter{0};
-    const int n = counter++;
-    near = "WORKER" + std::to_string(n) + "N";
-    far = "WORKER" + std::to_string(n) + "F";
-    platform::CreateVirtualPair(near, far, {.instant = instant});
-  }
-  ~Cable() { platform::RemoveVirtualPair(near); }
-  Cable(const Cable&) = delete;
-  Cable& operator=(const Cable&) = delete;
-  std::unique_ptr<platform::VirtualEndControl> Near() const {
-    return platform::ControlVirtualEnd(near);
-  }
-  std::unique_ptr<platform::VirtualEndControl> Far() const {
-    return platform::ControlVirtualEnd(far);
-  }
-};
 
 // The device at the other end of the cable, driven through blocking Win32 calls.
 class FarEnd {
@@ -79,13 +62,6 @@ class FarEnd {
 
  private:
   win::HANDLE handle_ = win::INVALID_HANDLE_VALUE;
-};
-
-struct Report {
-  Cardinal place;
-  Cardinal code;
-  std::string msg;
-  Byte noise;
 };
 
 // What the component raised, in order, as "name" entries; reports as "report".
