@@ -11,6 +11,7 @@
 
 #include "platform/comm_api.h"
 #include "platform/virtual_ports.h"
+#include "tests/platform/test_wait.h"
 
 namespace veltra::test {
 
@@ -56,16 +57,6 @@ struct Pair {
   ~Pair() { platform::RemoveVirtualPair(a); }
   std::string a, b;
 };
-
-inline bool WaitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds deadline = std::chrono::milliseconds(3000)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 inline void SetLine(HANDLE h, DWORD baud, BYTE byteSize = 8, BYTE parity = NOPARITY,
                     BYTE stopBits = ONESTOPBIT, DWORD flags = DCB_fBinary) {

@@ -116,7 +116,7 @@ TEST(PosixUartLines, DsrDtrHandshakeIsEmulated) {
   EXPECT_EQ(p.port.uart->HoldFlags() & COMSTAT_fDsrHold, COMSTAT_fDsrHold);
   p.lines.Set(TIOCM_DSR, true);
   EXPECT_EQ(p.pty.Read(4), "held");
-  EXPECT_TRUE(WaitUntilTrue([&] { return p.port.uart->HoldFlags() == 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return p.port.uart->HoldFlags() == 0; }));
 
   p.port.uart->PauseReceive(true);
   EXPECT_FALSE(p.lines.IsOn(TIOCM_DTR));
@@ -134,9 +134,9 @@ TEST(PosixUartLines, CtsHoldFollowsTheLineUnderCtsFlowOnly) {
   ASSERT_EQ(p.port.uart->Configure(
                 LineDcb(9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow | 0x2000u)),
             0u);
-  EXPECT_TRUE(WaitUntilTrue([&] { return p.port.uart->HoldFlags() == COMSTAT_fCtsHold; }));
+  EXPECT_TRUE(WaitUntil([&] { return p.port.uart->HoldFlags() == COMSTAT_fCtsHold; }));
   p.lines.Set(TIOCM_CTS, true);
-  EXPECT_TRUE(WaitUntilTrue([&] { return p.port.uart->HoldFlags() == 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return p.port.uart->HoldFlags() == 0; }));
 }
 
 // As on Windows, DTR and RTS follow their control modes only when a mode changes;
@@ -177,7 +177,7 @@ TEST(PosixUartLines, RtsToggleFramesATransmission) {
   p.port.uart->TransmitReady();
   EXPECT_EQ(p.pty.Read(5), "frame");
   EXPECT_TRUE(p.port.sink.WaitFor([&] { return p.port.sink.empties > 0; }));
-  EXPECT_TRUE(WaitUntilTrue([&] { return !p.lines.IsOn(TIOCM_RTS); }));
+  EXPECT_TRUE(WaitUntil([&] { return !p.lines.IsOn(TIOCM_RTS); }));
   EXPECT_GE(p.lines.ChangeCount(), before + 2) << "raised, then lowered";
 }
 

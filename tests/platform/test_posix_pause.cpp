@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 
 #include "platform/src/uart.h"
@@ -15,14 +14,12 @@
 namespace veltra::test {
 namespace {
 
-// The lower half on the pty's slave at 115 200 baud, started with `sink`.
-std::unique_ptr<platform::Uart> StartOnPty(const Pty& pty, platform::UartSink& sink) {
-  if (!pty.ok()) return nullptr;
-  DWORD error = 0;
-  auto uart = platform::OpenPosixUart(pty.slave(), &error);
-  if (uart == nullptr || uart->Configure(LineDcb(115200)) != 0) return nullptr;
-  uart->Start(sink);
-  return uart;
+// Configures the port at 115 200 baud and starts it with its sink.
+template <class Sink>
+void Start(BasicOpenPort<Sink>& port) {
+  ASSERT_NE(port.uart, nullptr);
+  ASSERT_EQ(port.uart->Configure(LineDcb(115200)), 0u);
+  port.uart->Start(port.sink);
 }
 
 // 9000 bytes that do not repeat within a pty's read.
@@ -45,9 +42,9 @@ class WishingSink : public RecordingSink {
 
 TEST(PosixUartPause, TakesNoMoreOnceThePauseIsWantedAndResumesWhenItIsWithdrawn) {
   Pty pty;
-  WishingSink sink;
-  const auto uart = StartOnPty(pty, sink);
-  ASSERT_NE(uart, nullptr);
+  BasicOpenPort<WishingSink> port(pty);
+  ASSERT_NO_FATAL_FAILURE(Start(port));
+  auto& sink = port.sink;
   const std::string stream = TestStream();
   ASSERT_TRUE(pty.Write(stream));
   // At most the read that passed the limit gets through; a pty holds the rest.
@@ -65,7 +62,6 @@ TEST(PosixUartPause, TakesNoMoreOnceThePauseIsWantedAndResumesWhenItIsWithdrawn)
     EXPECT_EQ(sink.received, stream);
     EXPECT_EQ(sink.errors, 0u);
   }
-  uart->Stop();
 }
 
 // Wants a pause for exactly two looks once `limit` bytes have come, then withdraws
@@ -86,9 +82,9 @@ class FlickeringSink : public RecordingSink {
 
 TEST(PosixUartPause, AWishWithdrawnBetweenTwoLooksLeavesNoInputUnwatched) {
   Pty pty;
-  FlickeringSink sink;
-  const auto uart = StartOnPty(pty, sink);
-  ASSERT_NE(uart, nullptr);
+  BasicOpenPort<FlickeringSink> port(pty);
+  ASSERT_NO_FATAL_FAILURE(Start(port));
+  auto& sink = port.sink;
   const std::string stream = TestStream();
   ASSERT_TRUE(pty.Write(stream));
   EXPECT_TRUE(sink.WaitFor([&] { return sink.received.size() >= stream.size(); }));
@@ -98,7 +94,6 @@ TEST(PosixUartPause, AWishWithdrawnBetweenTwoLooksLeavesNoInputUnwatched) {
     EXPECT_TRUE(sink.received == stream);
     EXPECT_EQ(sink.looks, 2);
   }
-  uart->Stop();
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "platform/src/uart.h"
 #include "tests/platform/test_posix_pty.h"
+#include "tests/platform/test_wait.h"
 
 namespace veltra::test {
 
@@ -96,27 +97,21 @@ inline DCB LineDcb(DWORD baud, BYTE byteSize = 8, BYTE parity = NOPARITY,
   return dcb;
 }
 
-struct OpenPort {
-  explicit OpenPort(const Pty& pty) {
+// The lower half on a pty's slave, stopped with the object; `sink` takes what it
+// delivers once started.
+template <class Sink>
+struct BasicOpenPort {
+  explicit BasicOpenPort(const Pty& pty) {
     DWORD error = 0;
     uart = platform::OpenPosixUart(pty.slave(), &error);
     EXPECT_NE(uart, nullptr) << "open failed with " << error;
   }
-  ~OpenPort() {
+  ~BasicOpenPort() {
     if (uart) uart->Stop();
   }
   std::unique_ptr<platform::Uart> uart;
-  RecordingSink sink;
+  Sink sink;
 };
-
-template <class Condition>
-bool WaitUntilTrue(Condition condition, milliseconds deadline = milliseconds(3000)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(milliseconds(1));
-  }
-  return true;
-}
+using OpenPort = BasicOpenPort<RecordingSink>;
 
 }  // namespace veltra::test
