@@ -229,6 +229,22 @@ void CountClusters(TSerialPort& port, Checksum& sum, std::size_t& clusters) {
   };
 }
 
+// Runs `feed` on its own thread until the whole stream has been taken on the owner's
+// thread (or two minutes passed), then closes the port; the rate goes into f.
+void TimeReceive(OwnerLoop& loop, TSerialPort& port, const Checksum& got, Figure& f,
+                 const std::function<void(const std::atomic<bool>& stop)>& feed) {
+  std::atomic<bool> stop{false};
+  const auto start = Clock::now();
+  std::thread writer([&] { feed(stop); });
+  loop.RunUntil([&] { return got.bytes >= kStreamBytes; }, 120s);
+  const double s = Seconds(start);
+  stop = true;
+  writer.join();
+  port.SetActive(false);
+  f.bytes = got.bytes;
+  f.mbps = got.bytes / s / 1e6;
+}
+
 Figure ReceiveOverPty(const Stream& stream, const Checksum& expected) {
   Pty pty;
   OwnerLoop loop;
@@ -241,16 +257,9 @@ Figure ReceiveOverPty(const Stream& stream, const Checksum& expected) {
   port.SetFlowControl(kRtsHandshake);
   port.SetCommPort(pty.slave);
   port.SetActive(true);
-  std::atomic<bool> stop{false};
-  const auto start = Clock::now();
-  std::thread writer([&] { WriteStream(pty.master, stream, kStreamBytes, stop); });
-  loop.RunUntil([&] { return got.bytes >= kStreamBytes; }, 120s);
-  const double s = Seconds(start);
-  stop = true;
-  writer.join();
-  port.SetActive(false);
-  f.bytes = got.bytes;
-  f.mbps = got.bytes / s / 1e6;
+  TimeReceive(loop, port, got, f, [&](const std::atomic<bool>& stop) {
+    WriteStream(pty.master, stream, kStreamBytes, stop);
+  });
   f.intact = got.bytes == expected.bytes && got.value == expected.value;
   return f;
 }
@@ -269,22 +278,13 @@ Figure ReceiveOverVirtualPair(const Stream& stream, const Checksum& expected) {
     port.SetCommPort("BENCHRXA");
     port.SetActive(true);
     VirtualDevice device("BENCHRXB", /*ctsFlow=*/true);
-    std::atomic<bool> stop{false};
-    const auto start = Clock::now();
-    std::thread writer([&] {
+    TimeReceive(loop, port, got, f, [&](const std::atomic<bool>& stop) {
       std::vector<std::uint8_t> chunk(4096);
       for (std::size_t at = 0; at < kStreamBytes && !stop; at += chunk.size()) {
         stream.Fill(at, chunk.data(), chunk.size());
         device.Write(chunk.data(), chunk.size());
       }
     });
-    loop.RunUntil([&] { return got.bytes >= kStreamBytes; }, 120s);
-    const double s = Seconds(start);
-    stop = true;
-    writer.join();
-    port.SetActive(false);
-    f.bytes = got.bytes;
-    f.mbps = got.bytes / s / 1e6;
   }
   veltra::platform::RemoveVirtualPair("BENCHRXA");
   f.intact = got.bytes == expected.bytes && got.value == expected.value;
