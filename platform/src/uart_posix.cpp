@@ -144,11 +144,11 @@ std::size_t WriteChunkFor(bool pseudo, std::uint32_t baud) {
 
 class PosixUart final : public Uart {
  public:
-  PosixUart(int fd, int wakeFd, int epollFd)
+  PosixUart(int fd, bool noLine, int wakeFd, int epollFd)
       : fd_(fd),
         wakeFd_(wakeFd),
         epollFd_(epollFd),
-        pseudo_(HasNoLine(fd)),
+        pseudo_(noLine),
         testLines_(g_testLines.load()) {}
   ~PosixUart() override {
     Stop();
@@ -664,13 +664,13 @@ void PosixUart::PollCounters() {
 }
 
 // Windows opens a port with its queues empty.
-int PrepareTty(int fd) {
+int PrepareTty(int fd, bool noLine) {
   tty::LineSettings current;
   if (const int err = tty::ReadLineSettings(fd, &current)) return err;
   if (current.baud == 0) current.baud = 9600;  // B0 would drop DTR until configured
   current.parity = tty::Parity::kNone;
   current.xonXoffIn = current.xonXoffOut = false;
-  current.markLineErrors = !HasNoLine(fd);
+  current.markLineErrors = !noLine;
   if (const int err = tty::ApplyLineSettings(fd, current)) return err;
   tty::FlushInput(fd);
   tty::FlushOutput(fd);
@@ -679,21 +679,23 @@ int PrepareTty(int fd) {
 
 // Exclusive as on Windows: flock keeps out every other cooperating program, root
 // included; TIOCEXCL also keeps out those that do not lock (except root).
-int TakeExclusively(int fd) {
+int TakeExclusively(int fd, bool noLine) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno;
   if (!isatty(fd)) return ENOTTY;
   if (ioctl(fd, TIOCEXCL) != 0) return errno;
-  return PrepareTty(fd);
+  return PrepareTty(fd, noLine);
 }
 
-int OpenExclusive(const std::string& path, int* fdOut) {
+int OpenExclusive(const std::string& path, int* fdOut, bool* noLineOut) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
-  if (const int err = TakeExclusively(fd)) {
+  const bool noLine = HasNoLine(fd);
+  if (const int err = TakeExclusively(fd, noLine)) {
     close(fd);
     return err;
   }
   *fdOut = fd;
+  *noLineOut = noLine;
   return 0;
 }
 
@@ -711,7 +713,8 @@ std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {
   }
   const std::string path = name.find('/') == std::string::npos ? "/dev/" + name : name;
   int fd = -1;
-  if (const int err = OpenExclusive(path, &fd)) {
+  bool noLine = false;
+  if (const int err = OpenExclusive(path, &fd, &noLine)) {
     *error = OpenError(err);
     return nullptr;
   }
@@ -724,7 +727,7 @@ std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {
     close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixUart>(fd, wakeFd, epollFd);
+  return std::make_unique<PosixUart>(fd, noLine, wakeFd, epollFd);
 }
 
 }  // namespace veltra::platform
