@@ -89,5 +89,9 @@ void RemoveVirtualPair(const std::string& a);
 std::unique_ptr<VirtualEndControl> ControlVirtualEnd(const std::string& name);
 // Names of all virtual ends, the loopback first.
 std::vector<std::string> VirtualPortNames();
+// What a port list shows beside an end's name (for the loopback: what it joins);
+// empty when none was given. Setting it on an unknown name does nothing.
+std::string VirtualPortDescription(const std::string& name);
+void SetVirtualPortDescription(const std::string& name, const std::string& description);
 
 }  // namespace veltra::platform

@@ -608,6 +608,7 @@ class VirtualEnd {
       : cable(std::move(cable)), index(index) {}
   std::shared_ptr<Cable> cable;
   std::size_t index;
+  std::string description;  // guarded by the registry's mutex
 };
 
 namespace {
@@ -622,6 +623,7 @@ Registry& Ports() {
     auto* r = new Registry;  // outlives static destructors, like the handle table
     auto cable = std::make_shared<Cable>(std::vector<std::string>{kLoopbackPortName}, false);
     r->ends.push_back(std::make_shared<VirtualEnd>(cable, 0));
+    r->ends.back()->description = "built-in loopback: TxD to RxD, RTS to CTS, DTR to DSR and DCD";
     return r;
   }();
   return *registry;
@@ -775,6 +777,19 @@ std::vector<std::string> VirtualPortNames() {
   std::vector<std::string> names;
   for (const auto& e : r.ends) names.push_back(e->cable->Name(e->index));
   return names;
+}
+
+std::string VirtualPortDescription(const std::string& name) {
+  auto& r = Ports();
+  std::lock_guard lock(r.mutex);
+  const auto end = FindEnd(r, name);
+  return end ? end->description : std::string();
+}
+
+void SetVirtualPortDescription(const std::string& name, const std::string& description) {
+  auto& r = Ports();
+  std::lock_guard lock(r.mutex);
+  if (const auto end = FindEnd(r, name)) end->description = description;
 }
 
 // --- VirtualEndControl --------------------------------------------------------------

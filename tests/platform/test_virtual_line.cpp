@@ -282,6 +282,9 @@ TEST(VirtualLine, NamesAreUniqueCaseInsensitiveAndLoopbackFirst) {
   EXPECT_TRUE(platform::IsVirtualPortName("Loopback"));
   EXPECT_FALSE(platform::IsVirtualPortName("fresh1"));
   EXPECT_EQ(platform::ControlVirtualEnd("nope"), nullptr);
+  EXPECT_FALSE(platform::VirtualPortDescription("loopback").empty());
+  platform::SetVirtualPortDescription(pair.b, "far end");
+  EXPECT_EQ(platform::VirtualPortDescription(pair.b), "far end");
 
   Port open(pair.a);
   ASSERT_TRUE(open.ok());
