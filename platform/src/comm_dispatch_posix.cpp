@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/comm_api.h"
+#include "platform/open_failure.h"
 #include "platform/src/serial_driver.h"
 
 namespace veltra::win {
@@ -38,6 +39,7 @@ std::string PortNameFromPath(const char* fileName) {
 HANDLE CreateFileA(const char* fileName, DWORD /*desiredAccess*/, DWORD /*shareMode*/,
                    void* /*securityAttributes*/, DWORD creationDisposition,
                    DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
+  platform::SetLastOpenFailureText({});
   if (fileName == nullptr || creationDisposition != OPEN_EXISTING) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;

@@ -6,6 +6,7 @@
 // Our headers come first: <windows.h> defines TRUE, INFINITE, EV_RXCHAR, ... as
 // macros, which would break the constants' declarations.
 #include "platform/comm_api.h"
+#include "platform/open_failure.h"
 #include "platform/sysinfo_seam.h"
 
 #include "platform/src/windows_lean.h"
@@ -72,6 +73,7 @@ struct CriticalSectionImpl {
 HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
                    void* securityAttributes, DWORD creationDisposition, DWORD flagsAndAttributes,
                    HANDLE templateFile) {
+  platform::SetLastOpenFailureText({});
   return Ours(::CreateFileA(fileName, desiredAccess, shareMode,
                             static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes),
                             creationDisposition, flagsAndAttributes, Native(templateFile)));
