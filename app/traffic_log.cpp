@@ -33,17 +33,7 @@ TPaneLog::TPaneLog(QPlainTextEdit*& pane) : pane_(pane) {
 }
 
 void TPaneLog::Add(std::string_view entry) {
-  pending_.reserve(pending_.size() + entry.size() + 1);
-  for (std::size_t i = 0; i < entry.size(); ++i) {
-    const char c = entry[i];
-    if (c == '\r') {
-      if (i + 1 < entry.size() && entry[i + 1] == '\n') ++i;
-      pending_.push_back('\n');
-    } else {
-      pending_.push_back(c);
-    }
-  }
-  pending_.push_back('\n');
+  logic::AppendEntryLines(entry, pending_);
   Schedule();
 }
 
