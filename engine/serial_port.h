@@ -151,6 +151,10 @@ class TSerialPort : public TObject {
   // --- settings persistence ------------------------------------------------------
   void WriteSettings(const std::string& Key, const std::string& Section);
   void ReadSettings(const std::string& Key, const std::string& Section);
+  // ReadSettings without opening or closing the port: the stored Active is not
+  // looked at and CommPort is taken as stored. For a caller that opens the port
+  // itself, so that loading cannot open a stored device it does not want.
+  void LoadSettings(const std::string& Key, const std::string& Section);
 
   // --- operations shared with the worker ----------------------------------------
   void ProcessError(Cardinal Place, Cardinal Code, const std::string& Msg, Byte Noise);
@@ -168,6 +172,7 @@ class TSerialPort : public TObject {
   void ReopenPort(bool NewActive);
   void ClosePort();                      // ReopenPort's closing half
   void OpenPort();                       // ReopenPort's opening half
+  void ReadStored(const std::string& Key, const std::string& Section, bool FollowActive);
   void LoadFields(TSettingsReader& in);  // ReadSettings: the values after CommPort
   void ApplyCommState();
   void EnableCommEvents();
