@@ -324,6 +324,15 @@ TParsed ParseArguments(const std::vector<std::string>& args) {
   AddOtherCommands(app, o, t);
   AddWatchCommands(app, o, t, o.Duration);
   AddSendCommands(app, o, t);
+  if (!args.empty() && !args[0].empty() && args[0][0] != '-') {
+    std::string names;
+    bool known = false;
+    for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+      names += (names.empty() ? "" : " ") + command->get_name();
+      known = known || command->get_name() == args[0];
+    }
+    if (!known) throw TUsageError("'" + args[0] + "' is not a command; the commands: " + names);
+  }
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);

@@ -60,7 +60,10 @@ int RunSend(const TOptions& o, TConsole& console, TRunControl& control) {
   w->Send(o.Data, lineEnd);
   std::string why;
   const bool sent = o.Data.empty() || WaitUntilSent(s, *w, count, &why);
-  if (sent && o.ListenSeconds > 0) s.Run([] { return false; }, Clock::now() + SecondsOf(o.ListenSeconds));
+  if (sent && o.ListenSeconds > 0) {
+    s.Run([] { return false; }, Clock::now() + SecondsOf(o.ListenSeconds));
+    s.TakeWhatWaits();
+  }
   s.CloseAll();
   if (!sent) {
     s.Say("not all bytes sent to " + w->Port.CommPort() + ": " + why);

@@ -89,6 +89,25 @@ TOwnerLoop::TEnd TPortSession::Run(const std::function<bool()>& done, Clock::tim
   return Loop.Run(ended, deadline, hooks);
 }
 
+void TPortSession::TakeWhatWaits() {
+  // A worker reads at once on ReadRequest and clears it; with nothing waiting it
+  // leaves it set, which one full cycle (75 ms at most) with an empty queue shows.
+  constexpr auto kOneCycle = std::chrono::milliseconds(80);
+  constexpr auto kBound = std::chrono::milliseconds(300);
+  for (const auto& port : ports_)
+    if (port->Active()) port->SetReadRequest(true);
+  const auto start = Clock::now();
+  Run(
+      [&] {
+        for (const auto& port : ports_) {
+          const bool empty = Clock::now() - start >= kOneCycle && port->CommStateInQueue() == 0;
+          if (port->Active() && port->ReadRequest() && !empty) return false;
+        }
+        return true;
+      },
+      start + kBound, /*stopEnds=*/false);
+}
+
 void TPortSession::CloseAll() {
   for (const auto& port : ports_) port->SetActive(false);
   Loop.Calls.ServePending();

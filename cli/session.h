@@ -36,6 +36,9 @@ class TPortSession {
   // the status line and the logs are kept up to date meanwhile.
   TOwnerLoop::TEnd Run(const std::function<bool()>& done, Clock::time_point deadline,
                        bool stopEnds = true);
+  // Takes the bytes the drivers still hold as blocks, so that ending a command does
+  // not lose the last of them (closing purges the driver's queue).
+  void TakeWhatWaits();
   // Closes every port (its closing reports still reach the logs).
   void CloseAll();
   // "veltra-cli: " + line on standard error, after what the logs hold.

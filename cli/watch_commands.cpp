@@ -38,6 +38,7 @@ int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
   TPortWatch* watch = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
   if (watch == nullptr || !s.Open(*watch)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
+  s.TakeWhatWaits();
   s.CloseAll();
   const TPortCounters& c = watch->Counters;
   s.Say("monitor " + watch->Port.CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
@@ -57,6 +58,7 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
   p2->ForwardTo(*p1, LineEnd(o));
   if (!s.Open(*p1) || !s.Open(*p2)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
+  s.TakeWhatWaits();
   s.Run([&] { return p1->WritesIdle() && p2->WritesIdle(); }, Clock::now() + kForwardGrace,
         /*stopEnds=*/false);
   s.CloseAll();
