@@ -302,7 +302,9 @@ QWidget* TVeltra::BuildPortGrid(QWidget* page) {
     const TPortLists& p = ports[column];
     int row = 1;
     for (QComboBox* list : {p.Port, p.Baud, p.Data, p.Stop, p.Parity, p.Flow}) {
-      list->setFixedWidth(list->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 9 + 30);
+      // Wide enough for the longest built-in port name; the arrow takes the rest.
+      list->setFixedWidth(list->fontMetrics().horizontalAdvance(QStringLiteral("NULL-MODEM-A")) +
+                          28);
       grid->addWidget(list, row++, column + 1);
     }
   }
