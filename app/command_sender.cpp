@@ -66,8 +66,9 @@ void TVeltra::FinishAfterDle(bool DleWritten) {
     PendingText.assign(1, second.Code);
     SendToPort1();
   }
-  Mess->setText(Mess->text() + QStringLiteral("+ %1 %2 ").arg(QLatin1String(second.Name),
-                                                            QLatin1String(DleWritten ? "sent" : "not sent")));
+  Mess->setText(Mess->text() + QStringLiteral("+ %1 %2 ")
+                                   .arg(QLatin1String(second.Name),
+                                        QLatin1String(DleWritten ? "sent" : "not sent")));
 }
 
 void TVeltra::BACKClick() {

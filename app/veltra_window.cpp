@@ -752,7 +752,8 @@ void TVeltra::WireControls() {
     connect(button, &QPushButton::clicked, this, Guarded(handler));
   // "Start" ignores the timing edits while the port works out its own timing.
   auto timingFollowsBox = [this](bool automatic) {
-    for (QLineEdit* edit : {WTOCharDelayEdit, WTOExtraDelayEdit, RTOCharDelayEdit, RTOExtraDelayEdit})
+    for (QLineEdit* edit :
+         {WTOCharDelayEdit, WTOExtraDelayEdit, RTOCharDelayEdit, RTOExtraDelayEdit})
       edit->setEnabled(!automatic);
   };
   connect(CBXTOAuto, &QCheckBox::toggled, this, timingFollowsBox);

@@ -636,14 +636,14 @@ Registry& Ports() {
     auto* r = new Registry;  // outlives static destructors, like the handle table
     AddBuiltIn(*r, std::make_shared<Cable>(std::vector<std::string>{kLoopbackPortName}, false), 0,
                "built-in loopback: TxD to RxD, RTS to CTS, DTR to DSR and DCD");
-    auto pair = std::make_shared<Cable>(
-        std::vector<std::string>{kNullModemPortA, kNullModemPortB}, false);
+    auto pair =
+        std::make_shared<Cable>(std::vector<std::string>{kNullModemPortA, kNullModemPortB}, false);
     AddBuiltIn(*r, pair, 0, std::string("virtual null-modem cable to ") + kNullModemPortB);
     AddBuiltIn(*r, pair, 1, std::string("virtual null-modem cable to ") + kNullModemPortA);
     // A device's own end has no name of its own in the list: only the device opens it.
     for (BuiltInDevice& d : MakeSimulatedDevices()) {
-      auto cable = std::make_shared<Cable>(std::vector<std::string>{d.name, d.name + " device"},
-                                           false);
+      auto cable =
+          std::make_shared<Cable>(std::vector<std::string>{d.name, d.name + " device"}, false);
       AddBuiltIn(*r, cable, 0, std::move(d.description), std::move(d.device));
     }
     return r;

@@ -234,7 +234,8 @@ class Scale final : public VirtualDevice {
 
   // Record 01: "01" ESC six digits of the unit price per kg in cents, ESC.
   void Record() {
-    const bool price = record_.size() >= 9 && record_.compare(0, 3, std::string("01") + kESC) == 0 &&
+    const bool price = record_.size() >= 9 &&
+                       record_.compare(0, 3, std::string("01") + kESC) == 0 &&
                        std::all_of(record_.begin() + 3, record_.begin() + 9,
                                    [](char d) { return d >= '0' && d <= '9'; }) &&
                        (record_.size() == 9 || record_.substr(9) == std::string(1, kESC));

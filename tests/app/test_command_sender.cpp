@@ -80,7 +80,7 @@ class TestCommandSender : public QObject {
       QVERIFY2(line.find("SendInProgress") == std::string::npos, line.c_str());
 
     QTRY_VERIFY(b.w.BSend->isEnabled());  // the ACK's write has completed
-    b.far->Escape(win::CLRRTS);          // CTS off: the DLE is stuck until its time-out
+    b.far->Escape(win::CLRRTS);           // CTS off: the DLE is stuck until its time-out
     b.w.SerialPort1->SetFlowControl(static_cast<veltra::engine::Integer>(win::DCB_fOutxCtsFlow));
     b.w.SerialPort1->SetWTOExtraDelayTime(100);
     b.w.BNAK->click();

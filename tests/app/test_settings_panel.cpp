@@ -157,7 +157,8 @@ class TestSettingsPanel : public QObject {
     Click(window.BStart);
     QCOMPARE(dialogs.Recorder.Boxes.size(), std::size_t{1});
     QCOMPARE(dialogs.Recorder.Boxes[0].Kind, TBoxKind::Error);
-    QCOMPARE(dialogs.Recorder.Boxes[0].Text, QString("XOn Limit (%): '4O' is not a valid integer value"));
+    QCOMPARE(dialogs.Recorder.Boxes[0].Text,
+             QString("XOn Limit (%): '4O' is not a valid integer value"));
     QCOMPARE(Join({window.SerialPort1->XONChar(), window.SerialPort1->EventChar()}),
              QString("66 0"));
     QCOMPARE(window.SerialPort2->CommPort(), std::string("COM1"));

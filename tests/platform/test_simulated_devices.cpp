@@ -32,9 +32,11 @@ struct Weighing {
 };
 Weighing ParseRecord02(const std::string& r) {
   Weighing w;
-  if (r.size() != 26 || r.compare(0, 5, "\x02"
-                                        "02\x1B"
-                                        "3") != 0 ||
+  if (r.size() != 26 ||
+      r.compare(0, 5,
+                "\x02"
+                "02\x1B"
+                "3") != 0 ||
       r.back() != '\x03')
     return w;
   w.grams = std::stol(r.substr(6, 5));
@@ -46,8 +48,8 @@ Weighing ParseRecord02(const std::string& r) {
 TEST(SimulatedDevices, ListedWithDescriptionsAfterTheLoopback) {
   const auto names = platform::BuiltInPortNames();
   const std::vector<std::string> expected = {
-      platform::kLoopbackPortName,  platform::kNullModemPortA, platform::kNullModemPortB,
-      platform::kScannerPortName,   platform::kScalePortName,  platform::kCashRegisterPortName};
+      platform::kLoopbackPortName, platform::kNullModemPortA, platform::kNullModemPortB,
+      platform::kScannerPortName,  platform::kScalePortName,  platform::kCashRegisterPortName};
   EXPECT_EQ(names, expected);
   for (const auto& name : names) EXPECT_FALSE(platform::VirtualPortDescription(name).empty());
   platform::RemoveVirtualPair(platform::kNullModemPortA);
@@ -98,7 +100,11 @@ TEST(SimulatedDevices, ScaleTakesThePriceAndWeighs) {
   DevicePort p(platform::kScalePortName);
   ASSERT_TRUE(p.ok());
   EXPECT_EQ(p.Ask("\x04\x05", 1), "\x15") << "no price yet";
-  const std::string price = Bytes("\x04\x02" "01\x1B" "000220\x1B\x03\r", 14);
+  const std::string price = Bytes(
+      "\x04\x02"
+      "01\x1B"
+      "000220\x1B\x03\r",
+      14);
   EXPECT_EQ(p.Ask(price, 1), "\x06");
   const Weighing first = ParseRecord02(p.Ask("\x04\r\x05\r", 26));
   EXPECT_GE(first.grams, 1);
@@ -106,7 +112,13 @@ TEST(SimulatedDevices, ScaleTakesThePriceAndWeighs) {
   EXPECT_EQ(first.toPay, (first.grams * 220 + 500) / 1000);
   const Weighing second = ParseRecord02(p.Ask("\x04\x05", 26));
   EXPECT_NE(second.grams, first.grams) << "the weight changes";
-  EXPECT_EQ(p.Ask(Bytes("\x04\x02" "01\x1B" "2x0\x1B\x03", 10), 1), "\x15") << "malformed";
+  EXPECT_EQ(p.Ask(Bytes("\x04\x02"
+                        "01\x1B"
+                        "2x0\x1B\x03",
+                        10),
+                  1),
+            "\x15")
+      << "malformed";
 }
 
 TEST(SimulatedDevices, CashRegisterAnswersAFramedReport) {
