@@ -1,5 +1,7 @@
 // The built-in ports: the null-modem pair and the simulated devices, driven through
 // the Win32 calls as the window drives them.
+#include <cstdio>
+
 #include "platform/simulated_devices.h"
 #include "tests/platform/test_driver_support.h"
 
@@ -7,6 +9,7 @@ namespace veltra::test {
 namespace {
 
 using std::chrono::milliseconds;
+using namespace std::string_literals;
 
 // A built-in port opened at the devices' 9600 8N1, reads returning at once.
 struct DevicePort : Port {
@@ -22,26 +25,15 @@ struct DevicePort : Port {
   }
 };
 
-std::string Bytes(const char* text, std::size_t n) {
-  return std::string(text, n);
-}
-
-// Record 02: STX "02" ESC "3" ESC weight ESC unit price ESC price to pay ETX.
+// Record 02: STX "02" ESC "3" ESC grams ESC unit price ESC price to pay ETX.
 struct Weighing {
   long grams = -1, unit = -1, toPay = -1;
 };
 Weighing ParseRecord02(const std::string& r) {
   Weighing w;
-  if (r.size() != 26 ||
-      r.compare(0, 5,
-                "\x02"
-                "02\x1B"
-                "3") != 0 ||
-      r.back() != '\x03')
-    return w;
-  w.grams = std::stol(r.substr(6, 5));
-  w.unit = std::stol(r.substr(12, 6));
-  w.toPay = std::stol(r.substr(19, 6));
+  if (std::sscanf(r.c_str(), "\00202\0333\033%5ld\033%6ld\033%6ld\003", &w.grams, &w.unit,
+                  &w.toPay) != 3)
+    return {};
   return w;
 }
 
@@ -100,34 +92,22 @@ TEST(SimulatedDevices, ScaleTakesThePriceAndWeighs) {
   DevicePort p(platform::kScalePortName);
   ASSERT_TRUE(p.ok());
   EXPECT_EQ(p.Ask("\x04\x05", 1), "\x15") << "no price yet";
-  const std::string price = Bytes(
-      "\x04\x02"
-      "01\x1B"
-      "000220\x1B\x03\r",
-      14);
-  EXPECT_EQ(p.Ask(price, 1), "\x06");
-  const Weighing first = ParseRecord02(p.Ask("\x04\r\x05\r", 26));
+  EXPECT_EQ(p.Ask("\004\00201\033000220\033\003\r"s, 1), "\x06");
+  const Weighing first = ParseRecord02(p.Ask("\004\r\005\r", 26));
   EXPECT_GE(first.grams, 1);
   EXPECT_EQ(first.unit, 220);
   EXPECT_EQ(first.toPay, (first.grams * 220 + 500) / 1000);
-  const Weighing second = ParseRecord02(p.Ask("\x04\x05", 26));
+  const Weighing second = ParseRecord02(p.Ask("\004\005", 26));
   EXPECT_NE(second.grams, first.grams) << "the weight changes";
-  EXPECT_EQ(p.Ask(Bytes("\x04\x02"
-                        "01\x1B"
-                        "2x0\x1B\x03",
-                        10),
-                  1),
-            "\x15")
-      << "malformed";
+  EXPECT_EQ(p.Ask("\004\00201\0332x0\033\003", 1), "\x15") << "malformed";
 }
 
 TEST(SimulatedDevices, CashRegisterAnswersAFramedReport) {
   DevicePort p(platform::kCashRegisterPortName);
   ASSERT_TRUE(p.ok());
-  std::string request = Bytes(
+  std::string request =
       "\x10\x02\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x03\x01\x00\x00\x00\x01"
-      "\x00\x10\x03\xD3\r",
-      25);
+      "\x00\x10\x03\xD3\r"s;
   ASSERT_TRUE(Send(p.h(), request));
   std::string answer = Receive(p.h(), 5);
   WaitUntil([&] {
@@ -135,7 +115,7 @@ TEST(SimulatedDevices, CashRegisterAnswersAFramedReport) {
     return answer.size() > 5 && answer.compare(answer.size() - 3, 2, "\x10\x03") == 0;
   });
   ASSERT_GE(answer.size(), 7u) << answer;
-  EXPECT_EQ(answer.substr(0, 4), Bytes("\x06\x10\x02\x01", 4));
+  EXPECT_EQ(answer.substr(0, 4), "\x06\x10\x02\x01");
   std::uint8_t sum = 0;
   for (std::size_t i = 1; i + 1 < answer.size(); ++i) sum = std::uint8_t(sum + answer[i]);
   EXPECT_EQ(std::uint8_t(answer.back()), std::uint8_t(~sum)) << "check byte of the report";
