@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 
@@ -14,6 +15,11 @@ namespace veltra::cli {
 namespace {
 
 constexpr std::size_t kFlushAt = std::size_t{1} << 20;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
 
 bool TerminalTakesUtf8() {
   const char* codeset = nl_langinfo(CODESET);
@@ -29,7 +35,14 @@ std::string TrafficLogPathFor(const std::string& logPath) {
     do --cut;
     while (cut > 0 && (static_cast<unsigned char>(logPath[cut]) & 0xC0) == 0x80);
   }
-  return logPath.substr(0, cut) + "txt";
+  const std::string path = logPath.substr(0, cut) + "txt";
+  if (Lower(path) != Lower(logPath)) return path;
+  // A name that ends in "txt" already is the event log's own; as the window does,
+  // the traffic log then gets "-traffic" before the extension.
+  const std::size_t name = logPath.rfind('/') + 1;
+  const std::size_t dot = logPath.rfind('.');
+  const std::size_t base = dot != std::string::npos && dot > name ? dot : logPath.size();
+  return logPath.substr(0, base) + "-traffic.txt";
 }
 
 std::string TerminalText(std::string_view bytes, bool utf8) {
@@ -65,11 +78,6 @@ TLogWriter::~TLogWriter() {
 bool TLogWriter::OpenFiles(std::string* error) {
   if (options_.LogPath.empty()) return true;
   const std::string trafficPath = TrafficLogPathFor(options_.LogPath);
-  if (trafficPath == options_.LogPath) {
-    *error = "--log: '" + options_.LogPath +
-             "' is where the traffic log goes; name the event log, e.g. Veltra.log";
-    return false;
-  }
   for (const auto& [path, file] : {std::pair{options_.LogPath, &eventFile_},
                                    std::pair{trafficPath, &trafficFile_}}) {
     file->reset(std::fopen(path.c_str(), "wb"));

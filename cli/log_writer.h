@@ -28,7 +28,8 @@ struct TLogOptions {
   std::string LogPath;  // empty: no files
 };
 
-// "Veltra.log" gives "Veltra.txt": the last three characters (not bytes) replaced.
+// "Veltra.log" gives "Veltra.txt": the last three characters (not bytes) replaced;
+// "spy.txt" gives "spy-traffic.txt", so one log never overwrites the other.
 std::string TrafficLogPathFor(const std::string& logPath);
 
 class TLogWriter {

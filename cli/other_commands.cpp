@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "engine/comm_port_list.h"
+#include "platform/simulated_devices.h"
 #include "platform/virtual_ports.h"
 
 #ifdef VELTRA_CLI_HAVE_PRINTER
@@ -28,7 +29,7 @@ std::vector<TPortEntry> PortEntries() {
   engine::TStringList serial;
   engine::EnumComPorts(serial);
   for (const std::string& name : serial) ports.push_back({name, "serial", ""});
-  for (const std::string& name : platform::VirtualPortNames())
+  for (const std::string& name : platform::BuiltInPortNames())
     ports.push_back({name, "built-in", platform::VirtualPortDescription(name)});
   return ports;
 }

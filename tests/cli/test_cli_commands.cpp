@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/log_writer.h"
 #include "cli_test_support.h"
 #include "platform/virtual_ports.h"
 
@@ -75,18 +76,21 @@ TEST(CliCommands, ChecksumAsTheScalePageShowsIt) {
   EXPECT_EQ(replaced.out, "KW: F336 CS Rot: 8E22 KW Rot: 799B\n");
 }
 
-TEST(CliCommands, ListShowsBuiltInPortsWithTheirDescriptions) {
-  ASSERT_TRUE(platform::CreateVirtualPair("LISTA", "LISTB"));
-  platform::SetVirtualPortDescription("LISTA", "scale \"MT\"\tdesk");
+TEST(CliCommands, ListShowsTheBuiltInPortsWithTheirDescriptions) {
   const TResult text = RunCli({"list"});
-  EXPECT_NE(text.out.find("LOOPBACK  built-in  built-in loopback"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("LOOPBACK      built-in  built-in loopback"), std::string::npos) << text.out;
   const TResult json = RunCli({"list", "--json"});
   EXPECT_EQ(json.code, 0);
-  EXPECT_NE(json.out.find(R"({"name": "LISTA", "kind": "built-in", "description": "scale \"MT\"\u0009desk"})"),
+  EXPECT_EQ(json.out.front(), '[');
+  EXPECT_NE(json.out.find(R"({"name": "SIM-SCALE", "kind": "built-in", "description": ")"),
             std::string::npos)
       << json.out;
-  EXPECT_EQ(json.out.front(), '[');
-  platform::RemoveVirtualPair("LISTA");
+}
+
+TEST(CliCommands, TrafficLogGoesBesideTheEventLogAndNeverOnIt) {
+  EXPECT_EQ(TrafficLogPathFor("logs/Veltra.log"), "logs/Veltra.txt");
+  EXPECT_EQ(TrafficLogPathFor("a.b/spy.TXT"), "a.b/spy-traffic.txt");
+  EXPECT_EQ(TrafficLogPathFor("caf\xC3\xA9s"), "catxt");  // characters, not bytes
 }
 
 }  // namespace
