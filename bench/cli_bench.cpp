@@ -114,7 +114,7 @@ Result RelayOnce(const Tool& tool, const Stream& stream, const Checksum& expecte
   const auto start = Clock::now();
   std::thread reader([&] { veltra::bench::ReadStream(out.master, got, kStreamBytes, stop, progress); });
   std::thread writer([&] { veltra::bench::WriteStream(in.master, stream, kStreamBytes, stop); });
-  const auto deadline = start + 180s;
+  const auto deadline = start + 900s;  // socat -x needs minutes for 64 MiB
   while (progress < kStreamBytes && Clock::now() < deadline &&
          ::waitpid(pid, nullptr, WNOHANG) == 0)
     std::this_thread::sleep_for(2ms);
