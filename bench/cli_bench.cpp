@@ -76,15 +76,26 @@ pid_t Launch(const Tool& tool, const std::map<std::string, std::string>& values,
   ::_exit(127);
 }
 
-// Probes until one byte comes through the relay, then drains any later probes.
+// A pty master sees a hang-up while no one holds the slave open.
+bool SlaveOpened(const Pty& pty) {
+  pollfd p{pty.master, POLLIN, 0};
+  return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
+}
+
+// Once the tool holds both slaves, one probe byte must come through. A second probe
+// only when the first was lost while the tool was still setting its ports up; it
+// is given time to arrive before the stream starts, so it cannot land in the stream.
 bool WaitUntilRelaying(const Pty& in, const Pty& out) {
-  const auto deadline = Clock::now() + 15s;
-  std::uint8_t byte = 0x55;
-  while (Clock::now() < deadline) {
+  const auto opened = Clock::now() + 15s;
+  while (!(SlaveOpened(in) && SlaveOpened(out)) && Clock::now() < opened)
+    std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(500ms);
+  for (int probe = 0; probe < 2; ++probe) {
+    std::uint8_t byte = 0x55;
     [[maybe_unused]] auto w = ::write(in.master, &byte, 1);
     pollfd p{out.master, POLLIN, 0};
-    if (::poll(&p, 1, 1000) > 0 && ::read(out.master, &byte, 1) == 1) {
-      std::this_thread::sleep_for(300ms);
+    if (::poll(&p, 1, 5000) > 0 && ::read(out.master, &byte, 1) == 1) {
+      std::this_thread::sleep_for(probe == 0 ? 300ms : 5000ms);
       std::uint8_t drain[64];
       while (::read(out.master, drain, sizeof drain) > 0) {
       }
