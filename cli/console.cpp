@@ -1,5 +1,6 @@
 #include "cli/console.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -16,6 +17,9 @@ void TFdStream::Write(std::string_view bytes) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
     } else if (n < 0 && errno == EINTR) {
       continue;
+    } else if (n < 0 && errno == EAGAIN) {
+      pollfd p{fd_, POLLOUT, 0};  // a non-blocking descriptor inherited from the caller
+      ::poll(&p, 1, 100);
     } else {
       broken_ = true;
     }
