@@ -154,6 +154,7 @@ class NetworkUart final : public Uart, private telnet::Decoder::Handler {
 
   // Negotiation, on the opening thread
   bool NegotiationSettled() const;
+  bool BaudAnswered();
   bool NegotiationStep(Clock::time_point deadline, std::string* failure, DWORD* error);
   void FlushControlNow();
   void AfterNegotiation();
@@ -161,8 +162,8 @@ class NetworkUart final : public Uart, private telnet::Decoder::Handler {
   // Configure
   DWORD ConfigureLine(const rfc2217::LineRequest& want);
   DWORD AwaitConfirmations(const rfc2217::LineRequest& want,
-                           const std::array<std::uint64_t, kSettingCount>& base,
-                           const std::array<bool, kSettingCount>& asked);
+                           const std::array<std::uint64_t, kSettingCount>& awaited);
+  void AppendSettingRequest(int setting, std::uint32_t value, Bytes& out);
 
   // Decoder::Handler, on the I/O thread (the opening thread while negotiating)
   bool OnData(const std::uint8_t* data, std::size_t count) override;
@@ -218,9 +219,12 @@ class NetworkUart final : public Uart, private telnet::Decoder::Handler {
   bool configured_ = false;
   rfc2217::LineRequest sent_;  // guarded by configMutex_
 
+  // Servers answer in order, so the n-th answer to a setting answers its n-th
+  // request; one never answered is written off when its wait ends.
   struct Confirmation {
-    std::uint64_t count = 0;  // answers seen so far
-    std::uint32_t value = 0;  // the last one
+    std::uint64_t asked = 0;
+    std::uint64_t answered = 0;
+    std::uint32_t value = 0;  // the last answer
   };
   std::mutex replyMutex_;
   std::condition_variable replied_;
@@ -379,11 +383,28 @@ DWORD NetworkUart::Negotiate(std::string* failure) {
   Queue(out);
   const auto deadline = Clock::now() + kNegotiationTimeout;
   DWORD error = ERROR_SUCCESS;
-  while (!NegotiationSettled()) {
+  bool asked = false;
+  for (;;) {
+    if (NegotiationSettled()) {
+      if (!comPort_.load() || BaudAnswered()) break;
+      // One answer proves the server serves the port: a busy ser2net agrees to
+      // everything, then says "Port already in use" and hangs up.
+      if (!asked) {
+        Bytes query;
+        AppendSettingRequest(kBaud, 0, query);
+        Queue(query);
+      }
+      asked = true;
+    }
     if (!NegotiationStep(deadline, failure, &error)) return error;
   }
   AfterNegotiation();
   return ERROR_SUCCESS;
+}
+
+bool NetworkUart::BaudAnswered() {
+  std::lock_guard lock(replyMutex_);
+  return confirmations_[kBaud].answered > 0;
 }
 
 // COM-PORT-OPTION answered and binary mode settled both ways.
@@ -392,8 +413,9 @@ bool NetworkUart::NegotiationSettled() const {
          negotiation_.LocalSettled(telnet::kBinary) && negotiation_.RemoteSettled(telnet::kBinary);
 }
 
-// One wait for the socket; false when the negotiation has ended in failure, or
-// (deadline passed with COM-PORT-OPTION unanswered by a Telnet server) without.
+// One wait for the socket; false when the negotiation has ended: in failure, or at
+// the deadline with a Telnet server that left something unanswered (data flows,
+// the rest may still come).
 bool NetworkUart::NegotiationStep(Clock::time_point deadline, std::string* failure, DWORD* error) {
   const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
   const std::string who = endpoint_.Label();
@@ -469,28 +491,24 @@ DWORD NetworkUart::Configure(const DCB& dcb) {
 // Sends what changed; once running, waits for the server to confirm the line
 // settings and undoes them when it took other values.
 DWORD NetworkUart::ConfigureLine(const rfc2217::LineRequest& want) {
-  std::array<bool, kSettingCount> asked{};
-  std::array<std::uint64_t, kSettingCount> base{};
+  std::array<std::uint64_t, kSettingCount> awaited{};  // 0: not asked
   Bytes out;
-  {
+  for (int s = 0; s < kSettingCount; ++s) {
+    if (configured_ && SettingValue(want, s) == SettingValue(sent_, s)) continue;
+    AppendSettingRequest(s, SettingValue(want, s), out);
     std::lock_guard lock(replyMutex_);
-    for (int s = 0; s < kSettingCount; ++s) {
-      if (configured_ && SettingValue(want, s) == SettingValue(sent_, s)) continue;
-      asked[s] = true;
-      base[s] = confirmations_[s].count;
-      rfc2217::AppendRequest(kSettingCommands[s], SettingValue(want, s), out);
-    }
+    awaited[s] = confirmations_[s].asked;
   }
   if (!configured_ || want.outFlow != sent_.outFlow)
     rfc2217::AppendRequest(Command::kSetControl, want.outFlow, out);
   if (!configured_ || want.inFlow != sent_.inFlow)
     rfc2217::AppendRequest(Command::kSetControl, want.inFlow, out);
   Queue(out);
-  const DWORD result = started_.load() ? AwaitConfirmations(want, base, asked) : ERROR_SUCCESS;
+  const DWORD result = started_.load() ? AwaitConfirmations(want, awaited) : ERROR_SUCCESS;
   if (result != ERROR_SUCCESS && configured_) {
     Bytes undo;
     for (int s = 0; s < kSettingCount; ++s)
-      if (asked[s]) rfc2217::AppendRequest(kSettingCommands[s], SettingValue(sent_, s), undo);
+      if (awaited[s] != 0) AppendSettingRequest(s, SettingValue(sent_, s), undo);
     Queue(undo);
     return result;
   }
@@ -500,31 +518,37 @@ DWORD NetworkUart::ConfigureLine(const rfc2217::LineRequest& want) {
 }
 
 // A setting the server answered with another value was refused; one it left
-// unanswered within kReplyWait counts as taken.
+// unanswered within kReplyWait counts as taken. Servers answer in order, so the
+// first answer after the request is the one to it.
 DWORD NetworkUart::AwaitConfirmations(const rfc2217::LineRequest& want,
-                                      const std::array<std::uint64_t, kSettingCount>& base,
-                                      const std::array<bool, kSettingCount>& asked) {
+                                      const std::array<std::uint64_t, kSettingCount>& awaited) {
   std::unique_lock lock(replyMutex_);
-  const auto confirmed = [&](int s) {
-    return confirmations_[s].count > base[s] &&
-           SettingMatches(s, SettingValue(want, s), confirmations_[s].value);
-  };
   replied_.wait_for(lock, kReplyWait, [&] {
     if (!Usable()) return true;
     for (int s = 0; s < kSettingCount; ++s)
-      if (asked[s] && !confirmed(s)) return false;
+      if (confirmations_[s].answered < awaited[s]) return false;
     return true;
   });
   if (!Usable()) return Unusable();
   for (int s = 0; s < kSettingCount; ++s) {
-    if (!asked[s] || confirmations_[s].count == base[s] || confirmed(s)) continue;
-    const std::uint32_t got = confirmations_[s].value;
+    Confirmation& c = confirmations_[s];
+    const bool answered = c.answered >= awaited[s];
+    if (!answered) c.answered = c.asked;  // written off: never coming
+    if (awaited[s] == 0 || !answered || SettingMatches(s, SettingValue(want, s), c.value))
+      continue;
+    const std::uint32_t got = c.value;
     lock.unlock();
     Notice(std::string("the server refused ") + SettingName(s) + " " +
            std::to_string(SettingValue(want, s)) + " (it answered " + std::to_string(got) + ")");
     return ERROR_INVALID_PARAMETER;
   }
   return ERROR_SUCCESS;
+}
+
+void NetworkUart::AppendSettingRequest(int setting, std::uint32_t value, Bytes& out) {
+  rfc2217::AppendRequest(kSettingCommands[setting], value, out);
+  std::lock_guard lock(replyMutex_);
+  ++confirmations_[setting].asked;
 }
 
 // --- what the server sends ------------------------------------------------------------
@@ -573,7 +597,7 @@ void NetworkUart::OnServerMessage(const rfc2217::ServerMessage& message) {
     if (message.command != kSettingCommands[s]) continue;
     {
       std::lock_guard lock(replyMutex_);
-      ++confirmations_[s].count;
+      ++confirmations_[s].answered;
       confirmations_[s].value = message.value;
     }
     replied_.notify_all();
@@ -655,15 +679,10 @@ void NetworkUart::Stop() {
   close(fd_);
 }
 
-// The rest of an escape pair (a cut one would derail the server's decoder), then
-// the commands still queued, for a bounded time.
+// What was taken from the driver (as a tty sends what its kernel queue holds), then
+// the commands still queued (DTR and RTS off), for a bounded time.
 void NetworkUart::FlushOnClose() {
-  Bytes out;
-  if (wireOffset_ < wire_.size()) {
-    const std::size_t keep = wireIsData_ ? (wireInEscape_ ? 1 : 0) : wire_.size() - wireOffset_;
-    out.assign(wire_.begin() + static_cast<std::ptrdiff_t>(wireOffset_),
-               wire_.begin() + static_cast<std::ptrdiff_t>(wireOffset_ + keep));
-  }
+  Bytes out(wire_.begin() + static_cast<std::ptrdiff_t>(wireOffset_), wire_.end());
   {
     std::lock_guard lock(ctrlMutex_);
     out.insert(out.end(), ctrlOut_.begin(), ctrlOut_.end());
