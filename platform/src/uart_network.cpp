@@ -52,6 +52,7 @@ constexpr milliseconds kReplyWait{500};
 // Closing sends the commands still queued (DTR and RTS off) for at most this long.
 constexpr milliseconds kCloseFlush{200};
 constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kMinDeliveryPiece = 16;
 constexpr std::size_t kWriteChunk = 65536;  // bytes taken from the driver at a time
 constexpr int kReadsPerWake = 16;
 constexpr double kBaudTolerance = 0.04;
@@ -211,6 +212,9 @@ class NetworkUart final : public Uart, private telnet::Decoder::Handler {
   std::atomic<bool> dsrFlow_{false};
   std::atomic<bool> dtrHandshake_{false};
   std::atomic<bool> rtsHandshake_{false};
+  // Input is handed to the driver in pieces no larger than its XoffLim while it
+  // may pause us, so that a pause wish is seen before its queue can overflow.
+  std::atomic<std::size_t> deliveryPiece_{kReadChunk};
 
   std::mutex ctrlMutex_;
   Bytes ctrlOut_;  // commands and answers not yet on the wire
@@ -479,6 +483,10 @@ void NetworkUart::AfterNegotiation() {
 
 DWORD NetworkUart::Configure(const DCB& dcb) {
   if (!Usable()) return Unusable();
+  const bool inputFlow = (dcb.Flags & DCB_fInX) || DcbRtsControl(dcb.Flags) == RTS_CONTROL_HANDSHAKE ||
+                         DcbDtrControl(dcb.Flags) == DTR_CONTROL_HANDSHAKE;
+  deliveryPiece_.store(inputFlow ? std::clamp<std::size_t>(dcb.XoffLim, kMinDeliveryPiece, kReadChunk)
+                                 : kReadChunk);
   if (!comPort_.load()) return ERROR_SUCCESS;  // data only: the line is the server's business
   ctsFlow_.store((dcb.Flags & DCB_fOutxCtsFlow) != 0);
   dsrFlow_.store((dcb.Flags & DCB_fOutxDsrFlow) != 0);
@@ -815,12 +823,23 @@ void NetworkUart::ReadInput() {
   }
 }
 
-// Decodes (or, for raw TCP, passes on) one piece of input; returns how much was
-// used: less when the driver asked for a pause before all of it was delivered.
+// Decodes (or, for raw TCP, passes on) input a piece at a time; returns how much
+// was used: less when the driver asked for a pause before all of it was delivered.
 std::size_t NetworkUart::FeedInput(const std::uint8_t* data, std::size_t count) {
-  if (endpoint_.rfc2217) return decoder_.Feed(data, count, *this);
-  OnData(data, count);
-  return count;
+  const std::size_t piece = dropData_ ? count : deliveryPiece_.load();
+  std::size_t used = 0;
+  while (used < count) {
+    const std::size_t n = std::min(piece, count - used);
+    std::size_t took = n;
+    if (endpoint_.rfc2217) {
+      took = decoder_.Feed(data + used, n, *this);
+    } else {
+      OnData(data + used, n);
+    }
+    used += took;
+    if (took < n || (sink_ != nullptr && !dropData_ && ReceiveHeld())) break;
+  }
+  return used;
 }
 
 // A receive purge also drops what waits below the driver: the bytes held back by
