@@ -155,7 +155,6 @@ class NetworkUart final : public Uart, private telnet::Decoder::Handler {
 
   // Negotiation, on the opening thread
   bool NegotiationSettled() const;
-  bool BaudAnswered();
   bool NegotiationStep(Clock::time_point deadline, std::string* failure, DWORD* error);
   void FlushControlNow();
   void AfterNegotiation();
@@ -243,6 +242,7 @@ class NetworkUart final : public Uart, private telnet::Decoder::Handler {
   telnet::Negotiation negotiation_;
   bool localBinary_ = false;
   bool heardTelnet_ = false;
+  bool heardComPort_ = false;
   Bytes early_;  // data that came while negotiating, delivered on Start
 
   // I/O thread
@@ -390,9 +390,10 @@ DWORD NetworkUart::Negotiate(std::string* failure) {
   bool asked = false;
   for (;;) {
     if (NegotiationSettled()) {
-      if (!comPort_.load() || BaudAnswered()) break;
-      // One answer proves the server serves the port: a busy ser2net agrees to
-      // everything, then says "Port already in use" and hangs up.
+      if (!comPort_.load() || heardComPort_) break;
+      // A COM-PORT-OPTION message proves the server serves the port: a busy ser2net
+      // agrees to everything, then says "Port already in use" and hangs up. Most
+      // send the modem lines at once; the current baud rate is asked for anyway.
       if (!asked) {
         Bytes query;
         AppendSettingRequest(kBaud, 0, query);
@@ -404,11 +405,6 @@ DWORD NetworkUart::Negotiate(std::string* failure) {
   }
   AfterNegotiation();
   return ERROR_SUCCESS;
-}
-
-bool NetworkUart::BaudAnswered() {
-  std::lock_guard lock(replyMutex_);
-  return confirmations_[kBaud].answered > 0;
 }
 
 // COM-PORT-OPTION answered and binary mode settled both ways.
@@ -587,6 +583,7 @@ void NetworkUart::OnNegotiation(std::uint8_t verb, std::uint8_t option) {
 void NetworkUart::OnSubnegotiation(std::uint8_t option, const Bytes& payload) {
   heardTelnet_ = true;
   if (option != telnet::kComPort) return;  // nothing else was agreed to
+  heardComPort_ = true;
   rfc2217::ServerMessage message;
   std::string error;
   if (!rfc2217::ParseServerMessage(payload, &message, &error)) {

@@ -106,6 +106,16 @@ TEST_F(Ser2netTest, LineSettingsSetThroughThePortReachTheTty) {
   })) << server->LastTermios();
 }
 
+TEST_F(Ser2netTest, ServerThatCannotOpenItsDeviceFailsTheOpenInItsOwnWords) {
+  pty.CloseMaster();  // the slave, ser2net's device, is gone with it
+  Port port(server->Rfc2217Name());
+  EXPECT_FALSE(port.ok());
+  EXPECT_EQ(GetLastError(), ERROR_CONNECTION_ABORTED);
+  const std::string text = platform::LastOpenFailureText();
+  EXPECT_NE(text.find("closed the connection during the RFC 2217 negotiation: \"Device open failure"),
+            std::string::npos) << text;
+}
+
 TEST_F(Ser2netTest, ServerKilledMidTransferIsOneVanishedReportAndNoHang) {
   DWORD error = 0;
   auto uart = platform::OpenNetworkUart(server->Rfc2217Name(), &error);
