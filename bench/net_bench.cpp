@@ -25,6 +25,7 @@
 #include "platform/comm_api.h"
 #include "platform/open_failure.h"
 #include "tests/platform/ser2net_fixture.h"
+#include "tests/platform/test_posix_pty.h"
 
 extern char** environ;
 
@@ -52,34 +53,27 @@ const char* const kServerOptions =
 // The device: a pty master that sends back what it gets, until told to stop.
 class EchoDevice {
  public:
-  EchoDevice() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    char path[128] = {};
-    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 &&
-        ptsname_r(master_, path, sizeof path) == 0)
-      slave_ = path;
-    thread_ = std::thread([this] { Run(); });
-  }
+  EchoDevice() : thread_([this] { Run(); }) {}
   ~EchoDevice() {
     stop_ = true;
     thread_.join();
-    close(master_);
   }
-  const std::string& slave() const { return slave_; }
+  const std::string& slave() const { return pty_.slave(); }
 
  private:
   void Run() {
+    const int master = pty_.master();
     std::vector<char> buffer(1 << 16);
     std::size_t held = 0;
     while (!stop_) {
-      pollfd p{master_, static_cast<short>(held ? POLLOUT : POLLIN), 0};
+      pollfd p{master, static_cast<short>(held ? POLLOUT : POLLIN), 0};
       if (poll(&p, 1, 20) <= 0) continue;
       if (held == 0) {
-        const ssize_t n = read(master_, buffer.data(), buffer.size());
+        const ssize_t n = read(master, buffer.data(), buffer.size());
         if (n > 0) held = static_cast<std::size_t>(n);
         continue;
       }
-      const ssize_t n = write(master_, buffer.data(), held);
+      const ssize_t n = write(master, buffer.data(), held);
       if (n > 0) {
         std::copy(buffer.begin() + n, buffer.begin() + static_cast<std::ptrdiff_t>(held),
                   buffer.begin());
@@ -87,10 +81,9 @@ class EchoDevice {
       }
     }
   }
-  int master_ = -1;
-  std::string slave_;
+  veltra::test::Pty pty_;
   std::atomic<bool> stop_{false};
-  std::thread thread_;
+  std::thread thread_;  // last: it starts on what comes before
 };
 
 bool WaitDone(HANDLE h, OVERLAPPED& ov, DWORD* bytes) {

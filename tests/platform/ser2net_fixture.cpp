@@ -1,9 +1,7 @@
 #include "tests/platform/ser2net_fixture.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,20 +16,13 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/daemon_support.h"
 
 namespace veltra::test {
 namespace fs = std::filesystem;
 namespace {
 
 const char* const kSer2net = "/usr/sbin/ser2net";
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A port nobody uses right now (the kernel's pick for a socket bound to port 0).
 int FreeLoopbackPort() {
@@ -48,34 +39,9 @@ int FreeLoopbackPort() {
   return port;
 }
 
-struct ListeningSocket {
-  std::string local;  // hex address:port as /proc shows it
-  std::string inode;
-};
-
-std::vector<ListeningSocket> ListeningSockets() {
-  std::vector<ListeningSocket> found;
-  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    std::istringstream lines(ReadText(table));
-    std::string line;
-    std::getline(lines, line);  // header
-    while (std::getline(lines, line)) {
-      std::istringstream fields(line);
-      std::string field, local, state, inode;
-      for (int i = 0; i < 10 && fields >> field; ++i) {
-        if (i == 1) local = field;
-        if (i == 3) state = field;
-        if (i == 9) inode = field;
-      }
-      if (state == "0A") found.push_back({local, inode});  // 0A: LISTEN
-    }
-  }
-  return found;
-}
-
-std::string HexPort(int port) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", port);
+std::string LoopbackHex(int port) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0100007F:%04X", port);
   return text;
 }
 
@@ -132,64 +98,40 @@ bool PrivateSer2net::Start(const std::string& device, const std::string& options
                      device, options) +
       ConnectionYaml("raw", "tcp,127.0.0.1," + std::to_string(rawPort_), device, options);
   std::ofstream(dir_ + "/ser2net.yaml") << yaml;
-  const std::string out = dir_ + "/ser2net.out";
-  std::vector<std::string> args = {kSer2net, "-n",         "-u", "-c", dir_ + "/ser2net.yaml",
-                                   "-P",     dir_ + "/pid"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
   std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
   if (!probe.empty()) {
     env.push_back("LD_PRELOAD=" + probe);
     env.push_back("VELTRA_TERMIOS_LOG=" + dir_ + "/termios.log");
   }
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  const int rc = posix_spawn(&pid_, kSer2net, &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    pid_ = -1;
-    failure_ = std::string("cannot start ") + kSer2net + " (is the ser2net package installed?)";
-    return false;
-  }
-  return WaitForListening();
+  pid_ = testing::SpawnDaemon({kSer2net, "-n", "-u", "-c", dir_ + "/ser2net.yaml", "-P", dir_ + "/pid"},
+                              dir_ + "/ser2net.out", env, &failure_);
+  return pid_ > 0 && WaitForListening();
 }
 
 bool PrivateSer2net::WaitForListening() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  const std::string telnet = "0100007F:" + HexPort(telnetPort_);
-  const std::string raw = "0100007F:" + HexPort(rawPort_);
+  const std::string telnet = LoopbackHex(telnetPort_);
+  const std::string raw = LoopbackHex(rawPort_);
   while (std::chrono::steady_clock::now() < deadline) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      failure_ = "ser2net exited: " + ReadText(dir_ + "/ser2net.out");
+      failure_ = "ser2net exited: " + testing::ReadWholeFile(dir_ + "/ser2net.out");
       return false;
     }
     int up = 0;
-    for (const ListeningSocket& s : ListeningSockets()) up += s.local == telnet || s.local == raw;
+    for (const auto& s : testing::ListeningTcpSockets()) up += s.local == telnet || s.local == raw;
     if (up == 2) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  failure_ = "ser2net did not listen in time: " + ReadText(dir_ + "/ser2net.out");
+  failure_ = "ser2net did not listen in time: " + testing::ReadWholeFile(dir_ + "/ser2net.out");
   return false;
 }
 
 bool PrivateSer2net::ListensOnlyOnLoopback() const {
-  std::set<std::string> inodes;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", error)) {
-    const std::string target = fs::read_symlink(entry.path(), error).string();
-    if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
-  }
+  const std::set<std::string> inodes = testing::SocketInodes(pid_);
   int listening = 0;
-  for (const ListeningSocket& s : ListeningSockets()) {
+  for (const auto& s : testing::ListeningTcpSockets()) {
     if (!inodes.count(s.inode)) continue;
     ++listening;
     if (s.local.rfind("0100007F:", 0) != 0) return false;
@@ -198,7 +140,7 @@ bool PrivateSer2net::ListensOnlyOnLoopback() const {
 }
 
 std::string PrivateSer2net::LastTermios() const {
-  std::istringstream lines(ReadText(dir_ + "/termios.log"));
+  std::istringstream lines(testing::ReadWholeFile(dir_ + "/termios.log"));
   std::string line, last;
   while (std::getline(lines, line)) last = line;
   return last;

@@ -25,14 +25,6 @@ using platform::telnet::kIac;
 using platform::telnet::kSb;
 using platform::telnet::kSe;
 
-DWORD Holds(HANDLE h, DWORD* errors = nullptr) {
-  COMSTAT stat;
-  DWORD e = 0;
-  EXPECT_TRUE(ClearCommError(h, &e, &stat));
-  if (errors != nullptr) *errors = e;
-  return stat.Flags;
-}
-
 // The events the next WaitCommEvent reports (those since the mask was set).
 DWORD NextEvents(HANDLE h) {
   Overlapped wait;
@@ -81,9 +73,7 @@ TEST(NetworkPort, NotificationsLightLampsHoldsLineErrorsAndRing) {
   ASSERT_TRUE(SetCommMask(h, EV_BREAK));
   o.peer.SendComPort(106, {0x08 | 0x04 | 0x10});  // framing, parity, break
   EXPECT_EQ(NextEvents(h), EV_BREAK);
-  DWORD errors = 0;
-  Holds(h, &errors);
-  EXPECT_EQ(errors, CE_FRAME | CE_RXPARITY | CE_BREAK);
+  EXPECT_EQ(Errors(h), CE_FRAME | CE_RXPARITY | CE_BREAK);
 
   o.peer.SendComPort(108, {});  // FLOWCONTROL-SUSPEND: nothing goes out
   EXPECT_TRUE(WaitUntil([&] { return (Holds(h) & COMSTAT_fXoffHold) != 0; }));
@@ -91,7 +81,7 @@ TEST(NetworkPort, NotificationsLightLampsHoldsLineErrorsAndRing) {
   DWORD written = 0;
   EXPECT_FALSE(WriteFile(h, "held", 4, &written, &write.ov));
   COMSTAT stat;
-  EXPECT_TRUE(ClearCommError(h, &errors, &stat));
+  Holds(h, &stat);
   EXPECT_EQ(stat.cbOutQue, 4u);
   o.peer.SendComPort(109, {});  // RESUME
   EXPECT_EQ(o.peer.WaitForData(4), "held");
