@@ -189,7 +189,8 @@ Figure ThroughSocat(const std::string& tcpName, const std::vector<std::uint8_t>&
     }
   });
   for (std::size_t done = 0; done < data.size();) {  // stdin stays open until all is back
-    const ssize_t n = write(in[1], data.data() + done, std::min<std::size_t>(65536, data.size() - done));
+    const ssize_t n =
+        write(in[1], data.data() + done, std::min<std::size_t>(65536, data.size() - done));
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
@@ -219,8 +220,10 @@ int main(int argc, char** argv) {
   const std::uint64_t expected = Fnv1a(data.data(), data.size(), kFnvStart);
   const char* const kinds[] = {"veltra rfc2217://", "veltra tcp://", "socat, raw TCP"};
   std::vector<double> figures[3];
-  std::printf("%zu MiB through ser2net (no chardelay, 64 KiB buffers) to an echoing pty and back; MB/s each way\n",
-              mib);
+  std::printf(
+      "%zu MiB through ser2net (no chardelay, 64 KiB buffers) to an echoing pty and back; MB/s "
+      "each way\n",
+      mib);
   for (int run = 1; run <= runs; ++run) {
     for (int kind = 0; kind < 3; ++kind) {
       EchoDevice device;  // a fresh device and server for every pass

@@ -160,8 +160,10 @@ int ConnectTcp(const NetworkEndpoint& endpoint, std::chrono::milliseconds timeou
   }
   const auto deadline = Clock::now() + timeout;
   int err = ETIMEDOUT;
-  for (const addrinfo* a = addresses.list; a != nullptr && Clock::now() < deadline; a = a->ai_next) {
-    const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+  for (const addrinfo* a = addresses.list; a != nullptr && Clock::now() < deadline;
+       a = a->ai_next) {
+    const int fd =
+        socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
     if (fd < 0) {
       err = errno;
       continue;

@@ -96,7 +96,8 @@ bool ParseServerMessage(const telnet::Bytes& payload, ServerMessage* message, st
              std::to_string(expected);
     return false;
   }
-  for (std::size_t i = 1; i < payload.size(); ++i) message->value = (message->value << 8) | payload[i];
+  for (std::size_t i = 1; i < payload.size(); ++i)
+    message->value = (message->value << 8) | payload[i];
   return true;
 }
 

@@ -29,20 +29,18 @@ inline constexpr std::uint8_t kServerOffset = 100;  // the server answers with c
 
 // SET-CONTROL values.
 inline constexpr std::uint8_t kOutFlowNone = 1, kOutFlowXonXoff = 2, kOutFlowHardware = 3,
-                              kBreakOn = 5, kBreakOff = 6, kDtrOn = 8, kDtrOff = 9,
-                              kRtsOn = 11, kRtsOff = 12, kInFlowNone = 14,
-                              kInFlowXonXoff = 15, kInFlowHardware = 16, kInFlowDtr = 18,
-                              kOutFlowDsr = 19;
+                              kBreakOn = 5, kBreakOff = 6, kDtrOn = 8, kDtrOff = 9, kRtsOn = 11,
+                              kRtsOff = 12, kInFlowNone = 14, kInFlowXonXoff = 15,
+                              kInFlowHardware = 16, kInFlowDtr = 18, kOutFlowDsr = 19;
 // NOTIFY-LINESTATE bits.
 inline constexpr std::uint8_t kLineOverrun = 0x02, kLineParity = 0x04, kLineFraming = 0x08,
                               kLineBreak = 0x10;
-inline constexpr std::uint8_t kLineErrorMask = kLineOverrun | kLineParity | kLineFraming |
-                                               kLineBreak;
+inline constexpr std::uint8_t kLineErrorMask =
+    kLineOverrun | kLineParity | kLineFraming | kLineBreak;
 // NOTIFY-MODEMSTATE: the high nibble is the line levels, laid out as Win32's MS_*
 // bits; the low nibble says what changed since the last notification.
-inline constexpr std::uint8_t kModemDeltaCts = 0x01, kModemDeltaDsr = 0x02,
-                              kModemRingEnded = 0x04, kModemDeltaCd = 0x08,
-                              kModemLevels = 0xF0;
+inline constexpr std::uint8_t kModemDeltaCts = 0x01, kModemDeltaDsr = 0x02, kModemRingEnded = 0x04,
+                              kModemDeltaCd = 0x08, kModemLevels = 0xF0;
 // PURGE-DATA values: the server's buffers from the line and to the line.
 inline constexpr std::uint8_t kPurgeFromLine = 1, kPurgeToLine = 2;
 

@@ -128,8 +128,8 @@ void Decoder::SubnegotiationByte(std::uint8_t byte, Handler& handler, bool* stop
     return;
   }
   // The peer never closed it: drop it and take the command that cut it short.
-  handler.OnProtocolError("subnegotiation of " + OptionText(sbOption_) +
-                          " cut short by IAC " + std::to_string(byte));
+  handler.OnProtocolError("subnegotiation of " + OptionText(sbOption_) + " cut short by IAC " +
+                          std::to_string(byte));
   sb_.clear();
   AfterIac(byte, handler, stop);
 }

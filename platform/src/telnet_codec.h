@@ -44,8 +44,7 @@ class Decoder {
  private:
   enum class State { kData, kIac, kOption, kSbOption, kSbData, kSbIac };
 
-  std::size_t DataRun(const std::uint8_t* data, std::size_t count, Handler& handler,
-                      bool* stop);
+  std::size_t DataRun(const std::uint8_t* data, std::size_t count, Handler& handler, bool* stop);
   void AfterIac(std::uint8_t byte, Handler& handler, bool* stop);
   void SubnegotiationByte(std::uint8_t byte, Handler& handler, bool* stop);
   void EndSubnegotiation(Handler& handler);
@@ -88,8 +87,8 @@ class Negotiation {
 
  private:
   static bool Settled(State s) { return s == State::kNo || s == State::kYes; }
-  void Enable(State& state, bool accepted, std::uint8_t yes, std::uint8_t no,
-              std::uint8_t option, Bytes& out);
+  void Enable(State& state, bool accepted, std::uint8_t yes, std::uint8_t no, std::uint8_t option,
+              Bytes& out);
   void Disable(State& state, std::uint8_t no, std::uint8_t option, Bytes& out);
 
   std::array<State, 256> local_{};

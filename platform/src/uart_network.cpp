@@ -40,9 +40,9 @@ namespace {
 
 using namespace win;  // NOLINT: Win32 constants read better unqualified here
 using Clock = std::chrono::steady_clock;
+using rfc2217::Command;
 using std::chrono::milliseconds;
 using telnet::Bytes;
-using rfc2217::Command;
 
 constexpr milliseconds kConnectTimeout{3000};
 constexpr milliseconds kNegotiationTimeout{2000};
@@ -60,8 +60,8 @@ constexpr int kMaxNotices = 20;  // per connection; a peer that babbles is not a
 
 // The settings a server confirms with the value it uses.
 enum Setting { kBaud, kDataSize, kParity, kStopSize, kSettingCount };
-constexpr Command kSettingCommands[kSettingCount] = {
-    Command::kSetBaudRate, Command::kSetDataSize, Command::kSetParity, Command::kSetStopSize};
+constexpr Command kSettingCommands[kSettingCount] = {Command::kSetBaudRate, Command::kSetDataSize,
+                                                     Command::kSetParity, Command::kSetStopSize};
 
 std::uint32_t SettingValue(const rfc2217::LineRequest& r, int s) {
   switch (s) {
@@ -91,8 +91,10 @@ std::string PrintableText(const Bytes& bytes) {
   std::string text;
   for (std::uint8_t b : bytes) {
     if (text.size() >= 80) break;
-    if (b >= 0x20 && b < 0x7F) text.push_back(static_cast<char>(b));
-    else if ((b == '\r' || b == '\n') && !text.empty() && text.back() != ' ') text.push_back(' ');
+    if (b >= 0x20 && b < 0x7F)
+      text.push_back(static_cast<char>(b));
+    else if ((b == '\r' || b == '\n') && !text.empty() && text.back() != ' ')
+      text.push_back(' ');
   }
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
@@ -479,10 +481,11 @@ void NetworkUart::AfterNegotiation() {
 
 DWORD NetworkUart::Configure(const DCB& dcb) {
   if (!Usable()) return Unusable();
-  const bool inputFlow = (dcb.Flags & DCB_fInX) || DcbRtsControl(dcb.Flags) == RTS_CONTROL_HANDSHAKE ||
+  const bool inputFlow = (dcb.Flags & DCB_fInX) ||
+                         DcbRtsControl(dcb.Flags) == RTS_CONTROL_HANDSHAKE ||
                          DcbDtrControl(dcb.Flags) == DTR_CONTROL_HANDSHAKE;
-  deliveryPiece_.store(inputFlow ? std::clamp<std::size_t>(dcb.XoffLim, kMinDeliveryPiece, kReadChunk)
-                                 : kReadChunk);
+  deliveryPiece_.store(
+      inputFlow ? std::clamp<std::size_t>(dcb.XoffLim, kMinDeliveryPiece, kReadChunk) : kReadChunk);
   if (!comPort_.load()) return ERROR_SUCCESS;  // data only: the line is the server's business
   ctsFlow_.store((dcb.Flags & DCB_fOutxCtsFlow) != 0);
   dsrFlow_.store((dcb.Flags & DCB_fOutxDsrFlow) != 0);
@@ -538,8 +541,7 @@ DWORD NetworkUart::AwaitConfirmations(const rfc2217::LineRequest& want,
     Confirmation& c = confirmations_[s];
     const bool answered = c.answered >= awaited[s];
     if (!answered) c.answered = c.asked;  // written off: never coming
-    if (awaited[s] == 0 || !answered || SettingMatches(s, SettingValue(want, s), c.value))
-      continue;
+    if (awaited[s] == 0 || !answered || SettingMatches(s, SettingValue(want, s), c.value)) continue;
     const std::uint32_t got = c.value;
     lock.unlock();
     Notice(std::string("the server refused ") + SettingName(s) + " " +
@@ -574,8 +576,7 @@ void NetworkUart::OnNegotiation(std::uint8_t verb, std::uint8_t option) {
   Queue(answer);
   localBinary_ = negotiation_.Local(telnet::kBinary) == telnet::Negotiation::State::kYes;
   decoder_.SetPeerBinary(negotiation_.Remote(telnet::kBinary) == telnet::Negotiation::State::kYes);
-  const bool comPort =
-      negotiation_.Local(telnet::kComPort) == telnet::Negotiation::State::kYes;
+  const bool comPort = negotiation_.Local(telnet::kComPort) == telnet::Negotiation::State::kYes;
   if (comPort_.exchange(comPort) && !comPort)
     Notice("the server withdrew COM-PORT-OPTION: data only from now on");
 }

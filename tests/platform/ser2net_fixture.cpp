@@ -103,8 +103,9 @@ bool PrivateSer2net::Start(const std::string& device, const std::string& options
     env.push_back("LD_PRELOAD=" + probe);
     env.push_back("VELTRA_TERMIOS_LOG=" + dir_ + "/termios.log");
   }
-  pid_ = testing::SpawnDaemon({kSer2net, "-n", "-u", "-c", dir_ + "/ser2net.yaml", "-P", dir_ + "/pid"},
-                              dir_ + "/ser2net.out", env, &failure_);
+  pid_ = testing::SpawnDaemon(
+      {kSer2net, "-n", "-u", "-c", dir_ + "/ser2net.yaml", "-P", dir_ + "/pid"},
+      dir_ + "/ser2net.out", env, &failure_);
   return pid_ > 0 && WaitForListening();
 }
 

@@ -93,8 +93,8 @@ TEST(NetworkPort, SettingsAndControlsReachTheServerWhichMayRefuse) {
   const HANDLE h = o.port.h();
   SetLine(h, 19200, 7, MARKPARITY, TWOSTOPBITS,
           DCB_fBinary | DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << 12));
-  for (const Bytes& r : {Bytes{1, 0, 0, 0x4B, 0}, Bytes{2, 7}, Bytes{3, 4}, Bytes{4, 2}, Bytes{5, 3},
-                         Bytes{5, 16}})
+  for (const Bytes& r :
+       {Bytes{1, 0, 0, 0x4B, 0}, Bytes{2, 7}, Bytes{3, 4}, Bytes{4, 2}, Bytes{5, 3}, Bytes{5, 16}})
     EXPECT_TRUE(o.peer.WaitForRequest(r)) << int(r[0]) << " " << int(r.back());
   EXPECT_TRUE(EscapeCommFunction(h, CLRDTR));
   EXPECT_TRUE(SetCommBreak(h));
@@ -102,7 +102,10 @@ TEST(NetworkPort, SettingsAndControlsReachTheServerWhichMayRefuse) {
   for (const Bytes& r : {Bytes{5, 9}, Bytes{5, 5}, Bytes{12, 2}, Bytes{12, 1}})
     EXPECT_TRUE(o.peer.WaitForRequest(r)) << int(r[0]) << " " << int(r.back());
 
-  const std::string bytes("a\xFF\xFF" "b\r\0c", 7);
+  const std::string bytes(
+      "a\xFF\xFF"
+      "b\r\0c",
+      7);
   ASSERT_TRUE(Send(h, bytes));
   EXPECT_EQ(o.peer.WaitForData(bytes.size()), bytes);
   o.peer.Send({'x', kIac, kIac, '\r', 0, 'y'});
@@ -126,15 +129,17 @@ TEST(NetworkPort, MalformedTelnetIsReportedAndNeitherCrashesNorHangs) {
   // none lands after the dangling IAC below.
   ASSERT_TRUE(o.peer.WaitForRequest({5, 11}));
   Bytes junk = {'A', kIac, kSb, 44, 101, 0, kIac, 251, 99, 'B'};  // cut short; unknown option
-  junk.insert(junk.end(), {kIac, kSb, 44, 107, kIac, kSe});        // no value
-  junk.insert(junk.end(), {kIac, kSb, 44, 160, 1, kIac, kSe});     // unknown command
+  junk.insert(junk.end(), {kIac, kSb, 44, 107, kIac, kSe});       // no value
+  junk.insert(junk.end(), {kIac, kSb, 44, 160, 1, kIac, kSe});    // unknown command
   junk.insert(junk.end(), {kIac, kSb, 44});
-  junk.insert(junk.end(), 1000, 'z');  // never ends within reason
+  junk.insert(junk.end(), 1000, 'z');               // never ends within reason
   junk.insert(junk.end(), {kIac, kSe, 'C', kIac});  // IAC at the end of what the server sent
   o.peer.Send(junk);
   EXPECT_EQ(Receive(h, 3), "ABC");
   o.peer.Send({kIac, 'D'});
-  EXPECT_EQ(Receive(h, 2), "\xFF" "D");
+  EXPECT_EQ(Receive(h, 2),
+            "\xFF"
+            "D");
   const std::string notices = Notices(h);
   for (const char* what : {"cut short", "with 0 value bytes", "unknown COM-PORT-OPTION command 160",
                            "longer than 256 bytes"})

@@ -112,8 +112,10 @@ TEST_F(Ser2netTest, ServerThatCannotOpenItsDeviceFailsTheOpenInItsOwnWords) {
   EXPECT_FALSE(port.ok());
   EXPECT_EQ(GetLastError(), ERROR_CONNECTION_ABORTED);
   const std::string text = platform::LastOpenFailureText();
-  EXPECT_NE(text.find("closed the connection during the RFC 2217 negotiation: \"Device open failure"),
-            std::string::npos) << text;
+  EXPECT_NE(
+      text.find("closed the connection during the RFC 2217 negotiation: \"Device open failure"),
+      std::string::npos)
+      << text;
 }
 
 TEST_F(Ser2netTest, ServerKilledMidTransferIsOneVanishedReportAndNoHang) {

@@ -73,7 +73,9 @@ TEST(TelnetCodec, EverySplitOfTheStreamDecodesAlike) {
   stream.insert(stream.end(), sb.begin(), sb.end());
   stream.insert(stream.end(), {'d', kIac, kIac});
   const std::string whole = Decode(stream, stream.size());
-  EXPECT_EQ(whole, "D:a\xFF" "b N251/0 D:c S44:e\x00\x00\xFF\x00 D:d\xFF "s);
+  EXPECT_EQ(whole,
+            "D:a\xFF"
+            "b N251/0 D:c S44:e\x00\x00\xFF\x00 D:d\xFF "s);
   for (std::size_t piece = 1; piece < stream.size(); ++piece)
     EXPECT_EQ(Decode(stream, piece), whole) << "pieces of " << piece;
 }
@@ -101,7 +103,9 @@ TEST(TelnetCodec, StopsWhereTheHandlerAsksAndResumesThere) {
   EXPECT_EQ(used, 2u);
   log.StopAfter(-1);
   EXPECT_EQ(decoder.Feed(stream.data() + used, stream.size() - used, log), stream.size() - used);
-  EXPECT_EQ(log.Done(), "D:12\xFF" "3 N253/0 D:4 ");
+  EXPECT_EQ(log.Done(),
+            "D:12\xFF"
+            "3 N253/0 D:4 ");
 }
 
 TEST(TelnetCodec, DataRoundTripsInBinaryAndNvtModes) {
