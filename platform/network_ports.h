@@ -15,7 +15,8 @@ bool IsNetworkPortName(const std::string& name);
 
 // Whether the server behind a network port name takes TCP connections now: one
 // connect within timeoutMs, closed at once without a word. False for other names.
-// For telling when a dropped network port may be opened again.
+// For telling when a dropped network port may be opened again; each call is a
+// connection the server sees (ser2net opens its device for it), so not too often.
 bool NetworkPortReachable(const std::string& name, int timeoutMs);
 
 }  // namespace veltra::platform
