@@ -81,9 +81,20 @@ bool SettingMatches(int s, std::uint32_t asked, std::uint32_t got) {
   return std::abs(static_cast<double>(got) - asked) <= kBaudTolerance * asked;
 }
 
-const char* SettingName(int s) {
-  static const char* const names[] = {"baud rate", "data bits", "parity", "stop bits"};
-  return names[s];
+// A setting in a technician's words, from its COM-PORT-OPTION value.
+std::string SettingText(int s, std::uint32_t value) {
+  static const char* const parities[] = {"?", "none", "odd", "even", "mark", "space"};
+  static const char* const stopBits[] = {"?", "1", "2", "1.5"};
+  switch (s) {
+    case kBaud:
+      return "baud rate " + std::to_string(value);
+    case kDataSize:
+      return std::to_string(value) + " data bits";
+    case kParity:
+      return std::string("parity ") + (value <= 5 ? parities[value] : "?");
+    default:
+      return std::string(value <= 3 ? stopBits[value] : "?") + " stop bits";
+  }
 }
 
 // Text the server sent before it hung up (a busy port's banner), fit to quote.
@@ -544,8 +555,8 @@ DWORD NetworkUart::AwaitConfirmations(const rfc2217::LineRequest& want,
     if (awaited[s] == 0 || !answered || SettingMatches(s, SettingValue(want, s), c.value)) continue;
     const std::uint32_t got = c.value;
     lock.unlock();
-    Notice(std::string("the server refused ") + SettingName(s) + " " +
-           std::to_string(SettingValue(want, s)) + " (it answered " + std::to_string(got) + ")");
+    Notice("the server refused " + SettingText(s, SettingValue(want, s)) + " (it answered " +
+           SettingText(s, got) + ")");
     return ERROR_INVALID_PARAMETER;
   }
   return ERROR_SUCCESS;

@@ -26,8 +26,9 @@ namespace veltra::test {
 class Rfc2217Peer : private platform::telnet::Decoder::Handler {
  public:
   using Bytes = platform::telnet::Bytes;
-  // kSilent takes the connection and never says a word; kRaw is a raw TCP server.
-  enum class Mode { kTelnet, kSilent, kRaw };
+  // kSilent takes the connection and never says a word; kRaw is a raw TCP server;
+  // kPlainTelnet refuses COM-PORT-OPTION.
+  enum class Mode { kTelnet, kSilent, kRaw, kPlainTelnet };
   explicit Rfc2217Peer(Mode mode = Mode::kTelnet) : mode_(mode) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -100,7 +101,7 @@ class Rfc2217Peer : private platform::telnet::Decoder::Handler {
           negotiation_ = {};
           negotiation_.AcceptLocal(platform::telnet::kBinary);
           negotiation_.AcceptRemote(platform::telnet::kBinary);
-          negotiation_.AcceptRemote(platform::telnet::kComPort);
+          if (mode_ == Mode::kTelnet) negotiation_.AcceptRemote(platform::telnet::kComPort);
         }
         continue;
       }
@@ -121,7 +122,8 @@ class Rfc2217Peer : private platform::telnet::Decoder::Handler {
     if (fd < 0 || poll(&p, 1, 2) <= 0 || !(p.revents & POLLIN)) return;
     std::uint8_t buffer[65536];
     const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n > 0 && mode_ == Mode::kTelnet) decoder_.Feed(buffer, static_cast<std::size_t>(n), *this);
+    if (n > 0 && (mode_ == Mode::kTelnet || mode_ == Mode::kPlainTelnet))
+      decoder_.Feed(buffer, static_cast<std::size_t>(n), *this);
     if (n > 0 && mode_ == Mode::kRaw) OnData(buffer, static_cast<std::size_t>(n));
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
       std::lock_guard lock(mutex_);

@@ -119,7 +119,8 @@ TEST(NetworkPort, SettingsAndControlsReachTheServerWhichMayRefuse) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   ASSERT_TRUE(GetCommState(h, &dcb));
   EXPECT_EQ(dcb.BaudRate, 19200u);
-  EXPECT_NE(Notices(h).find("refused baud rate 115200 (it answered 9600)"), std::string::npos);
+  EXPECT_NE(Notices(h).find("refused baud rate 115200 (it answered baud rate 9600)"),
+            std::string::npos);
 }
 
 TEST(NetworkPort, MalformedTelnetIsReportedAndNeitherCrashesNorHangs) {
@@ -197,6 +198,18 @@ TEST(NetworkPort, RawTcpCarriesDataOnlyAndItsModemCallsFailAsOnAPty) {
   EXPECT_EQ(o.peer.WaitForData(5), bytes);
   o.peer.Send(Bytes(bytes.begin(), bytes.end()));
   EXPECT_EQ(Receive(h, 5), bytes);
+}
+
+TEST(NetworkPort, TelnetServerWithoutComPortOptionCarriesDataOnly) {
+  OpenedPeer o(Rfc2217Peer::Mode::kPlainTelnet);
+  const HANDLE h = o.port.h();
+  DWORD status = 0;
+  EXPECT_FALSE(GetCommModemStatus(h, &status));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+  EXPECT_NE(Notices(h).find("refused COM-PORT-OPTION: data only"), std::string::npos);
+  const std::string bytes("\xFF\r\0", 3);  // still Telnet: IAC doubled on the wire
+  ASSERT_TRUE(Send(h, bytes));
+  EXPECT_EQ(o.peer.WaitForData(3), bytes);
 }
 
 TEST(NetworkPort, ServerThatStopsReadingEndsWritesByTheirTimeOutThenDropsTheConnection) {
