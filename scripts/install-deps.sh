@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   cups cups-client libcups2-dev
   socat xxd bsdextrautils
+  ser2net
   xvfb xauth
 )
 
