@@ -81,7 +81,8 @@ struct Pty {
 };
 
 // Writes the stream into a non-blocking fd until done or stopped.
-inline void WriteStream(int fd, const Stream& stream, std::size_t total, const std::atomic<bool>& stop) {
+inline void WriteStream(int fd, const Stream& stream, std::size_t total,
+                        const std::atomic<bool>& stop) {
   platform::NameCurrentThread("bench-writer");
   std::vector<std::uint8_t> chunk(65536);
   for (std::size_t at = 0; at < total && !stop;) {
@@ -103,7 +104,7 @@ inline void WriteStream(int fd, const Stream& stream, std::size_t total, const s
 // Reads a non-blocking fd into a checksum until `total` bytes or stopped;
 // `progress` follows the count for other threads.
 inline void ReadStream(int fd, Checksum& sum, std::size_t total, const std::atomic<bool>& stop,
-                std::atomic<std::size_t>& progress) {
+                       std::atomic<std::size_t>& progress) {
   platform::NameCurrentThread("bench-reader");
   std::vector<std::uint8_t> buffer(65536);
   while (sum.bytes < total && !stop) {

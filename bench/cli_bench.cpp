@@ -54,7 +54,8 @@ void MakeRaw(const std::string& slave) {
 
 std::string Fill(std::string arg, const std::map<std::string, std::string>& values) {
   for (const auto& [key, value] : values)
-    for (std::size_t at; (at = arg.find(key)) != std::string::npos;) arg.replace(at, key.size(), value);
+    for (std::size_t at; (at = arg.find(key)) != std::string::npos;)
+      arg.replace(at, key.size(), value);
   return arg;
 }
 
@@ -123,7 +124,8 @@ Result RelayOnce(const Tool& tool, const Stream& stream, const Checksum& expecte
   std::atomic<std::size_t> progress{0};
   std::atomic<bool> stop{false};
   const auto start = Clock::now();
-  std::thread reader([&] { veltra::bench::ReadStream(out.master, got, kStreamBytes, stop, progress); });
+  std::thread reader(
+      [&] { veltra::bench::ReadStream(out.master, got, kStreamBytes, stop, progress); });
   std::thread writer([&] { veltra::bench::WriteStream(in.master, stream, kStreamBytes, stop); });
   const auto deadline = start + 900s;  // socat -x needs minutes for 64 MiB
   while (progress < kStreamBytes && Clock::now() < deadline &&
@@ -159,19 +161,22 @@ int main(int argc, char** argv) {
   const std::string cli = VELTRA_CLI_PATH;
   // Input flow control on both ports: a pty then simply stops being read when the
   // driver's queue is full, as socat and jpnevulator stop reading.
-  const std::vector<std::string> spy = {cli, "spy", "{A}", "{B}", "--flow", "rtscts", "-q",
-                                        "--no-status"};
+  const std::vector<std::string> spy = {cli,      "spy",    "{A}", "{B}",
+                                        "--flow", "rtscts", "-q",  "--no-status"};
   std::vector<std::string> spyLogging = spy;
   spyLogging.insert(spyLogging.end(), {"--log", "{LOG}"});
   const std::vector<Tool> tools = {
       {"socat", {"socat", "-b65536", "{A},rawer", "{B},rawer"}, false},
       {"veltra-spy", spy, false},
       {"veltra-spy-log", spyLogging, false},
-      {"jpnevulator", {"jpnevulator", "--ascii", "--timing-print", "--pass", "--read", "--tty", "{A}",
-                       "--tty", "{B}"}, true},
+      {"jpnevulator",
+       {"jpnevulator", "--ascii", "--timing-print", "--pass", "--read", "--tty", "{A}", "--tty",
+        "{B}"},
+       true},
       {"socat-x", {"socat", "-x", "-b65536", "{A},rawer", "{B},rawer"}, false},
   };
-  const fs::path dir = fs::temp_directory_path() / ("veltra-cli-bench-" + std::to_string(::getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("veltra-cli-bench-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   const Stream stream;
   const Checksum expected = veltra::bench::StreamChecksum(stream, kStreamBytes);
@@ -196,7 +201,8 @@ int main(int argc, char** argv) {
     const double d = Median(rates[b]);
     return d > 0 ? Median(rates[a]) / d : 0.0;
   };
-  std::printf("\n  spy / socat                 %6.2f   target >= 0.8\n", ratio("veltra-spy", "socat"));
+  std::printf("\n  spy / socat                 %6.2f   target >= 0.8\n",
+              ratio("veltra-spy", "socat"));
   std::printf("  spy --log / jpnevulator      %6.1f   target >= 10\n",
               ratio("veltra-spy-log", "jpnevulator"));
   std::printf("  spy --log / socat -x         %6.1f\n", ratio("veltra-spy-log", "socat-x"));

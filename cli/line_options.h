@@ -46,10 +46,10 @@ struct TLineOptions {
 // Readers of the option texts; each throws TBadValue.
 std::uint32_t ReadUnsigned(std::string_view text, std::uint32_t min, std::uint32_t max);
 Byte ReadDataBits(std::string_view text);
-Byte ReadParity(std::string_view text);     // none odd even mark space
-Byte ReadStopBits(std::string_view text);   // 1 1.5 2
-Integer ReadFlow(std::string_view text);    // none rtscts dsrdtr xonxoff
-Char ReadCharCode(std::string_view text);   // "A", "0x0D", "13", "$0D"
+Byte ReadParity(std::string_view text);    // none odd even mark space
+Byte ReadStopBits(std::string_view text);  // 1 1.5 2
+Integer ReadFlow(std::string_view text);   // none rtscts dsrdtr xonxoff
+Char ReadCharCode(std::string_view text);  // "A", "0x0D", "13", "$0D"
 Byte ReadReportLevel(std::string_view text);
 std::string ReadSection(std::string_view text);  // ComTest1 ComTest2
 

@@ -78,8 +78,8 @@ TLogWriter::~TLogWriter() {
 bool TLogWriter::OpenFiles(std::string* error) {
   if (options_.LogPath.empty()) return true;
   const std::string trafficPath = TrafficLogPathFor(options_.LogPath);
-  for (const auto& [path, file] : {std::pair{options_.LogPath, &eventFile_},
-                                   std::pair{trafficPath, &trafficFile_}}) {
+  for (const auto& [path, file] :
+       {std::pair{options_.LogPath, &eventFile_}, std::pair{trafficPath, &trafficFile_}}) {
     file->reset(std::fopen(path.c_str(), "wb"));
     if (!*file) {
       *error = "--log: cannot create '" + path + "': " + std::strerror(errno);
@@ -99,8 +99,8 @@ const std::string& TLogWriter::Stamp() {
     stampSecond_ = second;
   }
   if (options_.Stamps == TStamps::Seconds) return stamp_;
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) %
-                  1000;
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
   const auto n = static_cast<int>(ms.count());
   stampMs_ = stamp_;
   stampMs_ += {'.', static_cast<char>('0' + n / 100), static_cast<char>('0' + n / 10 % 10),
@@ -145,8 +145,8 @@ void TLogWriter::FlushIfLarge() {
 }
 
 void TLogWriter::Flush() {
-  const bool hides = (!err_.empty() && console_.Err.IsTerminal()) ||
-                     (!out_.empty() && console_.SharedTerminal);
+  const bool hides =
+      (!err_.empty() && console_.Err.IsTerminal()) || (!out_.empty() && console_.SharedTerminal);
   if (hides && status_ != nullptr) status_->Hide();
   WriteConsole(console_.Out, out_);
   WriteConsole(console_.Err, err_);

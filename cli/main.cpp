@@ -8,7 +8,8 @@ namespace {
 
 // Standard output and error on the same terminal: the status line gives way to both.
 bool SameTerminal(int a, int b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   return ::isatty(a) && ::isatty(b) && ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 &&
          sa.st_rdev == sb.st_rdev;
 }

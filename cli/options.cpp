@@ -40,7 +40,8 @@ CLI::Option* AddValue(CLI::App* app, const std::string& name, std::optional<T>& 
 
 template <typename T>
 auto Unsigned(std::uint32_t min, std::uint32_t max) {
-  return [min, max](const std::string& text) { return static_cast<T>(ReadUnsigned(text, min, max)); };
+  return
+      [min, max](const std::string& text) { return static_cast<T>(ReadUnsigned(text, min, max)); };
 }
 
 // The per-port choices of the window's settings page; spy takes them a second time
@@ -164,8 +165,7 @@ std::string SendData(const TSendTexts& t) {
   }
   std::ifstream in(*t.file, std::ios::binary);
   std::ostringstream bytes;
-  if (!in || !(bytes << in.rdbuf()))
-    throw TUsageError("--file: cannot read '" + *t.file + "'");
+  if (!in || !(bytes << in.rdbuf())) throw TUsageError("--file: cannot read '" + *t.file + "'");
   return bytes.str();
 }
 
@@ -183,13 +183,14 @@ std::string DeviceCommand(TCommand command, const std::string& action) {
                       {TCommand::Er650, "", logic::kEr650ReportRequest}};
   for (const Row& row : rows)
     if (row.command == command && action == row.action) return row.bytes;
-  throw TUsageError(command == TCommand::Scanner ? "scanner: '" + action +
-                                                       "' is not one of enable|disable|beep"
-                                                 : "scale: '" + action + "' is not one of test|weight");
+  throw TUsageError(command == TCommand::Scanner
+                        ? "scanner: '" + action + "' is not one of enable|disable|beep"
+                        : "scale: '" + action + "' is not one of test|weight");
 }
 
 void AddSendCommands(CLI::App& app, TOptions& o, TTexts& t) {
-  auto* send = app.add_subcommand("send", "send bytes to a port; exit status 0 only when all left it");
+  auto* send =
+      app.add_subcommand("send", "send bytes to a port; exit status 0 only when all left it");
   send->add_option("PORT", o.Port1, "the port");
   send->add_option("--text", t.send.text, "the bytes of TEXT");
   send->add_option("--hex", t.send.hex, "hex bytes: \"48 65 6C\" or 48656C");
@@ -214,8 +215,9 @@ void AddSendCommands(CLI::App& app, TOptions& o, TTexts& t) {
   }
 }
 
-CLI::App* AddWatchCommands(CLI::App& app, TOptions& o, TTexts& t, std::optional<double>& duration) {
-  auto* monitor = app.add_subcommand("monitor", "show what a port receives, as the window's panes do");
+void AddWatchCommands(CLI::App& app, TOptions& o, TTexts& t, std::optional<double>& duration) {
+  auto* monitor =
+      app.add_subcommand("monitor", "show what a port receives, as the window's panes do");
   monitor->add_option("PORT", o.Port1, "the port: ttyUSB0, /dev/ttyS1, LOOPBACK, ...");
   auto* spy = app.add_subcommand("spy", "relay between two ports and show both ways");
   spy->add_option("PORT1", o.Port1, "port 1");
@@ -227,7 +229,6 @@ CLI::App* AddWatchCommands(CLI::App& app, TOptions& o, TTexts& t, std::optional<
     AddOutputOptions(watch, o, t.output);
     watch->add_option("--duration", duration, "end after SECONDS")->check(CLI::PositiveNumber);
   }
-  return spy;
 }
 
 void AddOtherCommands(CLI::App& app, TOptions& o, TTexts& t) {
@@ -247,10 +248,9 @@ void AddOtherCommands(CLI::App& app, TOptions& o, TTexts& t) {
 
 TCommand CommandOf(const CLI::App& app) {
   static const std::pair<const char*, TCommand> kNames[] = {
-      {"list", TCommand::List},       {"monitor", TCommand::Monitor}, {"spy", TCommand::Spy},
-      {"send", TCommand::Send},       {"scanner", TCommand::Scanner}, {"scale", TCommand::Scale},
-      {"er650", TCommand::Er650},     {"checksum", TCommand::Checksum},
-      {"drawer", TCommand::Drawer}};
+      {"list", TCommand::List},   {"monitor", TCommand::Monitor},   {"spy", TCommand::Spy},
+      {"send", TCommand::Send},   {"scanner", TCommand::Scanner},   {"scale", TCommand::Scale},
+      {"er650", TCommand::Er650}, {"checksum", TCommand::Checksum}, {"drawer", TCommand::Drawer}};
   const std::string name = app.get_subcommands().at(0)->get_name();
   for (const auto& [text, command] : kNames)
     if (name == text) return command;
@@ -276,10 +276,14 @@ void CheckPorts(const TOptions& o) {
 void FinishOutput(TOptions& o, const TOutputTexts& t) {
   o.Events = Watches(o.Command) && !o.Quiet ? TEventsTo::Stderr : TEventsTo::Off;
   if (t.events) {
-    if (*t.events == "stderr") o.Events = TEventsTo::Stderr;
-    else if (*t.events == "inline") o.Events = TEventsTo::Inline;
-    else if (*t.events == "off") o.Events = TEventsTo::Off;
-    else throw TUsageError("--events: '" + *t.events + "' is not one of stderr|inline|off");
+    if (*t.events == "stderr")
+      o.Events = TEventsTo::Stderr;
+    else if (*t.events == "inline")
+      o.Events = TEventsTo::Inline;
+    else if (*t.events == "off")
+      o.Events = TEventsTo::Off;
+    else
+      throw TUsageError("--events: '" + *t.events + "' is not one of stderr|inline|off");
   }
   if (t.stamps && *t.stamps != "s" && *t.stamps != "ms")
     throw TUsageError("--timestamps: '" + *t.stamps + "' is not one of s|ms");

@@ -84,7 +84,8 @@ int RunList(const TOptions& o, TConsole& console) {
 
 int RunChecksum(const TOptions& o, TConsole& console) {
   const logic::TScaleChecksum checksum = logic::ComputeScaleChecksum(o.RandomNumber);
-  if (checksum.Replaced) console.Err.Write(std::string("veltra-cli: ") + logic::kRandomNumberInvalid + "\n");
+  if (checksum.Replaced)
+    console.Err.Write(std::string("veltra-cli: ") + logic::kRandomNumberInvalid + "\n");
   console.Out.Write(logic::ScaleChecksumMessage(checksum) + "\n");
   return kExitOk;
 }

@@ -35,8 +35,7 @@ std::string OpenFailureText(Cardinal code) {
 
 }  // namespace
 
-TPortWatch::TPortWatch(engine::TSerialPort& port, const logic::TPortPrefixes& own,
-                       TLogWriter& log)
+TPortWatch::TPortWatch(engine::TSerialPort& port, const logic::TPortPrefixes& own, TLogWriter& log)
     : Port(port),
       Own(own),
       log_(log),

@@ -17,8 +17,8 @@ constexpr auto kSlack = std::chrono::seconds(2);
 
 // The port's write time-out for `count` bytes (it ends a stalled write by itself).
 Clock::duration WriteBudget(const engine::TSerialPort& port, std::size_t count) {
-  const double ms = static_cast<double>(count) * port.WTOCharDelayTime() / 1000.0 +
-                    port.WTOExtraDelayTime();
+  const double ms =
+      static_cast<double>(count) * port.WTOCharDelayTime() / 1000.0 + port.WTOExtraDelayTime();
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
 }
 
@@ -30,13 +30,13 @@ Clock::duration SecondsOf(double seconds) {
 // whatever is still queued, so a command that ended at "written" could lose the tail.
 bool WaitUntilSent(TPortSession& s, TPortWatch& w, std::size_t count, std::string* why) {
   const std::uint64_t drainedBefore = w.Counters.TxEmpty;
-  const auto written = s.Run([&] { return w.WritesIdle(); },
-                             Clock::now() + WriteBudget(w.Port, count) + kSlack);
+  const auto written =
+      s.Run([&] { return w.WritesIdle(); }, Clock::now() + WriteBudget(w.Port, count) + kSlack);
   if (written == TOwnerLoop::TEnd::Stopped) *why = "interrupted";
   if (written != TOwnerLoop::TEnd::Done) return false;
   if (w.Counters.FailedWrites > 0 || w.Counters.ShortWrites > 0) {
-    *why = "the port took " + std::to_string(w.Counters.BytesOut) + " of " +
-           std::to_string(count) + " bytes";
+    *why = "the port took " + std::to_string(w.Counters.BytesOut) + " of " + std::to_string(count) +
+           " bytes";
     return false;
   }
   const auto drained = s.Run([&] { return w.Counters.TxEmpty > drainedBefore; },

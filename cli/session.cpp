@@ -21,8 +21,8 @@ std::string Plural(std::uint64_t n, const char* one, const char* many) {
 }
 
 std::string ReceiveSummary(const TPortCounters& c) {
-  return Plural(c.BytesIn, "byte", "bytes") + " in " + Plural(c.Blocks, "block", "blocks") +
-         ", " + std::to_string(c.ErrorBlocks) + " with line errors";
+  return Plural(c.BytesIn, "byte", "bytes") + " in " + Plural(c.Blocks, "block", "blocks") + ", " +
+         std::to_string(c.ErrorBlocks) + " with line errors";
 }
 
 TPortSession::TPortSession(TConsole& console, TRunControl& control, const TOptions& options)

@@ -11,7 +11,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 unsigned Percent(engine::Cardinal count, engine::Word size) {
-  return size == 0 ? 0u : static_cast<unsigned>(std::min<std::uint64_t>(100, count * 100ull / size));
+  return size == 0 ? 0u
+                   : static_cast<unsigned>(std::min<std::uint64_t>(100, count * 100ull / size));
 }
 
 std::string Lines(const engine::TSerialPort& port) {

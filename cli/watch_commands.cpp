@@ -16,8 +16,8 @@ constexpr auto kForwardGrace = std::chrono::seconds(1);
 
 Clock::time_point Deadline(const TOptions& o) {
   if (!o.Duration) return Clock::time_point::max();
-  return Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                            std::chrono::duration<double>(*o.Duration));
+  return Clock::now() +
+         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*o.Duration));
 }
 
 std::string Duration(double seconds) {

@@ -95,9 +95,10 @@ std::string ParseAsciiCodes(std::string_view text) {
 
 std::string FirstSkippedAsciiCode(std::string_view text) {
   std::string skipped;
-  const std::size_t end = ForEachAsciiCode(text, [&](std::string_view token, std::optional<char> byte) {
-    if (!byte && skipped.empty()) skipped = token;
-  });
+  const std::size_t end =
+      ForEachAsciiCode(text, [&](std::string_view token, std::optional<char> byte) {
+        if (!byte && skipped.empty()) skipped = token;
+      });
   if (skipped.empty() && end < text.size()) skipped = text.substr(end);
   return skipped;
 }

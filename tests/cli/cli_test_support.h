@@ -102,11 +102,13 @@ class TFarEnd {
 
 // Once the command has opened the near end of each cable.
 inline bool OpenedBy(std::initializer_list<const engine::test::Cable*> cables) {
-  return WaitUntil([&] {
-    for (const auto* cable : cables)
-      if (!cable->Near()->IsOpen()) return false;
-    return true;
-  }, 10000ms);
+  return WaitUntil(
+      [&] {
+        for (const auto* cable : cables)
+          if (!cable->Near()->IsOpen()) return false;
+        return true;
+      },
+      10000ms);
 }
 
 struct TResult {

@@ -54,7 +54,8 @@ TEST(CliInput, BadInputIsOneLineNamingTheOptionWithStatus2) {
 }
 
 TEST(CliInput, UnopenablePortGivesItsReasonAndStatus1) {
-  const std::string file = (std::filesystem::temp_directory_path() / "veltra-cli-not-a-tty").string();
+  const std::string file =
+      (std::filesystem::temp_directory_path() / "veltra-cli-not-a-tty").string();
   std::ofstream(file) << "x";
   const std::pair<std::string, std::string> cases[] = {
       {"/nonexistent/ttyX", "cannot open /nonexistent/ttyX: no such port"},
@@ -78,7 +79,8 @@ TEST(CliCommands, ChecksumAsTheScalePageShowsIt) {
 
 TEST(CliCommands, ListShowsTheBuiltInPortsWithTheirDescriptions) {
   const TResult text = RunCli({"list"});
-  EXPECT_NE(text.out.find("LOOPBACK      built-in  built-in loopback"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("LOOPBACK      built-in  built-in loopback"), std::string::npos)
+      << text.out;
   const TResult json = RunCli({"list", "--json"});
   EXPECT_EQ(json.code, 0);
   EXPECT_EQ(json.out.front(), '[');

@@ -11,7 +11,15 @@ namespace {
 using veltra::testing::PrivateCups;
 
 std::string Kick(int drawer, int on, int off) {
-  return std::string{27, 61, 1, 27, 64, 27, 112, static_cast<char>(drawer), static_cast<char>(on),
+  return std::string{27,
+                     61,
+                     1,
+                     27,
+                     64,
+                     27,
+                     112,
+                     static_cast<char>(drawer),
+                     static_cast<char>(on),
                      static_cast<char>(off)};
 }
 

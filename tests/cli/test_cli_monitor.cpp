@@ -28,7 +28,8 @@ std::string CrLf(const std::string& lines) {
 
 // Quick cuts, and 0x01 as the event character so NUL bytes in the data cut nothing.
 std::vector<std::string> Monitor(const Cable& cable, std::vector<std::string> more) {
-  std::vector<std::string> args = {"monitor", cable.near, "--rto-extra", "20", "--event-char", "0x01"};
+  std::vector<std::string> args = {"monitor", cable.near,     "--rto-extra",
+                                   "20",      "--event-char", "0x01"};
   args.insert(args.end(), more.begin(), more.end());
   return args;
 }
@@ -84,7 +85,8 @@ TEST(CliMonitor, EventsInlineAndMillisecondStamps) {
   EXPECT_EQ(run.Stop(), 0);
   const std::string out = run.Out();
   EXPECT_NE(out.find("at 110 Text: Msg start reactivating Port\n"), std::string::npos) << out;
-  EXPECT_TRUE(std::regex_search(out, std::regex(R"(P1:Rec  \d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\.\d\d\d :)")))
+  EXPECT_TRUE(
+      std::regex_search(out, std::regex(R"(P1:Rec  \d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\.\d\d\d :)")))
       << out;
 }
 

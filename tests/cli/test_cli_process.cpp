@@ -70,10 +70,12 @@ TEST(CliProcess, InterruptAndTerminateEndAMonitorWithItsSummary) {
   for (const int sig : {SIGINT, SIGTERM}) {
     Pty device;
     Program monitor({"monitor", device.slave(), "--rto-extra", "20"});
-    ASSERT_TRUE(WaitUntil([&] { return monitor.Err().find("at 110 Text") != std::string::npos; }, 10000ms))
+    ASSERT_TRUE(
+        WaitUntil([&] { return monitor.Err().find("at 110 Text") != std::string::npos; }, 10000ms))
         << monitor.Err();
     device.Write("hello");
-    ASSERT_TRUE(WaitUntil([&] { return monitor.Err().find("ComEvent") != std::string::npos; }, 10000ms));
+    ASSERT_TRUE(
+        WaitUntil([&] { return monitor.Err().find("ComEvent") != std::string::npos; }, 10000ms));
     monitor.Signal(sig);
     EXPECT_EQ(monitor.Status(), 0) << "signal " << sig;
     const std::string err = monitor.Err();

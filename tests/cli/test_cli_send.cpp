@@ -52,8 +52,8 @@ TEST(CliSend, EveryFormSendsExactlyItsBytes) {
 TEST(CliSend, WriteHeldByCtsEndsWithStatus1) {
   Cable cable;  // nobody at the far end: CTS stays low
   const auto start = std::chrono::steady_clock::now();
-  const TResult r = RunCli({"send", cable.near, "--flow", "rtscts", "--wto-extra", "100",
-                            "--text", "hello"});
+  const TResult r =
+      RunCli({"send", cable.near, "--flow", "rtscts", "--wto-extra", "100", "--text", "hello"});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("at 9701 Text: Error write TimeOut"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("P1:Not all Bytes send"), std::string::npos) << r.err;
