@@ -12,7 +12,7 @@
 #include "app/char_code.h"
 #include "app/veltra.h"
 #include "engine/comm_port_list.h"
-#include "platform/virtual_ports.h"
+#include "platform/port_presence.h"
 
 namespace veltra::app {
 
@@ -40,20 +40,6 @@ Byte CharCodeFromEdit(const QLineEdit* edit, Byte previous) {
   return TextToCharCode(Latin1(text), previous);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-bool NameBefore(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) <
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 void SelectIndex(QComboBox* list, int index) {
   list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
 }
@@ -66,32 +52,6 @@ TVeltra::TPortLists TVeltra::Port1Lists() const {
 
 TVeltra::TPortLists TVeltra::Port2Lists() const {
   return {CBPort1, CBBaud1, CBData1, CBStop1, CBParity1, CBFlow1};
-}
-
-// The machine's ports, sorted, then the built-in loopback. Ports listed before stay
-// listed. Selects the port's CommPort, else the second entry; a list that holds only
-// the loopback selects it, so that a machine without ports can still be tried out.
-void TVeltra::FillPortList(QComboBox* List, const TSerialPort& Port) {
-  const std::string loopback = platform::kLoopbackPortName;
-  engine::TStringList names;
-  for (int i = 0; i < List->count(); ++i) {
-    const std::string name = List->itemText(i).toStdString();
-    if (!SameName(name, loopback)) names.push_back(name);
-  }
-  engine::EnumComPorts(names);
-  std::erase_if(names, [&](const std::string& name) { return SameName(name, loopback); });
-  std::stable_sort(names.begin(), names.end(), NameBefore);
-  names.push_back(loopback);
-
-  const QSignalBlocker quiet(List);
-  List->clear();
-  for (const std::string& name : names) List->addItem(QString::fromStdString(name));
-  const auto match = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-    return SameName(name, Port.CommPort());
-  });
-  int index = match != names.end() ? static_cast<int>(match - names.begin()) : 1;
-  if (List->count() == 1) index = 0;
-  SelectIndex(List, index);
 }
 
 void TVeltra::FillPortLists(const TPortLists& Lists, const TSerialPort& Port) {
@@ -123,9 +83,12 @@ void TVeltra::FillSharedControls(const TSerialPort& Port) {
   CBReport->setCurrentIndex(std::min<int>(Port.ErrorNoise(), CBReport->count() - 1));
 }
 
-bool TVeltra::ApplyPanel(const TPortLists& Lists, TSerialPort& Port) {
-  if (Lists.Port->currentIndex() < 0) return false;
-  Port.SetCommPort(Lists.Port->currentText().toStdString());
+bool TVeltra::ApplyPanel(const TPortLists& Lists, TSerialPort& Port, std::string* Problem) {
+  const std::string name = PortNameToApply(Lists.Port);
+  if (name.empty()) return false;
+  // Checked, not refused: the device may be plugged in before the port is opened.
+  *Problem = platform::PortNameProblem(name);
+  Port.SetCommPort(name);
   Cardinal baud = 9600;
   try {
     baud = static_cast<Cardinal>(StrToIntInRange(Latin1(Lists.Baud->currentText()), 0,
@@ -205,12 +168,15 @@ void TVeltra::EventCharEditExit() {
 void TVeltra::JvHTButton3Click() {
   SerialPort1->ReadSettings(kSettingsKey, "ComTest1");
   SerialPort2->ReadSettings(kSettingsKey, "ComTest2");
+  RestoreLastPorts();
   FormCreate();
 }
 
 void TVeltra::JvHTButton4Click() {
   SerialPort1->WriteSettings(kSettingsKey, "ComTest1");
   SerialPort2->WriteSettings(kSettingsKey, "ComTest2");
+  FStoredPort1 = SerialPort1->CommPort();
+  FStoredPort2 = SerialPort2->CommPort();
 }
 
 }  // namespace veltra::app

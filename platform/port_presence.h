@@ -22,3 +22,13 @@ PortIdentity IdentifyPort(const std::string& name);
 std::string LocateReturnedPort(const PortIdentity& identity);
 
 }  // namespace veltra::platform
+
+namespace veltra::platform {
+
+// What is wrong with a port name typed by a user, without opening anything: empty
+// for a built-in virtual port, a network name (scheme://...) and a tty node that
+// may be opened; else the words of the refusal ("No such device: /dev/ttyUSB3.",
+// "/dev/null is not a serial port (...)").
+std::string PortNameProblem(const std::string& name);
+
+}  // namespace veltra::platform

@@ -75,6 +75,15 @@ PortIdentity IdentifyPort(const std::string& name) {
   return identity;
 }
 
+std::string PortNameProblem(const std::string& name) {
+  if (name.empty() || IsNetworkPortName(name) || IsVirtualPortName(name)) return "";
+  TtyNodeKind kind;
+  std::string why;
+  const std::string path = TtyPathForName(name);
+  if (CheckTtyNode(path, &kind, &why) != 0) return why;
+  return access(path.c_str(), R_OK | W_OK) == 0 ? "" : PermissionDeniedText(path);
+}
+
 std::string LocateReturnedPort(const PortIdentity& identity) {
   if (IsNetworkPortName(identity.name))
     return NetworkPortBack(identity.name) ? identity.name : "";

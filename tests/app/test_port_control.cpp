@@ -99,7 +99,7 @@ class TestPortControl : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     StartOn(w, "NO_SUCH_PORT", "PC_B");
     Click(w.BOpen);
-    QCOMPARE(w.Mess->text(), QString("Port open failed"));
+    QCOMPARE(w.Mess->text(), QString("Port open failed: No such device: /dev/NO_SUCH_PORT"));
     QVERIFY(!w.SerialPort1->Active());
     QCOMPARE(ButtonStates(w), QString("off on on on on"));
     QCOMPARE(w.ProgressTxDQueue->maximum(), 100);  // ranges only set on success
@@ -133,7 +133,7 @@ class TestPortControl : public QObject {
     SelectPort(w.CBPort1, "NO_SUCH_PORT");
     Click(w.BStart);
     Click(w.Spy);
-    QCOMPARE(w.Mess->text(), QString("Port2 open failed"));
+    QCOMPARE(w.Mess->text(), QString("Port2 open failed: No such device: /dev/NO_SUCH_PORT"));
     QVERIFY(w.SerialPort1->Active());
     QCOMPARE(ButtonStates(w), QString("off on off on off"));
   }
