@@ -2,14 +2,19 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/comm_api.h"
+#include "platform/port_discovery.h"
+#include "platform/port_discovery_seam.h"
 #include "platform/port_enum.h"
+#include "platform/port_presence.h"
 #include "platform/sysinfo_seam.h"
+#include "tests/platform/test_wait.h"
 
 namespace veltra::test {
 namespace {
@@ -43,6 +48,31 @@ class FakeRoot {
   }
   void Write(const fs::path& file, const std::string& text) const {
     std::ofstream(root_ / file) << text;
+  }
+  // A USB adapter as sysfs lays it out: the USB device with its descriptors, the
+  // interface, the usb-serial port with its driver, the tty; and udev's by-id link.
+  void UsbAdapter(const std::string& tty, const std::string& serial, const std::string& byId) {
+    const fs::path usb = root_ / "sys/devices/pci0000:00/usb1" / ("1-" + serial);
+    const fs::path port = usb / "1-1:1.0" / tty;
+    fs::create_directories(port);
+    fs::create_directories(root_ / "sys/bus/usb-serial/drivers/cp210x");
+    fs::create_directory_symlink(root_ / "sys/bus/usb-serial/drivers/cp210x", port / "driver");
+    for (auto [file, text] : {std::pair{"idVendor", "10c4"}, {"idProduct", "ea60"},
+                              {"manufacturer", "Silicon Labs"},
+                              {"product", "CP2102 USB to UART Bridge Controller"}})
+      Write(usb / file, std::string(text) + "\n");
+    Write(usb / "serial", serial + "\n");
+    const fs::path classDir = root_ / "sys/class/tty" / tty;
+    fs::create_directories(classDir);
+    fs::create_directory_symlink(port, classDir / "device");
+    fs::create_directories(root_ / "dev/serial/by-id");
+    std::ofstream(root_ / "dev" / tty).put('\0');
+    fs::create_symlink("../../" + tty, root_ / "dev/serial/by-id" / byId);
+  }
+  void Unplug(const std::string& tty) {
+    for (const fs::path& p : {root_ / "sys/class/tty" / tty, root_ / "dev" / tty}) fs::remove_all(p);
+    for (const auto& link : fs::directory_iterator(root_ / "dev/serial/by-id"))
+      if (fs::read_symlink(link.path()).filename() == tty) fs::remove(link.path());
   }
 
  private:
@@ -82,6 +112,51 @@ TEST(PortList, ThisMachinesConsoleIsNeverListed) {
     std::ifstream active("/sys/class/tty/console/active");
     for (std::string console; active >> console;) EXPECT_NE(name, console);
   }
+}
+
+// Discovery reads the fake tree through the seam for as long as this lives.
+struct FakeMachine {
+  FakeRoot root;
+  FakeMachine() { platform::UseDiscoveryRootForTests(root.path()); }
+  ~FakeMachine() { platform::UseDiscoveryRootForTests(std::nullopt); }
+};
+
+TEST(PortDiscovery, RecordsAliasesDescriptionsAndTheSameAdapterUnderANewName) {
+  FakeMachine machine;
+  const std::string byId = "usb-Silicon_Labs_CP2102_USB_to_UART_Bridge_Controller_0001-if00-port0";
+  machine.root.UsbAdapter("ttyUSB0", "0001", byId);
+  machine.root.Tty("ttyS1", true, "4");
+  const auto ports = platform::DiscoverSerialPorts();
+  ASSERT_EQ(ports.size(), 2u);
+  const platform::SerialPortInfo& usb = ports[1];
+  EXPECT_EQ(usb.devicePath, "/dev/ttyUSB0");
+  EXPECT_EQ(usb.alias, "/dev/serial/by-id/" + byId);
+  EXPECT_EQ(platform::DescribePort(usb),
+            "CP2102 USB to UART Bridge Controller, Silicon Labs (10c4:ea60) serial 0001, cp210x");
+  EXPECT_EQ(platform::DescribePort(ports[0]), "") << "a UART without a driver link says nothing";
+  EXPECT_EQ(platform::FindSerialPort(ports, usb.alias)->kernelName, "ttyUSB0");
+
+  // Pulled, then back as ttyUSB1: found by its serial number, not by its old name.
+  const platform::PortIdentity identity = platform::IdentifyPort("ttyUSB0");
+  EXPECT_EQ(identity.serialKey, "10c4:ea60:0001");
+  machine.root.Unplug("ttyUSB0");
+  EXPECT_EQ(platform::LocateReturnedPort(identity), "");
+  machine.root.UsbAdapter("ttyUSB1", "0002", "usb-other-adapter");
+  EXPECT_EQ(platform::LocateReturnedPort(identity), "") << "another adapter is not this one";
+  machine.root.UsbAdapter("ttyUSB2", "0001", byId);
+  EXPECT_EQ(platform::LocateReturnedPort(identity), "/dev/serial/by-id/" + byId);
+}
+
+TEST(PortDiscovery, MonitorTellsOfComingAndGoingOnly) {
+  FakeMachine machine;
+  std::atomic<int> changes{0};
+  platform::SerialPortMonitor monitor([&] { ++changes; }, std::chrono::milliseconds(20));
+  machine.root.UsbAdapter("ttyUSB0", "0001", "usb-a");
+  ASSERT_TRUE(WaitUntil([&] { return changes == 1; }));
+  machine.root.Unplug("ttyUSB0");
+  ASSERT_TRUE(WaitUntil([&] { return changes == 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(changes, 2) << "nothing changed since";
 }
 
 TEST(VersionQuery, NtFamilyKernelVersionSizeCheckAndSeam) {
