@@ -133,8 +133,9 @@ TVeltra::TVeltra(QWidget* parent) : QWidget(parent) {
   SetActivationAfterModal([this] { FormActivate(); });
 
   RestoreLastPorts();
-  FormCreate();
+  // Before the lists are filled: a device that comes meanwhile is a change.
   StartPortMonitor();
+  FormCreate();
 }
 
 TVeltra::~TVeltra() {

@@ -226,12 +226,12 @@ struct SerialPortMonitor::State {
   std::function<void()> onChange;
   std::chrono::milliseconds pollPeriod;
   int stopFd = -1;
+  std::string last;  // the ports as last seen
   std::thread thread;
 
   void Run() {
     NameCurrentThread("veltra-portwatch");
     const std::unique_ptr<UdevWatch> udev = DiscoveryRootIsReal() ? OpenUdevWatch() : nullptr;
-    std::string last = Signature(DiscoverSerialPorts());
     for (;;) {
       pollfd fds[2] = {{stopFd, POLLIN, 0}, {udev ? udev->Fd() : -1, POLLIN, 0}};
       const int n = poll(fds, 2, static_cast<int>(pollPeriod.count()));
@@ -251,6 +251,8 @@ SerialPortMonitor::SerialPortMonitor(std::function<void()> onChange,
   state_->onChange = std::move(onChange);
   state_->pollPeriod = pollPeriod;
   state_->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  // Taken here: a port that comes while the thread starts is a change.
+  state_->last = Signature(DiscoverSerialPorts());
   state_->thread = std::thread([s = state_.get()] { s->Run(); });
 }
 

@@ -138,6 +138,26 @@ class TestPortControl : public QObject {
     QCOMPARE(ButtonStates(w), QString("off on off on off"));
   }
 
+  // A device pulled in spy mode: one port closed, lamps dark, buttons as after
+  // closing; plugged in again: reopened, buttons back, relaying on.
+  void deviceRemovedAndBack() {
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    StartOn(w, "PC_A", veltra::platform::kLoopbackPortName);
+    Click(w.Spy);
+    QVERIFY(w.SerialPort1->Active() && w.SerialPort2->Active());
+    veltra::platform::ControlVirtualEnd("PC_A")->Unplug();
+    QTRY_COMPARE(w.Mess->text(), QString("Port1 device removed"));
+    QVERIFY(!w.SerialPort1->Active());
+    QCOMPARE(ButtonStates(w), QString("on on on on off"));  // Port 2 is still open
+    QCOMPARE(TVeltra::LampImage(w.DTRImage), TVeltra::LampImage(w.CTSImage));
+    veltra::platform::ControlVirtualEnd("PC_A")->Replug();
+    QTRY_COMPARE_WITH_TIMEOUT(w.Mess->text(), QString("Port1 reopened"), 5000);
+    QVERIFY(w.SerialPort1->Active() && w.SpyMode);
+    QCOMPARE(ButtonStates(w), QString("off on off on off"));
+  }
+
   void endClosesPort1AndWindow() {
     TVeltra w;
     w.show();
