@@ -195,7 +195,8 @@ void TWorkThread::StartOfOpen() {
 // Said once; the owner's thread closes the port, and every call until then is
 // skipped rather than failed and reported.
 void TWorkThread::NoteVanished() {
-  if (DeviceGone || !PortActive()) return;
+  // In quiet mode nothing goes to the owner's thread; the close waits for its end.
+  if (DeviceGone || !PortActive() || Owner.FThreadQuietMode) return;
   DeviceGone = true;
   Owner.RunOnOwner([](TSerialPort& port) { port.CloseVanishedPort(); });
 }
