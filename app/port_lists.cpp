@@ -66,10 +66,8 @@ TPortEntry EntryAt(const QComboBox* List, int Row) {
 std::vector<TPortEntry> MachineEntries() {
   std::vector<TPortEntry> entries;
   for (const platform::SerialPortInfo& port : platform::DiscoverSerialPorts()) {
-    std::string description = platform::DescribePort(port);
-    if (!port.alias.empty()) description += (description.empty() ? "" : " - ") + port.alias;
     entries.push_back({port.kernelName, port.alias.empty() ? port.kernelName : port.alias,
-                       description, false});
+                       platform::DescribePort(port), false});
   }
   return entries;
 }
@@ -95,8 +93,10 @@ void AddEntry(QComboBox* List, const TPortEntry& Entry) {
   auto* name = new QStandardItem(Q(Entry.name));
   name->setData(Q(Entry.applyName), kApplyNameRole);
   name->setData(Entry.missing, kMissingRole);
-  const QString tip = Q(Entry.description.empty() ? Entry.applyName
-                                                  : Entry.description);
+  // The stable name "Start" will store, under what the device is.
+  std::string text = Entry.description;
+  if (Entry.applyName != Entry.name) text += (text.empty() ? "" : "\n") + Entry.applyName;
+  const QString tip = Q(text.empty() ? Entry.name : text);
   name->setToolTip(tip);
   auto* description = new QStandardItem(Q(Entry.description));
   description->setToolTip(tip);
@@ -111,7 +111,7 @@ void SetEntries(QComboBox* List, const std::vector<TPortEntry>& Entries) {
   if (auto* view = qobject_cast<QTreeView*>(List->view())) {
     view->resizeColumnToContents(0);
     view->resizeColumnToContents(1);
-    view->setMinimumWidth(std::min(view->columnWidth(0) + view->columnWidth(1) + 24, 640));
+    view->setMinimumWidth(std::min(view->columnWidth(0) + view->columnWidth(1) + 24, 720));
   }
 }
 

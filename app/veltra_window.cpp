@@ -402,6 +402,7 @@ QWidget* TVeltra::BuildSettingsPage() {
   errors->addWidget(CBRecordErrors, 2, 0, 1, 2);
   errors->addWidget(new QLabel(QStringLiteral("MaxErrors"), page), 2, 2, Qt::AlignRight);
   errors->addWidget(MaxErrorEdit, 2, 3);
+  errors->addWidget(CBAutoReopen, 3, 0, 1, 4);
 
   // Line endings of sends and the line controls.
   auto* lines = new QGridLayout;
@@ -410,8 +411,7 @@ QWidget* TVeltra::BuildSettingsPage() {
   lines->addWidget(ALF, 0, 1);
   lines->addWidget(CBDTR, 1, 0);
   lines->addWidget(CBRTS, 1, 1);
-  lines->addWidget(CBBreakState, 2, 0);
-  lines->addWidget(CBAutoReopen, 2, 1);
+  lines->addWidget(CBBreakState, 2, 0, 1, 2);
   lines->addWidget(JvHTButton3, 3, 0);
   lines->addWidget(JvHTButton4, 3, 1);
 

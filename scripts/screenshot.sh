@@ -3,9 +3,22 @@
 # "Open Port 1" on the built-in loopback and one "Send Text", so the lamps and a
 # received block show. Needs xvfb-run and imagemagick; xdotool for the clicks
 # (without it the window is taken as it comes up).
-# Usage: scripts/screenshot.sh BUILD_DIR
+# With "ports": docs/port_list.png instead, the port list open on a fake machine
+# (tests/app/port_list_shot), since a build machine has no adapters to show.
+# Usage: scripts/screenshot.sh BUILD_DIR [ports]
 set -eu
 build=$(cd "${1:?build directory}" && pwd)
+if [ "${2:-}" = ports ]; then
+  out=$(cd "$(dirname "$0")/.." && pwd)/docs/port_list.png
+  xvfb-run -a -s "-screen 0 1024x700x24" sh -eu -c "
+    '$build/tests/app/port_list_shot' & pid=\$!
+    sleep 4
+    import -window root -crop 772x400+0+0 +repage '$out'
+    kill \$pid
+  "
+  echo "$out"
+  exit 0
+fi
 out=$(cd "$(dirname "$0")/.." && pwd)/docs/screenshot.png
 xvfb-run -a -s "-screen 0 1024x700x24" sh -eu -c "
   '$build/app/veltra' & pid=\$!

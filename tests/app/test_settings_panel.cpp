@@ -55,7 +55,10 @@ class TestSettingsPanel : public QObject {
     };
     QCOMPARE(description(window.CBPort, "ttyUSB0"),
              QString("CP2102 USB to UART Bridge Controller, Silicon Labs (10c4:ea60) serial 0001, "
-                     "cp210x - /dev/serial/by-id/") + QString::fromStdString(byId));
+                     "cp210x"));
+    QVERIFY(window.CBPort->itemData(window.CBPort->findText("ttyUSB0"), Qt::ToolTipRole)
+                .toString()
+                .endsWith(QString::fromStdString("\n/dev/serial/by-id/" + byId)));
     SelectText(window.CBPort, "ttyUSB0");
     window.CBPort1->setEditText("/dev/pts/77");  // typed, not listed
 
