@@ -207,6 +207,7 @@ class PosixUart final : public Uart {
   DWORD FailedCall(int err);
   DWORD ChangeLine(int line, bool on);
   int ReadLines(int* bits);
+  int ReadCounters(serial_icounter_struct* counters);
   void ApplyLineModes(const DCB& dcb);
   void Wake();
   void CloseAll();
@@ -287,7 +288,7 @@ class PosixUart final : public Uart {
 void PosixUart::Start(UartSink& sink) {
   if (started_.exchange(true) || stopped_.load()) return;
   sink_ = &sink;
-  if (ioctl(fd_, TIOCGICOUNT, &counters_) != 0) countersKnown_ = false;
+  if (ReadCounters(&counters_) != 0) countersKnown_ = false;
   lineCounters_ = counters_;
   PollModem();  // the baseline; changes from here on are reported
   io_ = std::thread([this] { Run(); });
@@ -367,6 +368,11 @@ DWORD PosixUart::ChangeLine(int line, bool on) {
     err = errno;
   }
   return err == 0 ? ERROR_SUCCESS : FailedCall(err);
+}
+
+int PosixUart::ReadCounters(serial_icounter_struct* counters) {
+  if (testLines_ != nullptr && testLines_->counters) return testLines_->counters(counters);
+  return ioctl(fd_, TIOCGICOUNT, counters) == 0 ? 0 : errno;
 }
 
 int PosixUart::ReadLines(int* bits) {
@@ -699,8 +705,8 @@ void PosixUart::PollModem() {
 void PosixUart::PollCounters() {
   if (!countersKnown_) return;
   serial_icounter_struct now{};
-  if (ioctl(fd_, TIOCGICOUNT, &now) != 0) {
-    countersKnown_ = !MeansUnsupported(errno);
+  if (const int err = ReadCounters(&now)) {
+    countersKnown_ = !MeansUnsupported(err);
     return;
   }
   DWORD errors = 0;
