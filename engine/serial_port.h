@@ -187,7 +187,9 @@ class TSerialPort : public TObject {
   void ReopenReturnedPort(const std::string& Name);  // likewise
   void RunOnOwner(std::function<void(TSerialPort&)> Call);  // from the worker
   platform::PortIdentity ReturnIdentity();
-  void OpenPort();                       // ReopenPort's opening half
+  // ReopenPort's opening half; a reopen attempt for a returning device says
+  // nothing until the device has opened.
+  void OpenPort(bool QuietIfAbsent = false);
   void LoadFields(TSettingsReader& in);  // ReadSettings: the values after CommPort
   void ApplyCommState();
   void EnableCommEvents();

@@ -323,14 +323,15 @@ std::string DevicePath(const std::string& CommPort) {
 
 }  // namespace
 
-void TSerialPort::OpenPort() {
-  ProcessError(110, 0, "Msg start reactivating Port", 2);
+void TSerialPort::OpenPort(bool QuietIfAbsent) {
+  if (!QuietIfAbsent) ProcessError(110, 0, "Msg start reactivating Port", 2);
   const win::HANDLE handle =
       win::CreateFileA(DevicePath(FCommPort).c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
                        nullptr, win::OPEN_EXISTING, win::FILE_FLAG_OVERLAPPED, 0);
   if (handle == win::INVALID_HANDLE_VALUE) {
     const DWORD error = win::GetLastError();
     FLastOpenFailure = platform::LastOpenFailureText();
+    if (QuietIfAbsent) return;
     ProcessError(112, error, "Error reopening Port", 0);
     // The code says only "access denied"; the words say why.
     if (!FLastOpenFailure.empty()) ProcessError(kOpenFailureTextPlace, error, FLastOpenFailure, 0);
@@ -501,9 +502,7 @@ void TSerialPort::ReopenReturnedPort(const std::string& Name) {
   if (FDestroying || FActive || !FAwaitingReturn) return;
   const std::string previous = FCommPort;
   FCommPort = Name;
-  FMuteReports = true;
-  OpenPort();
-  FMuteReports = false;
+  OpenPort(/*QuietIfAbsent=*/true);
   if (!FActive) {
     FCommPort = previous;
     return;
