@@ -27,6 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr int kPollStretchWithUdev = 5;
+
 std::mutex g_rootMutex;
 std::string g_root = "/";
 
@@ -232,9 +234,11 @@ struct SerialPortMonitor::State {
   void Run() {
     NameCurrentThread("veltra-portwatch");
     const std::unique_ptr<UdevWatch> udev = DiscoveryRootIsReal() ? OpenUdevWatch() : nullptr;
+    // With udev's events the rescan only catches what they missed.
+    const auto period = udev ? pollPeriod * kPollStretchWithUdev : pollPeriod;
     for (;;) {
       pollfd fds[2] = {{stopFd, POLLIN, 0}, {udev ? udev->Fd() : -1, POLLIN, 0}};
-      const int n = poll(fds, 2, static_cast<int>(pollPeriod.count()));
+      const int n = poll(fds, 2, static_cast<int>(period.count()));
       if (n > 0 && (fds[0].revents & POLLIN)) return;
       if (udev && (fds[1].revents & POLLIN)) udev->Drain();
       std::string now = Signature(DiscoverSerialPorts());

@@ -1,6 +1,7 @@
 // libudev: the names from udev's hardware database and the aliases its rules made,
 // for ports whose sysfs walk left them empty, and a monitor of the tty subsystem.
 #include <libudev.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -78,6 +79,8 @@ void EnrichFromUdev(std::vector<SerialPortInfo>& ports) {
 }
 
 std::unique_ptr<UdevWatch> OpenUdevWatch() {
+  // Without a running udevd no event ever comes (a container, a minimal system).
+  if (access("/run/udev/control", F_OK) != 0) return nullptr;
   udev* u = udev_new();
   if (u == nullptr) return nullptr;
   udev_monitor* m = udev_monitor_new_from_netlink(u, "udev");
