@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/logic/port_choice.h"
 #include "app/veltra.h"
 #include "platform/port_discovery.h"
 #include "platform/settings_store.h"
+#include "platform/simulated_devices.h"
 #include "platform/virtual_ports.h"
 
 namespace veltra::app {
@@ -72,15 +74,11 @@ std::vector<TPortEntry> MachineEntries() {
   return entries;
 }
 
-// Built-in virtual ports, the loopback last.
-std::vector<TPortEntry> VirtualEntries() {
+// The built-in ports: loopback, null-modem pair, simulated devices.
+std::vector<TPortEntry> BuiltInEntries() {
   std::vector<TPortEntry> entries;
-  const std::string loopback = platform::kLoopbackPortName;
-  for (const std::string& name : platform::VirtualPortNames()) {
-    if (SameName(name, loopback)) continue;
+  for (const std::string& name : platform::BuiltInPortNames())
     entries.push_back({name, name, platform::VirtualPortDescription(name), false});
-  }
-  entries.push_back({loopback, loopback, platform::VirtualPortDescription(loopback), false});
   return entries;
 }
 
@@ -126,14 +124,14 @@ int FindEntry(const QComboBox* List, const std::string& Name) {
   return -1;
 }
 
-// Machine names (devices and names listed before), sorted; then the virtual ports.
+// Machine names (devices and names listed before), sorted; then the built-in ports.
 std::vector<TPortEntry> Merge(std::vector<TPortEntry> Kept, const std::vector<TPortEntry>& Present) {
-  std::vector<TPortEntry> virtualPorts = VirtualEntries();
-  auto isVirtual = [&](const TPortEntry& e) {
-    return std::any_of(virtualPorts.begin(), virtualPorts.end(),
+  const std::vector<TPortEntry> builtIn = BuiltInEntries();
+  auto isBuiltIn = [&](const TPortEntry& e) {
+    return std::any_of(builtIn.begin(), builtIn.end(),
                        [&](const TPortEntry& v) { return SameName(v.name, e.name); });
   };
-  std::erase_if(Kept, isVirtual);
+  std::erase_if(Kept, isBuiltIn);
   for (const TPortEntry& entry : Present) {
     auto same = [&](const TPortEntry& e) { return SameName(e.name, entry.name); };
     if (const auto found = std::find_if(Kept.begin(), Kept.end(), same); found != Kept.end())
@@ -142,7 +140,7 @@ std::vector<TPortEntry> Merge(std::vector<TPortEntry> Kept, const std::vector<TP
       Kept.push_back(entry);
   }
   std::stable_sort(Kept.begin(), Kept.end(), NameBefore);
-  Kept.insert(Kept.end(), virtualPorts.begin(), virtualPorts.end());
+  Kept.insert(Kept.end(), builtIn.begin(), builtIn.end());
   return Kept;
 }
 
@@ -179,8 +177,8 @@ void TVeltra::RestoreLastPorts() {
   if (!FStoredPort2.empty()) SerialPort2->SetCommPort(FStoredPort2);
 }
 
-// The machine's ports, sorted, then the built-in virtual ports with the loopback
-// last. Names listed before stay listed.
+// The machine's ports, sorted, then the built-in ones. Names listed before stay
+// listed.
 void TVeltra::FillPortList(QComboBox* List, const TSerialPort& Port, const std::string& Stored) {
   std::vector<TPortEntry> kept;
   for (int row = 0; row < List->count(); ++row) kept.push_back(EntryAt(List, row));
@@ -189,8 +187,7 @@ void TVeltra::FillPortList(QComboBox* List, const TSerialPort& Port, const std::
 }
 
 // The one rule for what a list selects: the port's name where listed; a saved name
-// that is not present now, shown as missing; else the second entry (the only one
-// where the list holds one).
+// that is not present now, shown as missing; else the out-of-the-box choice.
 void TVeltra::SelectPortEntry(QComboBox* List, const std::string& Wanted,
                               const std::string& Stored) {
   const QSignalBlocker quiet(List);
@@ -201,8 +198,12 @@ void TVeltra::SelectPortEntry(QComboBox* List, const std::string& Wanted,
     SetEntries(List, Merge(std::move(entries), {MissingEntry(Wanted)}));
     index = FindEntry(List, Wanted);
   }
-  if (index < 0) index = List->count() == 1 ? 0 : 1;
-  List->setCurrentIndex(index < List->count() ? index : -1);
+  if (index < 0) {
+    std::vector<std::string> names;
+    for (int row = 0; row < List->count(); ++row) names.push_back(List->itemText(row).toStdString());
+    index = logic::OutOfTheBoxPortIndex(names, List == CBPort1);
+  }
+  List->setCurrentIndex(index >= 0 && index < List->count() ? index : -1);
   List->setToolTip(index >= 0 && index < List->count() ? List->itemData(index, Qt::ToolTipRole).toString()
                                                       : QString());
 }

@@ -40,6 +40,27 @@ Byte CharCodeFromEdit(const QLineEdit* edit, Byte previous) {
   return TextToCharCode(Latin1(text), previous);
 }
 
+// Runs the conversion of one edit's text. Its error names the field and leaves the
+// caret there: "Start" reads a dozen edits, and the message alone does not say which.
+template <typename Convert>
+auto FromField(QLineEdit* edit, const char* field, Convert convert) {
+  try {
+    return convert();
+  } catch (const EConvertError& error) {
+    edit->setFocus();
+    edit->selectAll();
+    throw EConvertError(std::string(field) + ": " + error.what());
+  }
+}
+
+std::int64_t IntField(QLineEdit* edit, const char* field, std::int64_t max) {
+  return FromField(edit, field, [&] { return StrToIntInRange(Text(edit), 0, max); });
+}
+
+Byte CharField(QLineEdit* edit, const char* field, Byte previous) {
+  return FromField(edit, field, [&] { return CharCodeFromEdit(edit, previous); });
+}
+
 void SelectIndex(QComboBox* list, int index) {
   list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
 }
@@ -118,21 +139,22 @@ void TVeltra::ApplySharedControls(TSerialPort& Port) {
   Port.SetXTOAuto(CBXTOAuto->isChecked());
   if (!CBXTOAuto->isChecked()) {
     Port.SetWTOCharDelayTime(
-        static_cast<Cardinal>(StrToIntInRange(Text(WTOCharDelayEdit), 0, kCardinalMax)));
+        static_cast<Cardinal>(IntField(WTOCharDelayEdit, "Sending Char (µs)", kCardinalMax)));
     Port.SetRTOCharDelayTime(
-        static_cast<Cardinal>(StrToIntInRange(Text(RTOCharDelayEdit), 0, kCardinalMax)));
+        static_cast<Cardinal>(IntField(RTOCharDelayEdit, "Receiving Char (µs)", kCardinalMax)));
     Port.SetWTOExtraDelayTime(
-        static_cast<Word>(StrToIntInRange(Text(WTOExtraDelayEdit), 0, 65535)));
+        static_cast<Word>(IntField(WTOExtraDelayEdit, "Sending Extra (ms)", 65535)));
     Port.SetRTOExtraDelayTime(
-        static_cast<Word>(StrToIntInRange(Text(RTOExtraDelayEdit), 0, 65535)));
+        static_cast<Word>(IntField(RTOExtraDelayEdit, "Receiving Extra (ms)", 65535)));
   }
-  Port.SetXONChar(CharCodeFromEdit(XOnCharEdit, Port.XONChar()));
-  Port.SetXOFFChar(CharCodeFromEdit(XOffCharEdit, Port.XOFFChar()));
-  Port.SetXONLimDiv(static_cast<Byte>(StrToIntInRange(Text(XOnLimitEdit), 0, 255)));
-  Port.SetXOFFLimDiv(static_cast<Byte>(StrToIntInRange(Text(XOffLimitEdit), 0, 255)));
+  Port.SetXONChar(CharField(XOnCharEdit, "XOn Char", Port.XONChar()));
+  Port.SetXOFFChar(CharField(XOffCharEdit, "XOff Char", Port.XOFFChar()));
+  Port.SetXONLimDiv(static_cast<Byte>(IntField(XOnLimitEdit, "XOn Limit (%)", 255)));
+  Port.SetXOFFLimDiv(static_cast<Byte>(IntField(XOffLimitEdit, "XOff Limit (%)", 255)));
   Port.SetParityErrorReplacement(CBParityErrorReplacement->isChecked());
-  Port.SetParityErrorChar(CharCodeFromEdit(ParityErrorCharEdit, Port.ParityErrorChar()));
-  Port.SetEventChar(CharCodeFromEdit(EventCharEdit, Port.EventChar()));
+  Port.SetParityErrorChar(
+      CharField(ParityErrorCharEdit, "Parity Error Replacement Char", Port.ParityErrorChar()));
+  Port.SetEventChar(CharField(EventCharEdit, "Eventchar", Port.EventChar()));
   Port.SetStripNullChars(CBStripNullChars->isChecked());
   if (CBReport->currentIndex() >= 0)
     Port.SetErrorNoise(static_cast<Byte>(CBReport->currentIndex()));
