@@ -254,6 +254,7 @@ class PosixUart final : public Uart {
   int lastRtsMode_ = -1;
 
   std::atomic<bool> modemKnown_{true};  // false once TIOCMGET says the tty has no lines
+  std::atomic<bool> modemTracked_{false};  // modemStatus_ follows the counters: no TIOCMGET needed
   std::atomic<DWORD> modemStatus_{0};
   std::atomic<bool> outputSuspended_{false};
 
@@ -387,6 +388,12 @@ DWORD PosixUart::SetBreak(bool on) {
 
 DWORD PosixUart::GetModemStatus(DWORD* modemStatus) {
   if (!Usable()) return Unusable();
+  // Where the counters follow the lines, the I/O thread's word is current: the
+  // worker's poll need not cost the adapter a USB transfer every 75 ms.
+  if (modemTracked_.load()) {
+    *modemStatus = modemStatus_.load();
+    return ERROR_SUCCESS;
+  }
   int bits = 0;
   if (const int err = ReadLines(&bits)) return FailedCall(err);
   *modemStatus = ModemWordFromTiocm(bits);
@@ -684,6 +691,7 @@ void PosixUart::PollLines() {
   const DWORD after = modemStatus_.load();
   if (vanished_.load()) return;
   if (trusted && !moved && after != before) countersCountLines_ = false;
+  modemTracked_.store(countersKnown_ && countersCountLines_ && modemKnown_.load());
   const DWORD pulsed = moved ? PulsedLines(countersBefore, counters_, before, after) : 0;
   if (pulsed != 0) sink_->OnModemStatus(before ^ pulsed);
   if (after != before || pulsed != 0) sink_->OnModemStatus(after);
