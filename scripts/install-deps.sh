@@ -10,6 +10,7 @@ packages=(
   cups cups-client libcups2-dev
   libudev-dev
   socat xxd bsdextrautils
+  ser2net
   xvfb xauth
 )
 
