@@ -11,6 +11,7 @@
 
 #include "engine/serial_cluster.h"
 #include "platform/comm_api.h"
+#include "platform/network_ports.h"
 #include "platform/port_presence.h"
 #include "platform/thread_name.h"
 
@@ -21,8 +22,10 @@ namespace {
 using win::DWORD;
 
 constexpr auto kIdleSleep = std::chrono::milliseconds(200);
-// How often a closed port whose device vanished looks for it.
+// How often a closed port whose device vanished looks for it; a network server sees
+// each look as a connection, so it is asked less often.
 constexpr auto kReturnLookPeriod = std::chrono::milliseconds(500);
+constexpr auto kNetworkReturnLookPeriod = std::chrono::milliseconds(3000);
 constexpr DWORD kWaitTimeoutMs = 75;
 // Receive overflow, overrun, parity, framing, break: bytes behind them are read at once.
 constexpr DWORD kLineErrorMask = 31;
@@ -205,8 +208,10 @@ void TWorkThread::LookForReturn() {
   if (!Owner.FAwaitingReturn || Owner.FReopenQueued) return;
   const auto now = std::chrono::steady_clock::now();
   if (now < NextReturnLook) return;
-  NextReturnLook = now + kReturnLookPeriod;
-  const std::string name = platform::LocateReturnedPort(Owner.ReturnIdentity());
+  const platform::PortIdentity identity = Owner.ReturnIdentity();
+  NextReturnLook = now + (platform::IsNetworkPortName(identity.name) ? kNetworkReturnLookPeriod
+                                                                     : kReturnLookPeriod);
+  const std::string name = platform::LocateReturnedPort(identity);
   if (name.empty() || Owner.FReopenQueued.exchange(true)) return;
   Owner.RunOnOwner([name](TSerialPort& port) { port.ReopenReturnedPort(name); });
 }

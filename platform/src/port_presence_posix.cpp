@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/network_ports.h"
 #include "platform/port_discovery.h"
 #include "platform/port_presence.h"
 #include "platform/src/port_discovery_internal.h"
@@ -13,15 +14,8 @@
 namespace veltra::platform {
 namespace {
 
-bool IsNetworkPortName(const std::string& name) {
-  return name.find("://") != std::string::npos;
-}
-
-// Hook for network ports: whether the peer takes connections again. Until their
-// lower half answers, a dropped network port is not reopened by itself.
-bool NetworkPortBack(const std::string& /*name*/) {
-  return false;
-}
+// A probe is a connection the server sees; it gets half a second.
+constexpr int kNetworkProbeTimeoutMs = 500;
 
 std::string KernelNameOf(const std::string& name) {
   char resolved[PATH_MAX] = {};
@@ -86,7 +80,7 @@ std::string PortNameProblem(const std::string& name) {
 
 std::string LocateReturnedPort(const PortIdentity& identity) {
   if (IsNetworkPortName(identity.name))
-    return NetworkPortBack(identity.name) ? identity.name : "";
+    return NetworkPortReachable(identity.name, kNetworkProbeTimeoutMs) ? identity.name : "";
   if (IsVirtualPortName(identity.name))
     return VirtualPortPresent(identity.name) ? identity.name : "";
   return LocateTty(identity);
