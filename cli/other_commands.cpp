@@ -5,7 +5,7 @@
 #include "app/logic/device_commands.h"
 #include "cli/commands.h"
 #include "cli/session.h"
-#include "engine/comm_port_list.h"
+#include "platform/port_discovery.h"
 #include "platform/simulated_devices.h"
 #include "platform/virtual_ports.h"
 
@@ -19,18 +19,20 @@ namespace veltra::cli {
 namespace {
 
 struct TPortEntry {
-  std::string name;
   const char* kind;
+  platform::SerialPortInfo info;  // only the kernel name for a built-in port
   std::string description;
 };
 
 std::vector<TPortEntry> PortEntries() {
   std::vector<TPortEntry> ports;
-  engine::TStringList serial;
-  engine::EnumComPorts(serial);
-  for (const std::string& name : serial) ports.push_back({name, "serial", ""});
-  for (const std::string& name : platform::BuiltInPortNames())
-    ports.push_back({name, "built-in", platform::VirtualPortDescription(name)});
+  for (const platform::SerialPortInfo& port : platform::DiscoverSerialPorts())
+    ports.push_back({"serial", port, platform::DescribePort(port)});
+  for (const std::string& name : platform::BuiltInPortNames()) {
+    platform::SerialPortInfo builtIn;
+    builtIn.kernelName = name;
+    ports.push_back({"built-in", builtIn, platform::VirtualPortDescription(name)});
+  }
   return ports;
 }
 
@@ -51,26 +53,43 @@ std::string JsonString(const std::string& text) {
   return json + "\"";
 }
 
+std::string JsonEntry(const TPortEntry& p) {
+  const platform::SerialPortInfo& i = p.info;
+  const std::pair<const char*, const std::string*> fields[] = {{"path", &i.devicePath},
+                                                               {"alias", &i.alias},
+                                                               {"description", &p.description},
+                                                               {"vendor_id", &i.vendorId},
+                                                               {"product_id", &i.productId},
+                                                               {"manufacturer", &i.manufacturer},
+                                                               {"product", &i.product},
+                                                               {"serial_number", &i.serialNumber},
+                                                               {"driver", &i.driver}};
+  std::string json = "{\"name\": " + JsonString(i.kernelName) + ", \"kind\": " + JsonString(p.kind);
+  for (const auto& [key, value] : fields)
+    json += ", \"" + std::string(key) + "\": " + JsonString(*value);
+  return json + "}";
+}
+
 std::string ListJson(const std::vector<TPortEntry>& ports) {
   std::string json = "[";
-  for (const TPortEntry& p : ports) {
-    json += json.size() > 1 ? ",\n " : "\n ";
-    json += "{\"name\": " + JsonString(p.name) + ", \"kind\": " + JsonString(p.kind) +
-            ", \"description\": " + JsonString(p.description) + "}";
-  }
+  for (const TPortEntry& p : ports) json += (json.size() > 1 ? ",\n " : "\n ") + JsonEntry(p);
   return json + (ports.empty() ? "]\n" : "\n]\n");
 }
 
 std::string ListText(const std::vector<TPortEntry>& ports) {
   std::size_t width = 4;
-  for (const TPortEntry& p : ports) width = std::max(width, p.name.size());
+  for (const TPortEntry& p : ports) width = std::max(width, p.info.kernelName.size());
   auto row = [width](const std::string& name, const std::string& kind, const std::string& text) {
     std::string line = name + std::string(width + 2 - name.size(), ' ') + kind;
     if (!text.empty()) line += std::string(10 - std::min<std::size_t>(kind.size(), 9), ' ') + text;
     return line + "\n";
   };
   std::string list = row("PORT", "KIND", "DESCRIPTION");
-  for (const TPortEntry& p : ports) list += row(p.name, p.kind, p.description);
+  for (const TPortEntry& p : ports) {
+    list += row(p.info.kernelName, p.kind, p.description);
+    // The stable name survives re-plugging into another USB socket.
+    if (!p.info.alias.empty()) list += row("", "", "alias " + p.info.alias);
+  }
   return list;
 }
 

@@ -2,7 +2,6 @@
 
 #include "app/logic/hex_dump.h"
 #include "app/logic/hold_states.h"
-#include "platform/open_failure.h"
 #include "platform/win32_types.h"
 
 namespace veltra::cli {
@@ -17,9 +16,8 @@ namespace {
 constexpr Cardinal kWriteFailedPlace = 903;
 constexpr Cardinal kOpenFailedPlace = 112;
 
-std::string OpenFailureText(Cardinal code) {
-  std::string text = platform::LastOpenFailureText();
-  if (!text.empty()) return text;
+std::string OpenFailureText(const std::string& words, Cardinal code) {
+  if (!words.empty()) return words;
   switch (code) {
     case win::ERROR_FILE_NOT_FOUND:
       return "no such port";
@@ -66,7 +64,7 @@ bool TPortWatch::Open(std::string* why) {
   openError_ = 0;
   Port.SetActive(true);
   if (Port.Active()) return true;
-  *why = OpenFailureText(openError_);
+  *why = OpenFailureText(Port.LastOpenFailure(), openError_);
   return false;
 }
 

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libcli11-dev
   cups cups-client libcups2-dev
+  libudev-dev
   socat jpnevulator xxd bsdextrautils
   ser2net
   xvfb xauth

@@ -98,6 +98,7 @@ class Uart {
 // on failure.
 std::unique_ptr<Uart> OpenVirtualUart(const std::string& name, DWORD* error);  // uart_virtual.cpp
 bool IsVirtualPortName(const std::string& name);                               // uart_virtual.cpp
+bool VirtualPortPresent(const std::string& name);  // plugged in; uart_virtual.cpp
 std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error);    // uart_posix.cpp
 // rfc2217://HOST:PORT and tcp://HOST:PORT (network_ports.h); uart_network.cpp. A failure
 // also leaves its words in LastOpenFailureText.

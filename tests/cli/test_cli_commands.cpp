@@ -8,6 +8,7 @@
 #include "cli/log_writer.h"
 #include "cli_test_support.h"
 #include "platform/virtual_ports.h"
+#include "tests/platform/fake_sysfs.h"
 
 namespace veltra::cli::test {
 namespace {
@@ -58,8 +59,8 @@ TEST(CliInput, UnopenablePortGivesItsReasonAndStatus1) {
       (std::filesystem::temp_directory_path() / "veltra-cli-not-a-tty").string();
   std::ofstream(file) << "x";
   const std::pair<std::string, std::string> cases[] = {
-      {"/nonexistent/ttyX", "cannot open /nonexistent/ttyX: no such port"},
-      {file, "cannot open " + file + ": not a serial port"}};
+      {"/nonexistent/ttyX", "cannot open /nonexistent/ttyX: No such device"},
+      {file, "cannot open " + file + ": " + file + " is not a serial port"}};
   for (const auto& [port, reason] : cases) {
     const TResult r = RunCli({"monitor", port});
     EXPECT_EQ(r.code, 1);
@@ -77,16 +78,27 @@ TEST(CliCommands, ChecksumAsTheScalePageShowsIt) {
   EXPECT_EQ(replaced.out, "KW: F336 CS Rot: 8E22 KW Rot: 799B\n");
 }
 
-TEST(CliCommands, ListShowsTheBuiltInPortsWithTheirDescriptions) {
+TEST(CliCommands, ListShowsDevicesWithAliasesAndTheBuiltInPorts) {
+  veltra::test::FakeMachine machine;
+  machine.root.UsbAdapter("ttyUSB0", "0001", "usb-Silicon_Labs_CP2102-if00-port0");
   const TResult text = RunCli({"list"});
-  EXPECT_NE(text.out.find("LOOPBACK      built-in  built-in loopback"), std::string::npos)
+  EXPECT_NE(
+      text.out.find("ttyUSB0       serial    CP2102 USB to UART Bridge Controller, Silicon Labs "
+                    "(10c4:ea60) serial 0001, cp210x\n"
+                    "                        alias /dev/serial/by-id/usb-Silicon_Labs"),
+      std::string::npos)
       << text.out;
+  EXPECT_NE(text.out.find("LOOPBACK      built-in  built-in loopback"), std::string::npos);
   const TResult json = RunCli({"list", "--json"});
   EXPECT_EQ(json.code, 0);
   EXPECT_EQ(json.out.front(), '[');
-  EXPECT_NE(json.out.find(R"({"name": "SIM-SCALE", "kind": "built-in", "description": ")"),
-            std::string::npos)
-      << json.out;
+  for (
+      const char* field :
+      {R"({"name": "ttyUSB0", "kind": "serial", "path": "/dev/ttyUSB0", "alias": "/dev/serial/by-id/)",
+       R"("vendor_id": "10c4", "product_id": "ea60", "manufacturer": "Silicon Labs")",
+       R"("serial_number": "0001", "driver": "cp210x"})",
+       R"({"name": "SIM-SCALE", "kind": "built-in", "path": "", "alias": "", "description": ")"})
+    EXPECT_NE(json.out.find(field), std::string::npos) << field << "\n" << json.out;
 }
 
 TEST(CliCommands, TrafficLogGoesBesideTheEventLogAndNeverOnIt) {
