@@ -647,6 +647,7 @@ QWidget* TVeltra::BuildBottomStrip() {
   row->addWidget(Mess, 1);
   JvHTButton5 = Button("JvHTButton5", QStringLiteral("Save Logs"), true, strip);
   row->addWidget(JvHTButton5);
+  row->addWidget(BuildRecordControl(strip));
   return strip;
 }
 

@@ -97,31 +97,36 @@ class TestTrafficLog : public QObject {
     QCOMPARE(w.ReceivedByteCount, std::int64_t{0});
   }
 
-  void errorPaneTrimsToMaxErrorsBeforeEachReport() {
+  void errorPaneHoldsMaxErrorsLinesAtEveryInsert() {
     TVeltra w;
     w.MaxErrorEdit->setText("3");
     for (int i = 1; i <= 6; ++i)
       w.SerialPort1ProcessError(nullptr, 7, static_cast<unsigned>(i), "m" + std::to_string(i), 0);
     auto lines = ErrorLines(w);
-    QCOMPARE(lines.size(), std::size_t{4});  // MaxErrors + 1 right after a report
+    QCOMPARE(lines.size(), std::size_t{3});
     QVERIFY(IsHeader(lines[0].substr(0, 27), "P1:Msg  "));
-    QCOMPARE(lines[0].substr(27), std::string("Code 3 at 7 Text: m3"));
-    QCOMPARE(lines[3].substr(27), std::string("Code 6 at 7 Text: m6"));
+    QCOMPARE(lines[0].substr(27), std::string("Code 4 at 7 Text: m4"));
+    QCOMPARE(lines[2].substr(27), std::string("Code 6 at 7 Text: m6"));
+    for (int i = 0; i < 10; ++i) w.SerialPort2CommEvent(nullptr);  // port events count too
+    w.SerialPort1RingEvent(nullptr);
+    lines = ErrorLines(w);
+    QCOMPARE(lines.size(), std::size_t{3});
+    QCOMPARE(lines[2].substr(27), std::string("RingEvent"));
 
-    w.MaxErrorEdit->setText("0");
+    w.MaxErrorEdit->setText("0");  // the newest line stays
     w.SerialPort2ProcessError(nullptr, 1, 0, "only", 0);
     lines = ErrorLines(w);
     QCOMPARE(lines.size(), std::size_t{1});
     QVERIFY(IsHeader(lines[0].substr(0, 27), "P2:Msg  "));
     QCOMPARE(lines[0].substr(27), std::string("Code 0 at 1 Text: only"));
 
-    w.MaxErrorEdit->setText("-5");  // must end once the pane is empty
+    w.MaxErrorEdit->setText("-5");
     w.SerialPort1ProcessError(nullptr, 1, 0, "negative", 0);
     QCOMPARE(ErrorLines(w).size(), std::size_t{1});
 
     w.MaxErrorEdit->setText("many");  // counts as 256
     for (int i = 0; i < 300; ++i) w.SerialPort1ProcessError(nullptr, 0, 0, "x", 0);
-    QCOMPARE(ErrorLines(w).size(), std::size_t{257});
+    QCOMPARE(ErrorLines(w).size(), std::size_t{256});
   }
 
   void recordErrorsOffStopsReportsButNotPortEvents() {
