@@ -99,7 +99,8 @@ void TPaneLog::InsertPending(std::size_t maxLines) {
       end = pending_.find('\n', end) + 1;  // every entry ends with a line end
     lines = maxLines;
   }
-  Insert(QString::fromLatin1(pending_.data() + start_, static_cast<qsizetype>(end - start_)));
+  Insert(QString::fromLatin1(pending_.data() + start_, static_cast<qsizetype>(end - start_)),
+         static_cast<int>(lines));
   start_ = end;
   pendingLines_ -= lines;
   if (start_ == pending_.size()) {
@@ -119,73 +120,82 @@ void TPaneLog::SkipLinesBeyondLimit() {
         std::memchr(pending_.data() + start_, '\n', pending_.size() - start_));
     start_ = static_cast<std::size_t>(at - pending_.data()) + 1;
   }
+  linesSkipped_ += pendingLines_ - limit;
   pendingLines_ = limit;
   // All the pane holds is older than what is skipped: it starts afresh rather than
   // show a gap in the middle.
   if (pane_ != nullptr) pane_->clear();
 }
 
-void TPaneLog::Insert(QString text) {
+void TPaneLog::Insert(QString text, int lines) {
   QTextDocument* doc = pane_->document();
   // An undo record of every insert and trim would grow without bound. Clearing the
   // pane turns undo back on, so this is checked each time.
   if (doc->isUndoRedoEnabled()) doc->setUndoRedoEnabled(false);
-  const TView view = SaveView();
+  const TScroll scroll = SaveScroll();
+  // Room first, so the pane never holds more than its limit, not even for a moment.
+  const int removed = MakeRoom(lines);
+  const TCaret caret = SaveCaret();
   // After a line the operator typed without a line end, entries start a new line and
   // the pane keeps no trailing empty line, as a memo control does.
-  if (view.TypedLastLine) {
+  if (caret.TypedLastLine) {
     text.chop(1);
     text.prepend(QLatin1Char('\n'));
   }
   QTextCursor cursor(doc);
   cursor.movePosition(QTextCursor::End);
   cursor.insertText(text);
-  RestoreCaret(view);
-  RestoreScroll(view, TrimToLimit());
+  linesTaken_ += static_cast<std::uint64_t>(lines);
+  RestoreCaret(caret);
+  RestoreScroll(scroll, removed);
 }
 
-TPaneLog::TView TPaneLog::SaveView() const {
+TPaneLog::TCaret TPaneLog::SaveCaret() const {
   const QTextDocument* doc = pane_->document();
   const QTextCursor caret = pane_->textCursor();
+  return {caret.position(), caret.anchor(), doc->characterCount() - 1,
+          doc->lastBlock().length() > 1};
+}
+
+TPaneLog::TScroll TPaneLog::SaveScroll() const {
   const QScrollBar* vertical = pane_->verticalScrollBar();
-  return {caret.position(),
-          caret.anchor(),
-          doc->characterCount() - 1,
-          doc->lastBlock().length() > 1,
-          vertical->value() >= vertical->maximum(),
-          vertical->value(),
+  return {vertical->value() >= vertical->maximum(), vertical->value(),
           pane_->horizontalScrollBar()->value()};
 }
 
-void TPaneLog::RestoreCaret(const TView& view) {
+void TPaneLog::RestoreCaret(const TCaret& caret) {
   // The document moves a caret at the end along with text inserted there. That is
   // right for a caret waiting on the empty last line: it stays on the line where the
   // operator types. Anywhere else it must stay where the operator left it.
-  const bool touchesEnd = view.Caret == view.End || view.Anchor == view.End;
+  const bool touchesEnd = caret.Position == caret.End || caret.Anchor == caret.End;
   const bool waitsOnEmptyLine =
-      view.Caret == view.End && view.Anchor == view.End && !view.TypedLastLine;
+      caret.Position == caret.End && caret.Anchor == caret.End && !caret.TypedLastLine;
   if (!touchesEnd || waitsOnEmptyLine) return;
-  QTextCursor caret = pane_->textCursor();
-  caret.setPosition(view.Anchor);
-  caret.setPosition(view.Caret, QTextCursor::KeepAnchor);
-  pane_->setTextCursor(caret);
+  QTextCursor restored = pane_->textCursor();
+  restored.setPosition(caret.Anchor);
+  restored.setPosition(caret.Position, QTextCursor::KeepAnchor);
+  pane_->setTextCursor(restored);
 }
 
-void TPaneLog::RestoreScroll(const TView& view, int removedLines) {
+void TPaneLog::RestoreScroll(const TScroll& scroll, int removedLines) {
   // Scrolled up, the operator keeps seeing the same lines while older ones go.
   QScrollBar* vertical = pane_->verticalScrollBar();
-  vertical->setValue(view.AtBottom ? vertical->maximum() : std::max(0, view.Top - removedLines));
-  pane_->horizontalScrollBar()->setValue(view.Left);
+  vertical->setValue(scroll.AtBottom ? vertical->maximum()
+                                     : std::max(0, scroll.Top - removedLines));
+  pane_->horizontalScrollBar()->setValue(scroll.Left);
 }
 
-int TPaneLog::TrimToLimit() {
+int TPaneLog::MakeRoom(int incoming) {
   QTextDocument* doc = pane_->document();
-  const int excess = Lines(doc) - static_cast<int>(MaxLines());
+  const int lines = Lines(doc);
+  const int excess = std::min(lines, lines + incoming - static_cast<int>(MaxLines()));
   if (excess <= 0) return 0;
   // setPosition, not a block-by-block move: that lays out every block it passes, and
-  // made the pane's own limit (maximumBlockCount) five times slower than inserting.
+  // makes Qt's own limit (maximumBlockCount) several times slower than inserting.
   QTextCursor cursor(doc);
-  cursor.setPosition(doc->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+  const QTextBlock first = doc->findBlockByNumber(excess);
+  cursor.setPosition(first.isValid() ? first.position() : doc->characterCount() - 1,
+                     QTextCursor::KeepAnchor);
   cursor.removeSelectedText();
   return excess;
 }

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,11 @@ class TPaneLog {
   // Every entry added from now on also goes to `record` (null: none).
   void SetRecord(logic::TLogRecord* record) { record_ = record; }
 
+  // Lines the pane has taken, and lines that never reached it because more came at
+  // once than it keeps.
+  std::uint64_t LinesTaken() const { return linesTaken_; }
+  std::uint64_t LinesSkipped() const { return linesSkipped_; }
+
   // The traffic pane's default: about 275 MB of the pane's memory.
   static constexpr std::size_t kDefaultMaxLines = 1'000'000;
   // Longest time an entry waits before the pane starts taking it.
@@ -66,9 +72,11 @@ class TPaneLog {
 
  private:
   // What an insert must give back to the operator.
-  struct TView {
-    int Caret, Anchor, End;
+  struct TCaret {
+    int Position, Anchor, End;
     bool TypedLastLine;  // the last line holds text without a line end
+  };
+  struct TScroll {
     bool AtBottom;
     int Top, Left;
   };
@@ -79,12 +87,14 @@ class TPaneLog {
   // Inserts up to maxLines waiting lines (npos: all).
   void InsertPending(std::size_t maxLines);
   void SkipLinesBeyondLimit();
-  void Insert(QString text);
-  TView SaveView() const;
-  void RestoreCaret(const TView& view);
-  void RestoreScroll(const TView& view, int removedLines);
-  // Removes the oldest lines beyond MaxLines; returns how many went.
-  int TrimToLimit();
+  void Insert(QString text, int lines);
+  TCaret SaveCaret() const;
+  TScroll SaveScroll() const;
+  void RestoreCaret(const TCaret& caret);
+  void RestoreScroll(const TScroll& scroll, int removedLines);
+  // Removes the oldest lines, so that `incoming` more fit within MaxLines; returns how
+  // many went.
+  int MakeRoom(int incoming);
 
   QPlainTextEdit*& pane_;
   std::function<std::size_t()> maxLines_;
@@ -92,6 +102,8 @@ class TPaneLog {
   std::string pending_;           // Latin-1, each entry ended by '\n'
   std::size_t start_ = 0;         // pending_ before this has reached the pane
   std::size_t pendingLines_ = 0;  // lines in pending_ from start_ on
+  std::uint64_t linesTaken_ = 0;
+  std::uint64_t linesSkipped_ = 0;
   QTimer timer_;
 };
 
