@@ -63,9 +63,8 @@ void TPaneLog::AddDump(std::string_view block) {
 void TPaneLog::Added(std::size_t from, std::size_t lines) {
   if (record_ != nullptr) record_->Append(std::string_view(pending_).substr(from));
   pendingLines_ += lines;
-  // Far more waiting than the pane keeps (the window was held up): drop the surplus
-  // now, so the waiting text stays bounded too.
-  if (pendingLines_ > 2 * MaxLines()) SkipLinesBeyondLimit();
+  // The window was held up: drop the surplus now, so the waiting text stays bounded.
+  if (pendingLines_ > 2 * MaxLines()) SkipSurplus();
   Schedule();
 }
 
@@ -90,7 +89,7 @@ void TPaneLog::FlushSlice() {
 
 void TPaneLog::InsertPending(std::size_t maxLines) {
   if (start_ >= pending_.size() || pane_ == nullptr) return;
-  SkipLinesBeyondLimit();
+  SkipSurplus();
   std::size_t end = pending_.size();
   std::size_t lines = pendingLines_;
   if (lines > maxLines) {
@@ -112,7 +111,7 @@ void TPaneLog::InsertPending(std::size_t maxLines) {
   }
 }
 
-void TPaneLog::SkipLinesBeyondLimit() {
+void TPaneLog::SkipSurplus() {
   const std::size_t limit = MaxLines();
   if (pendingLines_ <= limit) return;
   for (std::size_t n = pendingLines_ - limit; n > 0; --n) {
@@ -122,8 +121,8 @@ void TPaneLog::SkipLinesBeyondLimit() {
   }
   linesSkipped_ += pendingLines_ - limit;
   pendingLines_ = limit;
-  // All the pane holds is older than what is skipped: it starts afresh rather than
-  // show a gap in the middle.
+  // All the pane holds is older than what is skipped, and would go with the next
+  // insert: it starts afresh now rather than show a gap in the middle.
   if (pane_ != nullptr) pane_->clear();
 }
 

@@ -56,7 +56,7 @@ class TPaneLog {
   // Every entry added from now on also goes to `record` (null: none).
   void SetRecord(logic::TLogRecord* record) { record_ = record; }
 
-  // Lines the pane has taken, and lines that never reached it because more came at
+  // Lines the pane has taken, and lines that never reached it because more waited at
   // once than it keeps.
   std::uint64_t LinesTaken() const { return linesTaken_; }
   std::uint64_t LinesSkipped() const { return linesSkipped_; }
@@ -86,7 +86,8 @@ class TPaneLog {
   void FlushSlice();
   // Inserts up to maxLines waiting lines (npos: all).
   void InsertPending(std::size_t maxLines);
-  void SkipLinesBeyondLimit();
+  // Drops the oldest waiting lines beyond MaxLines: the pane would not keep them.
+  void SkipSurplus();
   void Insert(QString text, int lines);
   TCaret SaveCaret() const;
   TScroll SaveScroll() const;
