@@ -10,9 +10,10 @@
 #include <limits>
 
 #include "app/char_code.h"
+#include "app/logic/port_choice.h"
 #include "app/veltra.h"
 #include "engine/comm_port_list.h"
-#include "platform/virtual_ports.h"
+#include "platform/simulated_devices.h"
 
 namespace veltra::app {
 
@@ -38,6 +39,27 @@ Byte CharCodeFromEdit(const QLineEdit* edit, Byte previous) {
   if (text.size() == 1 && text.at(0).unicode() > 0xFF)
     throw EConvertError(RangeErrorText(text.at(0).unicode(), 0, 255));
   return TextToCharCode(Latin1(text), previous);
+}
+
+// Runs the conversion of one edit's text. Its error names the field and leaves the
+// caret there: "Start" reads a dozen edits, and the message alone does not say which.
+template <typename Convert>
+auto FromField(QLineEdit* edit, const char* field, Convert convert) {
+  try {
+    return convert();
+  } catch (const EConvertError& error) {
+    edit->setFocus();
+    edit->selectAll();
+    throw EConvertError(std::string(field) + ": " + error.what());
+  }
+}
+
+std::int64_t IntField(QLineEdit* edit, const char* field, std::int64_t max) {
+  return FromField(edit, field, [&] { return StrToIntInRange(Text(edit), 0, max); });
+}
+
+Byte CharField(QLineEdit* edit, const char* field, Byte previous) {
+  return FromField(edit, field, [&] { return CharCodeFromEdit(edit, previous); });
 }
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -68,20 +90,24 @@ TVeltra::TPortLists TVeltra::Port2Lists() const {
   return {CBPort1, CBBaud1, CBData1, CBStop1, CBParity1, CBFlow1};
 }
 
-// The machine's ports, sorted, then the built-in loopback. Ports listed before stay
-// listed. Selects the port's CommPort, else the second entry; a list that holds only
-// the loopback selects it, so that a machine without ports can still be tried out.
+// The machine's ports, sorted, then the built-in ones (loopback, null-modem pair,
+// simulated devices). Ports listed before stay listed. Selects the port's CommPort,
+// else the out-of-the-box choice.
 void TVeltra::FillPortList(QComboBox* List, const TSerialPort& Port) {
-  const std::string loopback = platform::kLoopbackPortName;
+  const std::vector<std::string> builtIn = platform::BuiltInPortNames();
+  const auto isBuiltIn = [&](const std::string& name) {
+    return std::any_of(builtIn.begin(), builtIn.end(),
+                       [&](const std::string& b) { return SameName(name, b); });
+  };
   engine::TStringList names;
   for (int i = 0; i < List->count(); ++i) {
     const std::string name = List->itemText(i).toStdString();
-    if (!SameName(name, loopback)) names.push_back(name);
+    if (!isBuiltIn(name)) names.push_back(name);
   }
   engine::EnumComPorts(names);
-  std::erase_if(names, [&](const std::string& name) { return SameName(name, loopback); });
+  std::erase_if(names, isBuiltIn);
   std::stable_sort(names.begin(), names.end(), NameBefore);
-  names.push_back(loopback);
+  names.insert(names.end(), builtIn.begin(), builtIn.end());
 
   const QSignalBlocker quiet(List);
   List->clear();
@@ -89,9 +115,9 @@ void TVeltra::FillPortList(QComboBox* List, const TSerialPort& Port) {
   const auto match = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
     return SameName(name, Port.CommPort());
   });
-  int index = match != names.end() ? static_cast<int>(match - names.begin()) : 1;
-  if (List->count() == 1) index = 0;
-  SelectIndex(List, index);
+  SelectIndex(List, match != names.end()
+                        ? static_cast<int>(match - names.begin())
+                        : logic::OutOfTheBoxPortIndex(names, &Port == SerialPort2.get()));
 }
 
 void TVeltra::FillPortLists(const TPortLists& Lists, const TSerialPort& Port) {
@@ -155,21 +181,22 @@ void TVeltra::ApplySharedControls(TSerialPort& Port) {
   Port.SetXTOAuto(CBXTOAuto->isChecked());
   if (!CBXTOAuto->isChecked()) {
     Port.SetWTOCharDelayTime(
-        static_cast<Cardinal>(StrToIntInRange(Text(WTOCharDelayEdit), 0, kCardinalMax)));
+        static_cast<Cardinal>(IntField(WTOCharDelayEdit, "Sending Char (µs)", kCardinalMax)));
     Port.SetRTOCharDelayTime(
-        static_cast<Cardinal>(StrToIntInRange(Text(RTOCharDelayEdit), 0, kCardinalMax)));
+        static_cast<Cardinal>(IntField(RTOCharDelayEdit, "Receiving Char (µs)", kCardinalMax)));
     Port.SetWTOExtraDelayTime(
-        static_cast<Word>(StrToIntInRange(Text(WTOExtraDelayEdit), 0, 65535)));
+        static_cast<Word>(IntField(WTOExtraDelayEdit, "Sending Extra (ms)", 65535)));
     Port.SetRTOExtraDelayTime(
-        static_cast<Word>(StrToIntInRange(Text(RTOExtraDelayEdit), 0, 65535)));
+        static_cast<Word>(IntField(RTOExtraDelayEdit, "Receiving Extra (ms)", 65535)));
   }
-  Port.SetXONChar(CharCodeFromEdit(XOnCharEdit, Port.XONChar()));
-  Port.SetXOFFChar(CharCodeFromEdit(XOffCharEdit, Port.XOFFChar()));
-  Port.SetXONLimDiv(static_cast<Byte>(StrToIntInRange(Text(XOnLimitEdit), 0, 255)));
-  Port.SetXOFFLimDiv(static_cast<Byte>(StrToIntInRange(Text(XOffLimitEdit), 0, 255)));
+  Port.SetXONChar(CharField(XOnCharEdit, "XOn Char", Port.XONChar()));
+  Port.SetXOFFChar(CharField(XOffCharEdit, "XOff Char", Port.XOFFChar()));
+  Port.SetXONLimDiv(static_cast<Byte>(IntField(XOnLimitEdit, "XOn Limit (%)", 255)));
+  Port.SetXOFFLimDiv(static_cast<Byte>(IntField(XOffLimitEdit, "XOff Limit (%)", 255)));
   Port.SetParityErrorReplacement(CBParityErrorReplacement->isChecked());
-  Port.SetParityErrorChar(CharCodeFromEdit(ParityErrorCharEdit, Port.ParityErrorChar()));
-  Port.SetEventChar(CharCodeFromEdit(EventCharEdit, Port.EventChar()));
+  Port.SetParityErrorChar(
+      CharField(ParityErrorCharEdit, "Parity Error Replacement Char", Port.ParityErrorChar()));
+  Port.SetEventChar(CharField(EventCharEdit, "Eventchar", Port.EventChar()));
   Port.SetStripNullChars(CBStripNullChars->isChecked());
   if (CBReport->currentIndex() >= 0)
     Port.SetErrorNoise(static_cast<Byte>(CBReport->currentIndex()));

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -314,9 +315,18 @@ class TVeltra : public QWidget {
   void CommStat(TSerialPort& Port, TErrorHandler Report);
   void SendByte(char Code, const char* Message);
   void SendCommand(const std::string& Command, const char* Message);
+  void SendAfterDle(char Second, const char* Name);
+  void FinishAfterDle(bool DleWritten);
 
   bool FFirstShowDone = false;
   bool FOtherFormWasActive = false;
+  // "Send ACK"/"Send NAK": the byte waiting for Port 1 to finish writing the DLE.
+  struct TSecondByte {
+    char Code;
+    const char* Name;
+  };
+  std::optional<TSecondByte> FSecondAfterDle;
+  Cardinal FPort1WritesDone = 0;  // completion notices of Port 1
 };
 
 }  // namespace veltra::app

@@ -1,9 +1,11 @@
 // The control buttons: their transitions, Mess texts and the ports they switch.
 // Ports are virtual: the built-in loopback and in-process pairs.
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "platform/simulated_devices.h"
 #include "platform/virtual_ports.h"
 #include "window_test_support.h"
 
@@ -103,6 +105,28 @@ class TestPortControl : public QObject {
     QVERIFY(!w.SerialPort1->Active());
     QCOMPARE(ButtonStates(w), QString("off on on on on"));
     QCOMPARE(w.ProgressTxDQueue->maximum(), 100);  // ranges only set on success
+  }
+
+  // Out of the box the lists hold two different simulated devices: spy mode runs at
+  // the first click and relays the scanner's labels; the device tests get answers.
+  void firstClicksWorkWithoutHardware() {
+    veltra::platform::SetScanInterval(std::chrono::milliseconds(0));
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Click(w.BStart);
+    Click(w.Spy);
+    QCOMPARE(w.Mess->text(), QString("Port2 opened"));
+    QVERIFY(veltra::platform::ScanBarcode("4006381333931"));
+    auto paneHas = [&](const char* text) {
+      w.FlushPanes();
+      return w.Memo1->toPlainText().contains(text);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(paneHas("P2:Snd ") && paneHas("\n4006381333931"), 5000);
+    Click(w.BInit);
+    Click(w.BOpen);
+    Click(w.Button5);  // " 'Enable'": the scanner acknowledges
+    QTRY_VERIFY_WITH_TIMEOUT(paneHas(" 06                      : ."), 5000);
   }
 
   void spyModeOverVirtualPair() {

@@ -157,11 +157,13 @@ class TestSettingsPanel : public QObject {
     Click(window.BStart);
     QCOMPARE(dialogs.Recorder.Boxes.size(), std::size_t{1});
     QCOMPARE(dialogs.Recorder.Boxes[0].Kind, TBoxKind::Error);
-    QCOMPARE(dialogs.Recorder.Boxes[0].Text, QString("'4O' is not a valid integer value"));
+    QCOMPARE(dialogs.Recorder.Boxes[0].Text,
+             QString("XOn Limit (%): '4O' is not a valid integer value"));
     QCOMPARE(Join({window.SerialPort1->XONChar(), window.SerialPort1->EventChar()}),
              QString("66 0"));
     QCOMPARE(window.SerialPort2->CommPort(), std::string("COM1"));
     QVERIFY(!window.BOpen->isEnabled() && !window.JvHTButton4->isEnabled());
+    QVERIFY(window.XOnLimitEdit->hasFocus());
 
     // A code out of range, and a number wider than its property (not cut to its low bits).
     window.XOnLimitEdit->setText("40");
@@ -173,9 +175,9 @@ class TestSettingsPanel : public QObject {
     Click(window.BStart);
     QCOMPARE(dialogs.Recorder.Boxes.size(), std::size_t{3});
     QCOMPARE(dialogs.Recorder.Boxes[1].Text,
-             QString("300 is not within the valid range of 0..255"));
+             QString("Parity Error Replacement Char: 300 is not within the valid range of 0..255"));
     QCOMPARE(dialogs.Recorder.Boxes[2].Text,
-             QString("70000 is not within the valid range of 0..65535"));
+             QString("Sending Extra (ms): 70000 is not within the valid range of 0..65535"));
   }
 
   // Letters in the timing edits do not matter with "Use default Timing" ticked; a port
