@@ -75,14 +75,16 @@ void TPaneLog::Schedule() {
 void TPaneLog::Flush() {
   timer_.stop();
   if (record_ != nullptr) record_->Flush();
-  InsertPending(std::string::npos);
+  // In batches: one insert of everything waiting would need its whole text twice over.
+  while (start_ < pending_.size() && pane_ != nullptr) InsertPending(kLinesPerInsert);
 }
 
 void TPaneLog::FlushSlice() {
   if (record_ != nullptr) record_->Flush();
   QElapsedTimer clock;
   clock.start();
-  while (start_ < pending_.size() && clock.elapsed() < kSliceMs) InsertPending(kLinesPerInsert);
+  while (start_ < pending_.size() && pane_ != nullptr && clock.elapsed() < kSliceMs)
+    InsertPending(kLinesPerInsert);
   // The rest follows after the event loop has served the ports' waiting events.
   if (start_ < pending_.size()) timer_.start(0);
 }

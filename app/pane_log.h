@@ -84,7 +84,7 @@ class TPaneLog {
   void Added(std::size_t from, std::size_t lines);
   void Schedule();
   void FlushSlice();
-  // Inserts up to maxLines waiting lines (npos: all).
+  // Inserts up to maxLines waiting lines.
   void InsertPending(std::size_t maxLines);
   // Drops the oldest waiting lines beyond MaxLines: the pane would not keep them.
   void SkipSurplus();

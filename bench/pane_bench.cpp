@@ -1,7 +1,7 @@
 // The traffic pane and spy mode under load. Prints figures; not a test.
 //
 //   QT_QPA_PLATFORM=offscreen pane_bench [store|spy|all] [--seconds S] [--runs N]
-//                                        [--baud B,B,...] [--lines N]
+//                                        [--baud B,B,...] [--lines N] [--record FILE]
 //
 // store  The pane alone, fed received blocks (a header and the dump lines) as fast as it
 //        takes them, past its limit: lines/s and RSS per line while it fills and once
@@ -10,7 +10,8 @@
 //        rate over paced virtual pairs for S seconds. Bytes counted against bytes sent
 //        and lost, the pane's lines/s at the start and at the end, RSS per received
 //        byte as it grows and where it levels off, the error pane's most lines against
-//        MaxErrors, how late the event loop runs.
+//        MaxErrors, how late the event loop runs. With --record, spy mode also records
+//        the traffic to FILE, and the record's lines are counted against the pane's.
 // Each run is a child process, so its RSS is its own; medians follow the runs.
 #include <QApplication>
 #include <QCheckBox>
@@ -126,22 +127,59 @@ int StoreChild(bool qtLimit, double seconds, std::size_t maxLines) {
   const double rss = RssMb() - base;
   const double lines = pane.document()->blockCount() - 1;
   const auto [start, end] = StartAndEndRates(taken, 2);
-  std::printf("  %-22s %7.0f lines/s at the start, %7.0f at the end; full after %5.1f s; "
-              "%7.0f lines held, %6.1f MB RSS = %5.0f B a line, %4.1f B a logged byte\n",
-              qtLimit ? "Qt maximumBlockCount:" : "pane's own limit:", start, end, full, lines,
-              rss, rss * 1e6 / lines, rss * 1e6 / lines * 33 / 256);
+  const std::string filled = full > 0 ? "full after " + std::to_string(full).substr(0, 4) + " s"
+                                       : "not full";
+  std::printf("  %-22s %7.0f lines/s at the start, %7.0f at the end; %s; %7.0f lines held, "
+              "%6.1f MB RSS = %5.0f B a line, %4.1f B a logged byte\n",
+              qtLimit ? "Qt maximumBlockCount:" : "pane's own limit:", start, end,
+              filled.c_str(), lines, rss, rss * 1e6 / lines, rss * 1e6 / lines * 33 / 256);
   PrintResult({{"start", start}, {"end", end}, {"rss_mb", rss}, {"b_per_line", rss * 1e6 / lines}});
   return 0;
 }
 
 // --- spy ----------------------------------------------------------------------------
 
-// One device at a far end: writes its stream at the line's pace and collects what the
-// window forwards to it.
+// A device's stream of pseudo-random bytes, made again as needed rather than kept, so
+// the bench's own memory stays out of the window's RSS.
+class TStream {
+ public:
+  explicit TStream(unsigned seed) : rng_(seed) {}
+  char Next() { return static_cast<char>(rng_() & 0xFF); }
+
+ private:
+  std::mt19937 rng_;
+};
+
+// What came back of a stream of `size` bytes: bytes missing, and whether what came is
+// the stream in order with nothing but gaps (each byte found at a later place).
+class TStreamCheck {
+ public:
+  TStreamCheck(unsigned seed, std::size_t size) : expected_(seed), size_(size) {}
+  void Take(const char* bytes, std::size_t n) {
+    for (std::size_t i = 0; i < n && ordered_; ++i) {
+      while (at_ < size_ && expected_.Next() != bytes[i]) ++at_;
+      if (at_ == size_) ordered_ = false;
+      ++at_;
+      ++got_;
+    }
+  }
+  std::size_t Got() const { return got_; }
+  std::size_t Lost() const { return size_ - std::min(size_, got_); }
+  bool Ordered() const { return ordered_; }
+
+ private:
+  TStream expected_;
+  std::size_t size_, at_ = 0, got_ = 0;
+  bool ordered_ = true;
+};
+
+// One device at a far end: writes its stream at the line's pace and checks what the
+// window forwards to it against the other device's stream.
 class TStreamDevice {
  public:
-  TStreamDevice(const std::string& name, win::DWORD baud, std::size_t bytes, unsigned seed)
-      : sent_(RandomBlock(bytes, seed)) {
+  TStreamDevice(const std::string& name, win::DWORD baud, std::size_t bytes, unsigned seed,
+                unsigned otherSeed)
+      : bytes_(bytes), seed_(seed), check_(otherSeed, bytes) {
     handle_ = win::CreateFileA(name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
                                win::OPEN_EXISTING, 0, 0);
     win::DCB dcb;
@@ -161,29 +199,36 @@ class TStreamDevice {
   }
 
   void Start() {
-    writer_ = std::thread([this] {
-      constexpr std::size_t kChunk = 256;
-      for (std::size_t at = 0; at < sent_.size() && !stop_; at += kChunk) {
-        win::DWORD written = 0;
-        const auto n = static_cast<win::DWORD>(std::min(kChunk, sent_.size() - at));
-        win::WriteFile(handle_, sent_.data() + at, n, &written, nullptr);
-      }
-      writing_ = false;
-    });
+    writer_ = std::thread([this] { Write(); });
     reader_ = std::thread([this] { Collect(); });
   }
   bool Writing() const { return writing_; }
-  const std::string& Sent() const { return sent_; }
   std::size_t ReceivedSize() {
     std::lock_guard lock(mutex_);
-    return received_.size();
+    return check_.Got();
   }
-  std::string Received() {
+  std::size_t Lost() {
     std::lock_guard lock(mutex_);
-    return received_;
+    return check_.Lost();
+  }
+  std::string LostText() {
+    std::lock_guard lock(mutex_);
+    const std::size_t lost = check_.Lost();
+    return std::to_string(lost) + (!check_.Ordered() ? " (disordered)" : lost ? " (gaps)" : "");
   }
 
  private:
+  void Write() {
+    TStream stream(seed_);
+    char chunk[256];
+    for (std::size_t at = 0; at < bytes_ && !stop_; at += sizeof chunk) {
+      const std::size_t n = std::min(sizeof chunk, bytes_ - at);
+      for (std::size_t i = 0; i < n; ++i) chunk[i] = stream.Next();
+      win::DWORD written = 0;
+      win::WriteFile(handle_, chunk, static_cast<win::DWORD>(n), &written, nullptr);
+    }
+    writing_ = false;
+  }
   void Collect() {
     std::vector<char> buffer(1 << 16);
     while (!stop_) {
@@ -192,7 +237,7 @@ class TStreamDevice {
                         nullptr) &&
           got > 0) {
         std::lock_guard lock(mutex_);
-        received_.append(buffer.data(), got);
+        check_.Take(buffer.data(), got);
       } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
@@ -200,28 +245,13 @@ class TStreamDevice {
   }
 
   win::HANDLE handle_;
-  std::string sent_;
+  std::size_t bytes_;
+  unsigned seed_;
   std::thread writer_, reader_;
   std::atomic<bool> stop_{false}, writing_{true};
   std::mutex mutex_;
-  std::string received_;
+  TStreamCheck check_;
 };
-
-// Bytes of `sent` missing from `got`, and whether what came is `sent` in order with
-// nothing but gaps.
-std::pair<std::size_t, bool> Lost(const std::string& sent, const std::string& got) {
-  std::size_t at = 0;
-  for (char c : got) {
-    while (at < sent.size() && sent[at] != c) ++at;
-    if (at == sent.size()) return {sent.size() - std::min(sent.size(), got.size()), false};
-    ++at;
-  }
-  return {sent.size() - got.size(), true};
-}
-
-std::string LostText(std::size_t lost, bool ordered) {
-  return std::to_string(lost) + (lost == 0 ? "" : ordered ? " (gaps)" : " (disordered)");
-}
 
 int ErrorPaneLines(TVeltra& w) {
   const QTextDocument* doc = w.ErrorMemo->document();
@@ -274,6 +304,23 @@ struct TReports {
   }
 };
 
+// Lines in the record against every line the pane took or skipped.
+bool CheckRecord(TVeltra& w, const std::string& path) {
+  w.StopRecord();
+  std::ifstream in(path, std::ios::binary);
+  std::size_t lines = 0, bytes = 0;
+  char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes += static_cast<std::size_t>(in.gcount());
+    lines += static_cast<std::size_t>(std::count(buffer, buffer + in.gcount(), '\n'));
+  }
+  const auto all = w.Memo1Log.LinesTaken() + w.Memo1Log.LinesSkipped();
+  std::printf("    record: %zu lines, %.1f MB; the pane took or skipped %llu lines\n", lines,
+              static_cast<double>(bytes) / 1e6, static_cast<unsigned long long>(all));
+  std::remove(path.c_str());
+  return lines == all;
+}
+
 // Once a second: the pane's lines, bytes counted and RSS.
 struct TSamples {
   std::vector<double> taken, skipped, counted, rss;
@@ -294,21 +341,24 @@ void PrintGrowth(const TSamples& s, double base) {
   }
 }
 
-int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines) {
+int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::string& record) {
   std::string far1, far2;
   auto w = SpyWindow(baud, maxLines, far1, far2);
   if (!w) {
     std::puts("ports did not open");
     return 1;
   }
+  if (!record.empty() && w->TrafficRecord.Start(record).empty())
+    w->Memo1Log.SetRecord(&w->TrafficRecord);
   const double base = RssMb();
   TReports reports;
   reports.Watch(*w->SerialPort1, "P1");
   reports.Watch(*w->SerialPort2, "P2");
   const auto bytes = static_cast<std::size_t>(baud / 10 * seconds);
-  TStreamDevice dev1(far1, baud, bytes, 1), dev2(far2, baud, bytes, 2);
+  TStreamDevice dev1(far1, baud, bytes, 1, 2), dev2(far2, baud, bytes, 2, 1);
   const int maxErrors = veltra::logic::MaxErrorsFromText(w->MaxErrorEdit->text().toStdString());
   int errorLinesMost = 0;
+  double rssMost = 0;
   std::vector<qint64> lateness;
   TSamples samples;
   QElapsedTimer clock, tick;
@@ -320,15 +370,15 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines) {
   RunLoopUntil([&] { return !dev1.Writing() && !dev2.Writing(); }, 1000 * 1000, [&] {
     lateness.push_back(std::max<qint64>(0, tick.restart() - 20));
     errorLinesMost = std::max(errorLinesMost, ErrorPaneLines(*w));
+    rssMost = std::max(rssMost, RssMb());
     if (clock.elapsed() >= static_cast<qint64>(samples.rss.size()) * 1000) samples.Take(*w);
   });
   const double feedSeconds = clock.elapsed() / 1000.0;
   // Let the last blocks arrive and be forwarded.
   RunLoopUntil([&] { return dev1.ReceivedSize() >= bytes && dev2.ReceivedSize() >= bytes; }, 10000,
-               [] {});
+               [&] { rssMost = std::max(rssMost, RssMb()); });
   w->FlushPanes();
-  const auto [lost12, ordered12] = Lost(dev1.Sent(), dev2.Received());
-  const auto [lost21, ordered21] = Lost(dev2.Sent(), dev1.Received());
+  rssMost = std::max(rssMost, RssMb());
   std::sort(lateness.begin(), lateness.end());
   const auto [start, end] = StartAndEndRates(samples.taken, 5);
   const double rss = RssMb();
@@ -337,22 +387,25 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines) {
   PrintGrowth(samples, base);
   std::printf("    counted %lld of %zu; lost 1->2 %s, 2->1 %s\n",
               static_cast<long long>(w->ReceivedByteCount), 2 * bytes,
-              LostText(lost12, ordered12).c_str(), LostText(lost21, ordered21).c_str());
+              dev2.LostText().c_str(), dev1.LostText().c_str());
   std::printf("    pane: %.0f lines/s in the first 5 s, %.0f in the last 5 s; holds %d lines, "
               "%d characters; forwarding waits %zu + %zu blocks\n",
               start, end, w->Memo1Log.LineCount(), w->Memo1->document()->characterCount(),
               w->ForwardToPort1.Waiting(), w->ForwardToPort2.Waiting());
-  std::printf("    RSS at the end %.1f MB; error pane at most %d lines (MaxErrors %d); "
-              "event loop late p99 %lld ms, worst %lld ms\n",
-              rss, errorLinesMost, maxErrors,
+  std::printf("    RSS at the end %.1f MB, at most %.1f MB; error pane at most %d lines "
+              "(MaxErrors %d); event loop late p99 %lld ms, worst %lld ms\n",
+              rss, rssMost, errorLinesMost, maxErrors,
               static_cast<long long>(lateness.empty() ? 0 : lateness[lateness.size() * 99 / 100]),
               static_cast<long long>(lateness.empty() ? 0 : lateness.back()));
   reports.Print();
-  PrintResult({{"counted", static_cast<double>(w->ReceivedByteCount)},
-               {"lost", static_cast<double>(lost12 + lost21)},
+  const bool recorded = record.empty() || CheckRecord(*w, record);
+  PrintResult({{"record_ok", recorded},
+               {"counted", static_cast<double>(w->ReceivedByteCount)},
+               {"lost", static_cast<double>(dev1.Lost() + dev2.Lost())},
                {"start", start},
                {"end", end},
                {"rss_mb", rss},
+               {"rss_most_mb", rssMost},
                {"error_lines", errorLinesMost}});
   w->SerialPort1->SetActive(false);
   w->SerialPort2->SetActive(false);
@@ -367,6 +420,7 @@ struct TOptions {
   int runs = 3;
   std::vector<unsigned> bauds{115200, 921600, 12000000};
   std::size_t lines = TPaneLog::kDefaultMaxLines;
+  std::string record;
 };
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -381,6 +435,7 @@ TOptions ParseOptions(int argc, char** argv) {
     if (arg == "--seconds") o.seconds = std::stod(value);
     if (arg == "--runs") o.runs = std::stoi(value);
     if (arg == "--lines") o.lines = std::stoull(value);
+    if (arg == "--record") o.record = value;
     if (arg == "--baud") {
       o.bauds.clear();
       std::stringstream list(value);
@@ -446,7 +501,8 @@ int Parent(const char* self, const TOptions& o) {
                 o.seconds, o.lines);
     for (unsigned baud : o.bauds)
       RunSeries("  " + std::to_string(baud) + " baud",
-                me + "spy " + std::to_string(baud) + " " + std::to_string(o.seconds) + lines,
+                me + "spy " + std::to_string(baud) + " " + std::to_string(o.seconds) + lines +
+                    (o.record.empty() ? "" : " '" + o.record + "'"),
                 o.runs);
   }
   return 0;
@@ -462,7 +518,8 @@ int main(int argc, char** argv) {
     const double seconds = std::atof(argv[4]);
     const std::size_t lines = std::strtoull(argv[5], nullptr, 10);
     if (what == "store") return StoreChild(std::string(argv[3]) == "qt", seconds, lines);
-    return SpyChild(static_cast<win::DWORD>(std::stoul(argv[3])), seconds, lines);
+    return SpyChild(static_cast<win::DWORD>(std::stoul(argv[3])), seconds, lines,
+                    argc > 6 ? argv[6] : "");
   }
   return Parent(argv[0], ParseOptions(argc, argv));
 }
