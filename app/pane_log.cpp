@@ -86,7 +86,7 @@ void TPaneLog::FlushSlice() {
   while (start_ < pending_.size() && pane_ != nullptr && clock.elapsed() < kSliceMs)
     InsertPending(kLinesPerInsert);
   // The rest follows after the event loop has served the ports' waiting events.
-  if (start_ < pending_.size()) timer_.start(0);
+  if (start_ < pending_.size() && pane_ != nullptr) timer_.start(0);
 }
 
 void TPaneLog::InsertPending(std::size_t maxLines) {
@@ -133,6 +133,7 @@ void TPaneLog::Insert(QString text, int lines) {
   // An undo record of every insert and trim would grow without bound. Clearing the
   // pane turns undo back on, so this is checked each time.
   if (doc->isUndoRedoEnabled()) doc->setUndoRedoEnabled(false);
+  WatchScrolling();
   const TScroll scroll = SaveScroll();
   // Room first, so the pane never holds more than its limit, not even for a moment.
   const int removed = MakeRoom(lines);
@@ -143,9 +144,12 @@ void TPaneLog::Insert(QString text, int lines) {
     text.chop(1);
     text.prepend(QLatin1Char('\n'));
   }
+  // Inside an edit block a cursor lays out no block as it moves (see MakeRoom).
   QTextCursor cursor(doc);
-  cursor.movePosition(QTextCursor::End);
+  cursor.beginEditBlock();
+  cursor.setPosition(doc->characterCount() - 1);
   cursor.insertText(text);
+  cursor.endEditBlock();
   linesTaken_ += static_cast<std::uint64_t>(lines);
   RestoreCaret(caret);
   RestoreScroll(scroll, removed);
@@ -158,10 +162,21 @@ TPaneLog::TCaret TPaneLog::SaveCaret() const {
           doc->lastBlock().length() > 1};
 }
 
+void TPaneLog::WatchScrolling() {
+  QScrollBar* vertical = pane_->verticalScrollBar();
+  if (vertical == watched_) return;
+  watched_ = vertical;
+  follow_ = vertical->value() >= vertical->maximum();
+  // The timer is the context: the connections end with this object.
+  QObject::connect(vertical, &QScrollBar::valueChanged, &timer_,
+                   [this, vertical](int value) { follow_ = value >= vertical->maximum(); });
+  QObject::connect(vertical, &QScrollBar::rangeChanged, &timer_, [this, vertical](int, int most) {
+    if (follow_) vertical->setValue(most);
+  });
+}
+
 TPaneLog::TScroll TPaneLog::SaveScroll() const {
-  const QScrollBar* vertical = pane_->verticalScrollBar();
-  return {vertical->value() >= vertical->maximum(), vertical->value(),
-          pane_->horizontalScrollBar()->value()};
+  return {follow_, pane_->verticalScrollBar()->value(), pane_->horizontalScrollBar()->value()};
 }
 
 void TPaneLog::RestoreCaret(const TCaret& caret) {
@@ -181,8 +196,7 @@ void TPaneLog::RestoreCaret(const TCaret& caret) {
 void TPaneLog::RestoreScroll(const TScroll& scroll, int removedLines) {
   // Scrolled up, the operator keeps seeing the same lines while older ones go.
   QScrollBar* vertical = pane_->verticalScrollBar();
-  vertical->setValue(scroll.AtBottom ? vertical->maximum()
-                                     : std::max(0, scroll.Top - removedLines));
+  vertical->setValue(scroll.Follow ? vertical->maximum() : std::max(0, scroll.Top - removedLines));
   pane_->horizontalScrollBar()->setValue(scroll.Left);
 }
 
@@ -191,13 +205,18 @@ int TPaneLog::MakeRoom(int incoming) {
   const int lines = Lines(doc);
   const int excess = std::min(lines, lines + incoming - static_cast<int>(MaxLines()));
   if (excess <= 0) return 0;
-  // setPosition, not a block-by-block move: that lays out every block it passes, and
-  // makes Qt's own limit (maximumBlockCount) several times slower than inserting.
+  // One jump inside an edit block, where a cursor lays out no block. A block-by-block
+  // move lays out every block it passes, which makes Qt's own limit (maximumBlockCount)
+  // several times slower than inserting. And once the widest line has gone, laying out
+  // a block the layout still takes for the widest makes it measure every block, with a
+  // text layout kept for each: a second's stall and about 330 bytes a line.
   QTextCursor cursor(doc);
+  cursor.beginEditBlock();
   const QTextBlock first = doc->findBlockByNumber(excess);
   cursor.setPosition(first.isValid() ? first.position() : doc->characterCount() - 1,
                      QTextCursor::KeepAnchor);
   cursor.removeSelectedText();
+  cursor.endEditBlock();
   return excess;
 }
 

@@ -18,6 +18,7 @@
 #include <string_view>
 
 class QPlainTextEdit;
+class QScrollBar;
 
 namespace veltra::logic {
 class TLogRecord;
@@ -77,7 +78,7 @@ class TPaneLog {
     bool TypedLastLine;  // the last line holds text without a line end
   };
   struct TScroll {
-    bool AtBottom;
+    bool Follow;
     int Top, Left;
   };
 
@@ -89,6 +90,9 @@ class TPaneLog {
   // Drops the oldest waiting lines beyond MaxLines: the pane would not keep them.
   void SkipSurplus();
   void Insert(QString text, int lines);
+  // Follows the operator's scrolling: the view stays at the bottom while it is there,
+  // also when the pane's layout grows the range (a horizontal scroll bar appearing).
+  void WatchScrolling();
   TCaret SaveCaret() const;
   TScroll SaveScroll() const;
   void RestoreCaret(const TCaret& caret);
@@ -106,6 +110,8 @@ class TPaneLog {
   std::uint64_t linesTaken_ = 0;
   std::uint64_t linesSkipped_ = 0;
   QTimer timer_;
+  QScrollBar* watched_ = nullptr;
+  bool follow_ = true;
 };
 
 }  // namespace veltra::app

@@ -53,6 +53,7 @@ class TestPaneLog : public QObject {
   void viewFollowsOnlyAtTheBottom() {
     QPlainTextEdit pane;
     QPlainTextEdit* pointer = &pane;
+    pane.setLineWrapMode(QPlainTextEdit::NoWrap);  // as the window's panes
     pane.resize(300, 200);
     pane.show();
     TPaneLog log(pointer, [] { return 1000; });
@@ -60,10 +61,14 @@ class TestPaneLog : public QObject {
     log.Flush();
     QScrollBar* bar = pane.verticalScrollBar();
     QCOMPARE(bar->value(), bar->maximum());
+    log.Add(std::string(2000, 'x'));  // the horizontal scroll bar comes, later
+    log.Flush();
+    QTRY_VERIFY(pane.horizontalScrollBar()->isVisible());
+    QCOMPARE(bar->value(), bar->maximum());
     bar->setValue(300);
     const QString top = TopLine(&pane);
     for (int i = 900; i < 1200; ++i) log.Add(LineText(i));
-    log.Flush();  // 200 of the oldest lines go
+    log.Flush();  // 201 of the oldest lines go
     QCOMPARE(TopLine(&pane), top);
     QVERIFY(bar->value() < bar->maximum());
   }
