@@ -10,10 +10,9 @@
 #include <limits>
 
 #include "app/char_code.h"
-#include "app/logic/port_choice.h"
 #include "app/veltra.h"
 #include "engine/comm_port_list.h"
-#include "platform/simulated_devices.h"
+#include "platform/port_presence.h"
 
 namespace veltra::app {
 
@@ -62,20 +61,6 @@ Byte CharField(QLineEdit* edit, const char* field, Byte previous) {
   return FromField(edit, field, [&] { return CharCodeFromEdit(edit, previous); });
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-bool NameBefore(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) <
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 void SelectIndex(QComboBox* list, int index) {
   list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
 }
@@ -88,36 +73,6 @@ TVeltra::TPortLists TVeltra::Port1Lists() const {
 
 TVeltra::TPortLists TVeltra::Port2Lists() const {
   return {CBPort1, CBBaud1, CBData1, CBStop1, CBParity1, CBFlow1};
-}
-
-// The machine's ports, sorted, then the built-in ones (loopback, null-modem pair,
-// simulated devices). Ports listed before stay listed. Selects the port's CommPort,
-// else the out-of-the-box choice.
-void TVeltra::FillPortList(QComboBox* List, const TSerialPort& Port) {
-  const std::vector<std::string> builtIn = platform::BuiltInPortNames();
-  const auto isBuiltIn = [&](const std::string& name) {
-    return std::any_of(builtIn.begin(), builtIn.end(),
-                       [&](const std::string& b) { return SameName(name, b); });
-  };
-  engine::TStringList names;
-  for (int i = 0; i < List->count(); ++i) {
-    const std::string name = List->itemText(i).toStdString();
-    if (!isBuiltIn(name)) names.push_back(name);
-  }
-  engine::EnumComPorts(names);
-  std::erase_if(names, isBuiltIn);
-  std::stable_sort(names.begin(), names.end(), NameBefore);
-  names.insert(names.end(), builtIn.begin(), builtIn.end());
-
-  const QSignalBlocker quiet(List);
-  List->clear();
-  for (const std::string& name : names) List->addItem(QString::fromStdString(name));
-  const auto match = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-    return SameName(name, Port.CommPort());
-  });
-  SelectIndex(List, match != names.end()
-                        ? static_cast<int>(match - names.begin())
-                        : logic::OutOfTheBoxPortIndex(names, &Port == SerialPort2.get()));
 }
 
 void TVeltra::FillPortLists(const TPortLists& Lists, const TSerialPort& Port) {
@@ -149,9 +104,12 @@ void TVeltra::FillSharedControls(const TSerialPort& Port) {
   CBReport->setCurrentIndex(std::min<int>(Port.ErrorNoise(), CBReport->count() - 1));
 }
 
-bool TVeltra::ApplyPanel(const TPortLists& Lists, TSerialPort& Port) {
-  if (Lists.Port->currentIndex() < 0) return false;
-  Port.SetCommPort(Lists.Port->currentText().toStdString());
+bool TVeltra::ApplyPanel(const TPortLists& Lists, TSerialPort& Port, std::string* Problem) {
+  const std::string name = PortNameToApply(Lists.Port);
+  if (name.empty()) return false;
+  // Checked, not refused: the device may be plugged in before the port is opened.
+  *Problem = platform::PortNameProblem(name);
+  Port.SetCommPort(name);
   Cardinal baud = 9600;
   try {
     baud = static_cast<Cardinal>(StrToIntInRange(Latin1(Lists.Baud->currentText()), 0,
@@ -232,12 +190,15 @@ void TVeltra::EventCharEditExit() {
 void TVeltra::JvHTButton3Click() {
   SerialPort1->ReadSettings(kSettingsKey, "ComTest1");
   SerialPort2->ReadSettings(kSettingsKey, "ComTest2");
+  RestoreLastPorts();
   FormCreate();
 }
 
 void TVeltra::JvHTButton4Click() {
   SerialPort1->WriteSettings(kSettingsKey, "ComTest1");
   SerialPort2->WriteSettings(kSettingsKey, "ComTest2");
+  FStoredPort1 = SerialPort1->CommPort();
+  FStoredPort2 = SerialPort2->CommPort();
 }
 
 }  // namespace veltra::app

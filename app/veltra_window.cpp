@@ -30,6 +30,7 @@
 #include "app/app_errors.h"
 #include "app/lcd_label.h"
 #include "app/veltra.h"
+#include "platform/port_discovery.h"
 
 #ifdef VELTRA_HAVE_PRINTER
 #include "printer/raw_printer.h"
@@ -143,10 +144,14 @@ TVeltra::TVeltra(QWidget* parent) : QWidget(parent) {
   connect(qApp, &QGuiApplication::focusWindowChanged, this, &TVeltra::FocusWindowChanged);
   SetActivationAfterModal([this] { FormActivate(); });
 
+  RestoreLastPorts();
+  // Before the lists are filled: a device that comes meanwhile is a change.
+  StartPortMonitor();
   FormCreate();
 }
 
 TVeltra::~TVeltra() {
+  PortMonitor.reset();
   SetActivationAfterModal(nullptr);
   // The ports go first, while the widgets their handlers touch still exist.
   SerialPort1.reset();
@@ -327,6 +332,8 @@ QWidget* TVeltra::BuildSettingsPage() {
   CBParity = DropDown("CBParity", kParityItems, page);
   CBFlow = DropDown("CBFlow", kFlowItems, page);
   CBPort1 = DropDown("CBPort1", {}, page);
+  MakePortList(CBPort);
+  MakePortList(CBPort1);
   CBBaud1 = DropDown("CBBaud1", kBaudItems, page);
   CBData1 = DropDown("CBData1", kDataItems, page);
   CBStop1 = DropDown("CBStop1", kStopItems, page);
@@ -391,6 +398,10 @@ QWidget* TVeltra::BuildSettingsPage() {
   CBBreakState = Check("CBBreakState", QStringLiteral("Break Contol"), false, page);
   JvHTButton3 = Button("JvHTButton3", QStringLiteral("Load Settings"), true, page);
   JvHTButton4 = Button("JvHTButton4", QStringLiteral("Save Settings"), false, page);
+  CBAutoReopen = Check("CBAutoReopen", QStringLiteral("Reopen a returning device"), true, page);
+  CBAutoReopen->setToolTip(QStringLiteral(
+      "A device pulled while its port is open is reopened with the same settings when it is "
+      "plugged in again"));
 
   // Errors and reports.
   auto* errors = new QGridLayout;
@@ -403,6 +414,7 @@ QWidget* TVeltra::BuildSettingsPage() {
   errors->addWidget(CBRecordErrors, 2, 0, 1, 2);
   errors->addWidget(new QLabel(QStringLiteral("MaxErrors"), page), 2, 2, Qt::AlignRight);
   errors->addWidget(MaxErrorEdit, 2, 3);
+  errors->addWidget(CBAutoReopen, 3, 0, 1, 4);
 
   // Line endings of sends and the line controls.
   auto* lines = new QGridLayout;
@@ -712,6 +724,14 @@ void TVeltra::WireComponents() {
   p2.OnRxCharEvent = notify(&TVeltra::SerialPort1RxCharEvent);
   p2.OnRxEventCharEvent = notify(&TVeltra::SerialPort2RxEventCharEvent);
   p2.OnProcessError = error(&TVeltra::SerialPort2ProcessError);
+  for (TSerialPort* port : {&p1, &p2}) {
+    port->OnDeviceRemoved = [this](TObject* sender) {
+      if (SerialPort1 && SerialPort2) PortDeviceRemoved(*static_cast<TSerialPort*>(sender));
+    };
+    port->OnDeviceReturned = [this](TObject* sender) {
+      if (SerialPort1 && SerialPort2) PortDeviceReturned(*static_cast<TSerialPort*>(sender));
+    };
+  }
 }
 
 std::function<void()> TVeltra::Guarded(void (TVeltra::*Handler)()) {
@@ -762,6 +782,10 @@ void TVeltra::WireControls() {
   // A user's pick in a port list refills the panel; so does leaving it (eventFilter).
   connect(CBPort, &QComboBox::activated, this, Guarded(&TVeltra::CBPortChange));
   connect(CBPort1, &QComboBox::activated, this, Guarded(&TVeltra::CBPort1Exit));
+  connect(CBAutoReopen, &QCheckBox::toggled, this, [this](bool on) {
+    SerialPort1->SetAutoReopen(on);
+    SerialPort2->SetAutoReopen(on);
+  });
   for (QWidget* watched : {static_cast<QWidget*>(CBPort), static_cast<QWidget*>(CBPort1),
                            static_cast<QWidget*>(EventCharEdit)})
     watched->installEventFilter(this);
@@ -784,10 +808,10 @@ bool TVeltra::eventFilter(QObject* watched, QEvent* event) {
 // Creation, activation, close
 
 void TVeltra::FormCreate() {
-  FillPortList(CBPort, *SerialPort1);
+  FillPortList(CBPort, *SerialPort1, FStoredPort1);
   FillPortLists(Port1Lists(), *SerialPort1);
   FillSharedControls(*SerialPort1);
-  FillPortList(CBPort1, *SerialPort2);
+  FillPortList(CBPort1, *SerialPort2, FStoredPort2);
   FillPortLists(Port2Lists(), *SerialPort2);
 }
 

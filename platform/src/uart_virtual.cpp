@@ -747,6 +747,16 @@ bool IsVirtualPortName(const std::string& name) {
   return FindEnd(r, name) != nullptr;
 }
 
+bool VirtualPortPresent(const std::string& name) {
+  std::shared_ptr<VirtualEnd> end;
+  {
+    auto& r = Ports();
+    std::lock_guard lock(r.mutex);
+    end = FindEnd(r, name);
+  }
+  return end && end->cable->Read([](EndState& e, std::size_t) { return e.present; }, end->index);
+}
+
 std::unique_ptr<Uart> OpenVirtualUart(const std::string& name, DWORD* error) {
   std::shared_ptr<VirtualEnd> end;
   {

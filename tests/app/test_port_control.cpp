@@ -101,7 +101,7 @@ class TestPortControl : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     StartOn(w, "NO_SUCH_PORT", "PC_B");
     Click(w.BOpen);
-    QCOMPARE(w.Mess->text(), QString("Port open failed"));
+    QCOMPARE(w.Mess->text(), QString("Port open failed: No such device: /dev/NO_SUCH_PORT"));
     QVERIFY(!w.SerialPort1->Active());
     QCOMPARE(ButtonStates(w), QString("off on on on on"));
     QCOMPARE(w.ProgressTxDQueue->maximum(), 100);  // ranges only set on success
@@ -157,8 +157,28 @@ class TestPortControl : public QObject {
     SelectPort(w.CBPort1, "NO_SUCH_PORT");
     Click(w.BStart);
     Click(w.Spy);
-    QCOMPARE(w.Mess->text(), QString("Port2 open failed"));
+    QCOMPARE(w.Mess->text(), QString("Port2 open failed: No such device: /dev/NO_SUCH_PORT"));
     QVERIFY(w.SerialPort1->Active());
+    QCOMPARE(ButtonStates(w), QString("off on off on off"));
+  }
+
+  // A device pulled in spy mode: one port closed, lamps dark, buttons as after
+  // closing; plugged in again: reopened, buttons back, relaying on.
+  void deviceRemovedAndBack() {
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    StartOn(w, "PC_A", veltra::platform::kLoopbackPortName);
+    Click(w.Spy);
+    QVERIFY(w.SerialPort1->Active() && w.SerialPort2->Active());
+    veltra::platform::ControlVirtualEnd("PC_A")->Unplug();
+    QTRY_COMPARE(w.Mess->text(), QString("Port1 device removed"));
+    QVERIFY(!w.SerialPort1->Active());
+    QCOMPARE(ButtonStates(w), QString("on on on on off"));  // Port 2 is still open
+    QCOMPARE(TVeltra::LampImage(w.DTRImage), TVeltra::LampImage(w.CTSImage));
+    veltra::platform::ControlVirtualEnd("PC_A")->Replug();
+    QTRY_COMPARE_WITH_TIMEOUT(w.Mess->text(), QString("Port1 reopened"), 5000);
+    QVERIFY(w.SerialPort1->Active() && w.SpyMode);
     QCOMPARE(ButtonStates(w), QString("off on off on off"));
   }
 
