@@ -687,13 +687,13 @@ void SerialDriver::UpdateInputFlow() {
 
 // Brings the lower half's receive pause in line with pauseWanted_. Inside a sink
 // callback the Uart cannot be stopped meanwhile, so uartUse_ is not taken there
-// (Close may hold it while Stop waits for this very callback), and a busy
-// pauseMutex_ means another thread is applying and will see the newest wish;
-// until then the lower half learns of it from ReceivePauseWanted.
+// (Close may hold it while Stop waits for this very callback). A callback waits
+// for a service thread that is applying meanwhile instead of leaving the newest
+// wish to it: that thread may be preempted, and an instant line delivering in the
+// callback's thread would overrun the ring until it runs again. Waiting is safe
+// because PauseReceive of such a lower half never waits for its own callbacks.
 void SerialDriver::ApplyPause(bool inCallback) {
-  std::unique_lock guard(pauseMutex_, std::defer_lock);
-  if (inCallback && !guard.try_lock()) return;
-  if (!inCallback) guard.lock();
+  std::lock_guard guard(pauseMutex_);
   for (;;) {
     bool pause = false;
     {

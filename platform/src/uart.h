@@ -86,7 +86,9 @@ class Uart {
     return win::ERROR_NOT_SUPPORTED;
   }
   // True when PauseReceive may be called from inside a sink callback on the lower
-  // half's own thread; otherwise the driver calls it from another thread.
+  // half's own thread; otherwise the driver calls it from another thread. Such a
+  // PauseReceive must never wait for a sink callback to end: a callback may be
+  // waiting for another thread's PauseReceive call to return.
   virtual bool AcceptsCallsFromSink() const { return false; }
 };
 
