@@ -652,7 +652,7 @@ void SerialDriver::OnVanished() {
 
 std::size_t SerialDriver::TakeTransmit(std::uint8_t* out, std::size_t max) {
   Lock lock(mutex_);
-  if (closed_ || vanished_ || !write_) return 0;
+  if (closed_ || vanished_ || !write_ || write_->expired) return 0;
   const std::size_t n = std::min(max, write_->bytes.size() - write_->taken);
   std::memcpy(out, write_->bytes.data() + write_->taken, n);
   write_->taken += n;
@@ -742,8 +742,25 @@ void SerialDriver::ExpireTimeouts(Clock::time_point now) {
     const bool gap = read_->interval && read_->got > 0 && now >= read_->lastByte + *read_->interval;
     if (total || gap) CompleteRead(ERROR_SUCCESS);
   }
-  // A write that runs out of time ends successfully with what went out so far.
-  if (write_ && write_->deadline && now >= *write_->deadline) CompleteWrite(ERROR_SUCCESS);
+  // A write that runs out of time ends successfully with what went out so far
+  // (EndExpiredWrite).
+  if (write_ && write_->deadline && now >= *write_->deadline) write_->expired = true;
+}
+
+// What the lower half took for the write but still holds never went out: it is
+// taken back and not counted, so a short write says truly how much was sent.
+void SerialDriver::EndExpiredWrite(Lock& lock) {
+  const std::uint64_t id = write_->id;
+  lock.unlock();
+  std::size_t unsent = 0;
+  {
+    std::shared_lock use(uartUse_);
+    if (!uartStopped_) unsent = uart_->TakeBackUnsent();
+  }
+  lock.lock();
+  if (!write_ || write_->id != id) return;  // cancelled, purged or closed meanwhile
+  write_->taken -= std::min(unsent, write_->taken);
+  CompleteWrite(ERROR_SUCCESS);
 }
 
 // Wakes the service thread only when a deadline comes before the one it sleeps
@@ -757,6 +774,10 @@ void SerialDriver::ServiceLoop() {
   Lock lock(mutex_);
   while (!stopService_) {
     ExpireTimeouts(Clock::now());
+    if (write_ && write_->expired) {
+      EndExpiredWrite(lock);
+      continue;
+    }
     if (pauseWanted_ != pauseApplied_) {
       lock.unlock();
       ApplyPause(false);

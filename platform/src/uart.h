@@ -79,6 +79,9 @@ class Uart {
   // Drops bytes waiting below the driver (kernel queues, virtual wire).
   virtual void PurgeTransmit() = 0;
   virtual void PurgeReceive() = 0;
+  // A write timed out: drops what was taken from the driver and has not left yet,
+  // as far as the device can tell, and returns how many bytes that was.
+  virtual std::size_t TakeBackUnsent() { return 0; }
   // EscapeCommFunction SETXOFF / SETXON: transmission acts as if XOFF / XON had been
   // received (tcflow on a tty).
   virtual DWORD SetTransmitHeld(bool held) {
