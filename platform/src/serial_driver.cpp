@@ -687,12 +687,18 @@ void SerialDriver::UpdateInputFlow() {
 
 // Brings the lower half's receive pause in line with pauseWanted_. Inside a sink
 // callback the Uart cannot be stopped meanwhile, so uartUse_ is not taken there
-// (Close may hold it while Stop waits for this very callback). A callback waits
+// (Close may hold it while Stop waits for this very callback); elsewhere it is
+// taken before pauseMutex_, the order Open and Close also keep. A callback waits
 // for a service thread that is applying meanwhile instead of leaving the newest
 // wish to it: that thread may be preempted, and an instant line delivering in the
 // callback's thread would overrun the ring until it runs again. Waiting is safe
 // because PauseReceive of such a lower half never waits for its own callbacks.
 void SerialDriver::ApplyPause(bool inCallback) {
+  std::shared_lock use(uartUse_, std::defer_lock);
+  if (!inCallback) {
+    use.lock();
+    if (uartStopped_) return;
+  }
   std::lock_guard guard(pauseMutex_);
   for (;;) {
     bool pause = false;
@@ -701,13 +707,7 @@ void SerialDriver::ApplyPause(bool inCallback) {
       if (closed_ || pauseWanted_ == pauseApplied_) return;
       pause = pauseApplied_ = pauseWanted_;
     }
-    if (inCallback) {
-      uart_->PauseReceive(pause);
-    } else {
-      std::shared_lock use(uartUse_);
-      if (uartStopped_) return;
-      uart_->PauseReceive(pause);
-    }
+    uart_->PauseReceive(pause);
   }
 }
 
