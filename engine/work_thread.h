@@ -2,7 +2,9 @@
 // looks at Active every 200 ms; while the port is open it runs a cycle that never
 // waits more than 75 ms: line status, write completion, receive clusters, one
 // WaitCommEvent kept outstanding, and the events that follow, each raised on the
-// owner's thread while the worker waits.
+// owner's thread while the worker waits. While it waits it goes on cutting due
+// clusters (up to RxBacklogLimit bytes), so a slow handler does not overrun the
+// driver's queue; their OnRxClusterEvent follow, one per cluster, in order.
 //
 // Handlers are looked at from the worker (to skip the round trip to the owner's
 // thread when one is unassigned), so assign them while the port is closed and the
