@@ -46,18 +46,37 @@ void TVeltra::BAsciiClick() {
   Mess->setText("ASCII-String sent");
 }
 
-void TVeltra::BACKClick() {
+// DLE, then ACK or NAK as a second write once Port 1 has written the DLE: the port
+// refuses a write while one is in flight, and the pair means nothing when split.
+void TVeltra::SendAfterDle(char Second, const char* Name) {
+  const bool refused = SerialPort1->SendInProgress() || FSecondAfterDle.has_value();
+  const Cardinal writesBefore = FPort1WritesDone;
   SendByte(logic::kDLE, "DEL sent ");
-  PendingText.assign(1, logic::kACK);
-  SendToPort1();
-  Mess->setText(Mess->text() + "+ ACK sent ");
+  if (refused) return;  // the DLE did not go (901): its partner must not go alone
+  FSecondAfterDle = TSecondByte{Second, Name};
+  if (SerialPort1->SendInProgress()) return;  // SerialPort1WriteDone finishes it
+  FinishAfterDle(FPort1WritesDone != writesBefore &&
+                 SerialPort1->WrittenBytes() == FPort1SendLength);
+}
+
+void TVeltra::FinishAfterDle(bool DleWritten) {
+  const TSecondByte second = *FSecondAfterDle;
+  FSecondAfterDle.reset();
+  if (DleWritten) {
+    PendingText.assign(1, second.Code);
+    SendToPort1();
+  }
+  Mess->setText(Mess->text() + QStringLiteral("+ %1 %2 ")
+                                   .arg(QLatin1String(second.Name),
+                                        QLatin1String(DleWritten ? "sent" : "not sent")));
+}
+
+void TVeltra::BACKClick() {
+  SendAfterDle(logic::kACK, "ACK");
 }
 
 void TVeltra::BNAKClick() {
-  SendByte(logic::kDLE, "DEL sent ");
-  PendingText.assign(1, logic::kNAK);
-  SendToPort1();
-  Mess->setText(Mess->text() + "+ NAK sent ");
+  SendAfterDle(logic::kNAK, "NAK");
 }
 
 void TVeltra::BEOTClick() {
@@ -80,9 +99,12 @@ void TVeltra::BESCClick() {
 }
 
 void TVeltra::SerialPort1WriteDone(TObject*) {
-  if (SerialPort1->WrittenBytes() != FPort1SendLength)
-    SerialPort1ProcessError(SerialPort1.get(), 1, 0, "P1:Not all Bytes send", 0);
+  ++FPort1WritesDone;
+  const bool whole = SerialPort1->WrittenBytes() == FPort1SendLength;
+  if (!whole) SerialPort1ProcessError(SerialPort1.get(), 1, 0, "P1:Not all Bytes send", 0);
   BSend->setEnabled(true);
+  // Before the spy forwarding takes the port: the pair's second byte follows its DLE.
+  if (FSecondAfterDle && !SerialPort1->SendInProgress()) FinishAfterDle(whole);
   ForwardToPort1.WriteDone();
 }
 

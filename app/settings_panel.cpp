@@ -12,7 +12,7 @@
 #include "app/char_code.h"
 #include "app/veltra.h"
 #include "engine/comm_port_list.h"
-#include "platform/virtual_ports.h"
+#include "platform/port_presence.h"
 
 namespace veltra::app {
 
@@ -40,18 +40,25 @@ Byte CharCodeFromEdit(const QLineEdit* edit, Byte previous) {
   return TextToCharCode(Latin1(text), previous);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
+// Runs the conversion of one edit's text. Its error names the field and leaves the
+// caret there: "Start" reads a dozen edits, and the message alone does not say which.
+template <typename Convert>
+auto FromField(QLineEdit* edit, const char* field, Convert convert) {
+  try {
+    return convert();
+  } catch (const EConvertError& error) {
+    edit->setFocus();
+    edit->selectAll();
+    throw EConvertError(std::string(field) + ": " + error.what());
+  }
 }
 
-bool NameBefore(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) <
-           std::tolower(static_cast<unsigned char>(y));
-  });
+std::int64_t IntField(QLineEdit* edit, const char* field, std::int64_t max) {
+  return FromField(edit, field, [&] { return StrToIntInRange(Text(edit), 0, max); });
+}
+
+Byte CharField(QLineEdit* edit, const char* field, Byte previous) {
+  return FromField(edit, field, [&] { return CharCodeFromEdit(edit, previous); });
 }
 
 void SelectIndex(QComboBox* list, int index) {
@@ -66,32 +73,6 @@ TVeltra::TPortLists TVeltra::Port1Lists() const {
 
 TVeltra::TPortLists TVeltra::Port2Lists() const {
   return {CBPort1, CBBaud1, CBData1, CBStop1, CBParity1, CBFlow1};
-}
-
-// The machine's ports, sorted, then the built-in loopback. Ports listed before stay
-// listed. Selects the port's CommPort, else the second entry; a list that holds only
-// the loopback selects it, so that a machine without ports can still be tried out.
-void TVeltra::FillPortList(QComboBox* List, const TSerialPort& Port) {
-  const std::string loopback = platform::kLoopbackPortName;
-  engine::TStringList names;
-  for (int i = 0; i < List->count(); ++i) {
-    const std::string name = List->itemText(i).toStdString();
-    if (!SameName(name, loopback)) names.push_back(name);
-  }
-  engine::EnumComPorts(names);
-  std::erase_if(names, [&](const std::string& name) { return SameName(name, loopback); });
-  std::stable_sort(names.begin(), names.end(), NameBefore);
-  names.push_back(loopback);
-
-  const QSignalBlocker quiet(List);
-  List->clear();
-  for (const std::string& name : names) List->addItem(QString::fromStdString(name));
-  const auto match = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-    return SameName(name, Port.CommPort());
-  });
-  int index = match != names.end() ? static_cast<int>(match - names.begin()) : 1;
-  if (List->count() == 1) index = 0;
-  SelectIndex(List, index);
 }
 
 void TVeltra::FillPortLists(const TPortLists& Lists, const TSerialPort& Port) {
@@ -123,9 +104,12 @@ void TVeltra::FillSharedControls(const TSerialPort& Port) {
   CBReport->setCurrentIndex(std::min<int>(Port.ErrorNoise(), CBReport->count() - 1));
 }
 
-bool TVeltra::ApplyPanel(const TPortLists& Lists, TSerialPort& Port) {
-  if (Lists.Port->currentIndex() < 0) return false;
-  Port.SetCommPort(Lists.Port->currentText().toStdString());
+bool TVeltra::ApplyPanel(const TPortLists& Lists, TSerialPort& Port, std::string* Problem) {
+  const std::string name = PortNameToApply(Lists.Port);
+  if (name.empty()) return false;
+  // Checked, not refused: the device may be plugged in before the port is opened.
+  *Problem = platform::PortNameProblem(name);
+  Port.SetCommPort(name);
   Cardinal baud = 9600;
   try {
     baud = static_cast<Cardinal>(StrToIntInRange(Latin1(Lists.Baud->currentText()), 0,
@@ -155,21 +139,22 @@ void TVeltra::ApplySharedControls(TSerialPort& Port) {
   Port.SetXTOAuto(CBXTOAuto->isChecked());
   if (!CBXTOAuto->isChecked()) {
     Port.SetWTOCharDelayTime(
-        static_cast<Cardinal>(StrToIntInRange(Text(WTOCharDelayEdit), 0, kCardinalMax)));
+        static_cast<Cardinal>(IntField(WTOCharDelayEdit, "Sending Char (µs)", kCardinalMax)));
     Port.SetRTOCharDelayTime(
-        static_cast<Cardinal>(StrToIntInRange(Text(RTOCharDelayEdit), 0, kCardinalMax)));
+        static_cast<Cardinal>(IntField(RTOCharDelayEdit, "Receiving Char (µs)", kCardinalMax)));
     Port.SetWTOExtraDelayTime(
-        static_cast<Word>(StrToIntInRange(Text(WTOExtraDelayEdit), 0, 65535)));
+        static_cast<Word>(IntField(WTOExtraDelayEdit, "Sending Extra (ms)", 65535)));
     Port.SetRTOExtraDelayTime(
-        static_cast<Word>(StrToIntInRange(Text(RTOExtraDelayEdit), 0, 65535)));
+        static_cast<Word>(IntField(RTOExtraDelayEdit, "Receiving Extra (ms)", 65535)));
   }
-  Port.SetXONChar(CharCodeFromEdit(XOnCharEdit, Port.XONChar()));
-  Port.SetXOFFChar(CharCodeFromEdit(XOffCharEdit, Port.XOFFChar()));
-  Port.SetXONLimDiv(static_cast<Byte>(StrToIntInRange(Text(XOnLimitEdit), 0, 255)));
-  Port.SetXOFFLimDiv(static_cast<Byte>(StrToIntInRange(Text(XOffLimitEdit), 0, 255)));
+  Port.SetXONChar(CharField(XOnCharEdit, "XOn Char", Port.XONChar()));
+  Port.SetXOFFChar(CharField(XOffCharEdit, "XOff Char", Port.XOFFChar()));
+  Port.SetXONLimDiv(static_cast<Byte>(IntField(XOnLimitEdit, "XOn Limit (%)", 255)));
+  Port.SetXOFFLimDiv(static_cast<Byte>(IntField(XOffLimitEdit, "XOff Limit (%)", 255)));
   Port.SetParityErrorReplacement(CBParityErrorReplacement->isChecked());
-  Port.SetParityErrorChar(CharCodeFromEdit(ParityErrorCharEdit, Port.ParityErrorChar()));
-  Port.SetEventChar(CharCodeFromEdit(EventCharEdit, Port.EventChar()));
+  Port.SetParityErrorChar(
+      CharField(ParityErrorCharEdit, "Parity Error Replacement Char", Port.ParityErrorChar()));
+  Port.SetEventChar(CharField(EventCharEdit, "Eventchar", Port.EventChar()));
   Port.SetStripNullChars(CBStripNullChars->isChecked());
   if (CBReport->currentIndex() >= 0)
     Port.SetErrorNoise(static_cast<Byte>(CBReport->currentIndex()));
@@ -205,12 +190,15 @@ void TVeltra::EventCharEditExit() {
 void TVeltra::JvHTButton3Click() {
   SerialPort1->ReadSettings(kSettingsKey, "ComTest1");
   SerialPort2->ReadSettings(kSettingsKey, "ComTest2");
+  RestoreLastPorts();
   FormCreate();
 }
 
 void TVeltra::JvHTButton4Click() {
   SerialPort1->WriteSettings(kSettingsKey, "ComTest1");
   SerialPort2->WriteSettings(kSettingsKey, "ComTest2");
+  FStoredPort1 = SerialPort1->CommPort();
+  FStoredPort2 = SerialPort2->CommPort();
 }
 
 }  // namespace veltra::app

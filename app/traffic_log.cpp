@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -302,9 +303,14 @@ void WriteLogFile(const QString& path, const QByteArray& bytes) {
                              file.errorString().toStdString());
 }
 
-// The traffic log goes beside the error log, "txt" in place of its last three characters.
+// The traffic log goes beside the error log, "txt" in place of its last three
+// characters. A name that ends so already would be the error log's own: the traffic
+// log then gets "-traffic" before the extension, so one log never overwrites the other.
 QString TrafficLogPath(const QString& errorLogPath) {
-  return errorLogPath.left(std::max<qsizetype>(0, errorLogPath.size() - 3)) + "txt";
+  const QString path = errorLogPath.left(std::max<qsizetype>(0, errorLogPath.size() - 3)) + "txt";
+  if (path.compare(errorLogPath, Qt::CaseInsensitive) != 0) return path;
+  const QFileInfo errorLog(errorLogPath);
+  return errorLog.path() + "/" + errorLog.completeBaseName() + "-traffic.txt";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // Its handlers are split over several files by concern:
 //   veltra_window.cpp   construction, layout, FormCreate, FormActivate, FormCloseQuery
 //   settings_panel.cpp  the "Settings" page: fills, applying it, Load/Save Settings
+//   port_lists.cpp      the port lists: devices and what they are, typed names, hot-plug
 //   port_control.cpp    Start, Open Port 1, Spy-Mode, Close Ports, End
 //   traffic_log.cpp     received blocks, port events, the panes and their buttons
 //   status_display.cpp  lamps, hold states, queue bars, RxD afterglow
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,10 @@ class QSpinBox;
 class QTabWidget;
 class QTimer;
 class QWindow;
+
+namespace veltra::platform {
+class SerialPortMonitor;
+}
 
 namespace veltra::printer {
 class TRAWPrinter;
@@ -111,6 +117,7 @@ class TVeltra : public QWidget {
   QCheckBox *ALF = nullptr, *ACR = nullptr;
   QCheckBox *CBDTR = nullptr, *CBRTS = nullptr, *CBBreakState = nullptr;
   QPushButton *JvHTButton3 = nullptr, *JvHTButton4 = nullptr;  // Load / Save Settings
+  QCheckBox* CBAutoReopen = nullptr;  // a pulled device is reopened when it is back
 
   // "PSC-Magellan", "MT-Scale", "Cash-Drawer"
   QPushButton *Button5 = nullptr, *Button6 = nullptr, *Button7 = nullptr;
@@ -176,6 +183,13 @@ class TVeltra : public QWidget {
   void BEndClick();
   // The buttons that act on Port 1, switched together.
   void SetCommandGroupEnabled(bool Enabled);
+  // A port's device was pulled (the port is closed) or came back (reopened).
+  void PortDeviceRemoved(TSerialPort& Port);
+  void PortDeviceReturned(TSerialPort& Port);
+
+  // --- port lists (port_lists.cpp) ---------------------------------------------------
+  // Devices came or went; the lists follow without touching a port or a choice.
+  void RefreshPortLists();
 
   // --- traffic log and port events (traffic_log.cpp) ---------------------------------
   void SerialPort1RxClusterEvent(TObject* Sender);
@@ -280,12 +294,18 @@ class TVeltra : public QWidget {
   };
   TPortLists Port1Lists() const;
   TPortLists Port2Lists() const;
-  void FillPortList(QComboBox* List, const TSerialPort& Port);
+  void MakePortList(QComboBox* List);
+  void RestoreLastPorts();
+  void StartPortMonitor();
+  void FillPortList(QComboBox* List, const TSerialPort& Port, const std::string& Stored);
+  void SelectPortEntry(QComboBox* List, const std::string& Wanted, const std::string& Stored);
+  std::string PortNameToApply(const QComboBox* List) const;
   void FillPortLists(const TPortLists& Lists, const TSerialPort& Port);
   void FillSharedControls(const TSerialPort& Port);
   // Applies the panel to one port; false when its port list has no selection (then
-  // nothing is applied). Conversion errors propagate.
-  bool ApplyPanel(const TPortLists& Lists, TSerialPort& Port);
+  // nothing is applied). A name that names no usable port is applied all the same,
+  // with the reason in *Problem. Conversion errors propagate.
+  bool ApplyPanel(const TPortLists& Lists, TSerialPort& Port, std::string* Problem);
   void ApplySharedControls(TSerialPort& Port);
 
   // Traffic log, status display, command sender, device tests.
@@ -300,9 +320,24 @@ class TVeltra : public QWidget {
   void CommStat(TSerialPort& Port, TErrorHandler Report);
   void SendByte(char Code, const char* Message);
   void SendCommand(const std::string& Command, const char* Message);
+  void SendAfterDle(char Second, const char* Name);
+  void FinishAfterDle(bool DleWritten);
 
+  // The ports' names in the settings file, read at start and by Load/Save Settings:
+  // such a name is shown as missing when its device is not present.
+  std::string FStoredPort1, FStoredPort2;
+  std::unique_ptr<platform::SerialPortMonitor> PortMonitor;
+  // The control buttons as they were when a device vanished, for its return.
+  std::vector<bool> FButtonsBeforeRemoval;
   bool FFirstShowDone = false;
   bool FOtherFormWasActive = false;
+  // "Send ACK"/"Send NAK": the byte waiting for Port 1 to finish writing the DLE.
+  struct TSecondByte {
+    char Code;
+    const char* Name;
+  };
+  std::optional<TSecondByte> FSecondAfterDle;
+  Cardinal FPort1WritesDone = 0;  // completion notices of Port 1
 };
 
 }  // namespace veltra::app

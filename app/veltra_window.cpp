@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -26,7 +28,9 @@
 #include <QWindow>
 
 #include "app/app_errors.h"
+#include "app/lcd_label.h"
 #include "app/veltra.h"
+#include "platform/port_discovery.h"
 
 #ifdef VELTRA_HAVE_PRINTER
 #include "printer/raw_printer.h"
@@ -48,12 +52,15 @@ namespace {
 constexpr int kLampSize = 16;
 constexpr const char* kLampProperty = "veltraLampImage";
 
+// Drawn at the screens' pixel ratio, so the artwork stays sharp on scaled displays.
 QPixmap RenderSvg(const QString& path, QSize size) {
+  const qreal ratio = qApp->devicePixelRatio();
   QSvgRenderer renderer(path);
-  QPixmap pixmap(size);
+  QPixmap pixmap(size * ratio);
+  pixmap.setDevicePixelRatio(ratio);
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
-  renderer.render(&painter);
+  renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
   return pixmap;
 }
 
@@ -67,16 +74,22 @@ QFont LcdFont(int pointSize) {
   return font;
 }
 
-QLabel* LcdLabel(const QString& name, const QString& caption, int pointSize, QWidget* parent) {
-  auto* label = new QLabel(caption, parent);
+QLabel* LcdLabel(const QString& name, const QString& caption, int pointSize, int hintChars,
+                 QWidget* parent) {
+  auto* label = new TLcdLabel(caption, hintChars, parent);
   label->setObjectName(name);
   label->setFont(LcdFont(pointSize));
-  label->setAlignment(Qt::AlignCenter);
-  label->setAutoFillBackground(true);
-  label->setStyleSheet(
-      QStringLiteral("QLabel { background: black; color: #ff2a1a; "
-                     "border: 1px solid #555; padding: 1px 4px; }"));
   return label;
+}
+
+// Where "Save Logs" starts: the folder of the last saved logs while it can still be
+// written, else the home folder. Never the program's folder: an installed copy
+// cannot write there.
+QString SaveLogsFolder(const QString& lastFile) {
+  const QFileInfo last(lastFile);
+  if (last.isAbsolute() && QFileInfo(last.absolutePath()).isWritable())
+    return last.absolutePath() + QLatin1Char('/');
+  return QDir::homePath() + QLatin1Char('/');
 }
 
 // The traffic pane's font: bold "Courier", or the nearest fixed-pitch font.
@@ -131,10 +144,14 @@ TVeltra::TVeltra(QWidget* parent) : QWidget(parent) {
   connect(qApp, &QGuiApplication::focusWindowChanged, this, &TVeltra::FocusWindowChanged);
   SetActivationAfterModal([this] { FormActivate(); });
 
+  RestoreLastPorts();
+  // Before the lists are filled: a device that comes meanwhile is a change.
+  StartPortMonitor();
   FormCreate();
 }
 
 TVeltra::~TVeltra() {
+  PortMonitor.reset();
   SetActivationAfterModal(nullptr);
   // The ports go first, while the widgets their handlers touch still exist.
   SerialPort1.reset();
@@ -194,9 +211,10 @@ QCheckBox* Check(const char* name, const QString& caption, bool checked, QWidget
   return box;
 }
 
-QLineEdit* Edit(const char* name, const QString& text, QWidget* parent, int width = 52) {
+// Wide enough for `chars` digits in the face the desktop gives it.
+QLineEdit* Edit(const char* name, const QString& text, QWidget* parent, int chars) {
   auto* edit = Named(new QLineEdit(text, parent), name);
-  edit->setFixedWidth(width);
+  edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QLatin1Char('0')) * chars + 12);
   return edit;
 }
 
@@ -229,10 +247,6 @@ void TVeltra::BuildWindow() {
   grey.setColor(QPalette::Window, QColor(0xd4, 0xd0, 0xc8));
   setPalette(grey);
   setAutoFillBackground(true);
-  // A compact face, so that the whole panel fits the window as designed.
-  QFont face = font();
-  face.setPointSize(8);
-  setFont(face);
   resize(772, 616);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
@@ -264,6 +278,7 @@ void TVeltra::BuildWindow() {
   ErrorMemo->setStyleSheet(QStringLiteral("QPlainTextEdit { background: silver; color: black; }"));
   ErrorMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   ErrorMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  ErrorMemo->setReadOnly(true);  // a record of what happened, not an input
   ErrorMemo->hide();
   // Both panes share one cell: only the visible one takes the place.
   auto* panes = new QGridLayout;
@@ -292,7 +307,9 @@ QWidget* TVeltra::BuildPortGrid(QWidget* page) {
     const TPortLists& p = ports[column];
     int row = 1;
     for (QComboBox* list : {p.Port, p.Baud, p.Data, p.Stop, p.Parity, p.Flow}) {
-      list->setFixedWidth(96);
+      // Wide enough for the longest built-in port name; the arrow takes the rest.
+      list->setFixedWidth(list->fontMetrics().horizontalAdvance(QStringLiteral("NULL-MODEM-A")) +
+                          28);
       grid->addWidget(list, row++, column + 1);
     }
   }
@@ -315,6 +332,8 @@ QWidget* TVeltra::BuildSettingsPage() {
   CBParity = DropDown("CBParity", kParityItems, page);
   CBFlow = DropDown("CBFlow", kFlowItems, page);
   CBPort1 = DropDown("CBPort1", {}, page);
+  MakePortList(CBPort);
+  MakePortList(CBPort1);
   CBBaud1 = DropDown("CBBaud1", kBaudItems, page);
   CBData1 = DropDown("CBData1", kDataItems, page);
   CBStop1 = DropDown("CBStop1", kStopItems, page);
@@ -326,10 +345,10 @@ QWidget* TVeltra::BuildSettingsPage() {
   auto* timingGrid = new QGridLayout(timing);
   compact(timingGrid);
   CBXTOAuto = Check("CBXTOAuto", QStringLiteral("Use default Timing"), true, page);
-  WTOCharDelayEdit = Edit("WTOCharDelayEdit", {}, page, 46);
-  WTOExtraDelayEdit = Edit("WTOExtraDelayEdit", {}, page, 46);
-  RTOCharDelayEdit = Edit("RTOCharDelayEdit", {}, page, 46);
-  RTOExtraDelayEdit = Edit("RTOExtraDelayEdit", {}, page, 46);
+  WTOCharDelayEdit = Edit("WTOCharDelayEdit", {}, page, 6);
+  WTOExtraDelayEdit = Edit("WTOExtraDelayEdit", {}, page, 6);
+  RTOCharDelayEdit = Edit("RTOCharDelayEdit", {}, page, 6);
+  RTOExtraDelayEdit = Edit("RTOExtraDelayEdit", {}, page, 6);
   timingGrid->addWidget(new QLabel(QStringLiteral("Char  (µs)"), page), 0, 1);
   timingGrid->addWidget(new QLabel(QStringLiteral("Extra  (ms)"), page), 0, 2);
   timingGrid->addWidget(new QLabel(QStringLiteral("Sending"), page), 1, 0);
@@ -343,10 +362,10 @@ QWidget* TVeltra::BuildSettingsPage() {
   auto* xonxoff = new QGroupBox(QStringLiteral(" XOn - XOff "), page);
   auto* xonGrid = new QGridLayout(xonxoff);
   compact(xonGrid);
-  XOnCharEdit = Edit("XOnCharEdit", {}, page, 38);
-  XOffCharEdit = Edit("XOffCharEdit", {}, page, 38);
-  XOnLimitEdit = Edit("XOnLimitEdit", {}, page, 38);
-  XOffLimitEdit = Edit("XOffLimitEdit", {}, page, 38);
+  XOnCharEdit = Edit("XOnCharEdit", {}, page, 4);
+  XOffCharEdit = Edit("XOffCharEdit", {}, page, 4);
+  XOnLimitEdit = Edit("XOnLimitEdit", {}, page, 4);
+  XOffLimitEdit = Edit("XOffLimitEdit", {}, page, 4);
   xonGrid->addWidget(new QLabel(QStringLiteral("XOn Char"), page), 0, 0);
   xonGrid->addWidget(XOnCharEdit, 0, 1);
   xonGrid->addWidget(new QLabel(QStringLiteral("XOff Char"), page), 1, 0);
@@ -361,17 +380,17 @@ QWidget* TVeltra::BuildSettingsPage() {
   compact(parityRow);
   CBParityErrorReplacement =
       Check("CBParityErrorReplacement", QStringLiteral("Active"), false, page);
-  ParityErrorCharEdit = Edit("ParityErrorCharEdit", {}, page, 38);
+  ParityErrorCharEdit = Edit("ParityErrorCharEdit", {}, page, 4);
   parityRow->addWidget(CBParityErrorReplacement);
   parityRow->addStretch();
   parityRow->addWidget(new QLabel(QStringLiteral("Char"), page));
   parityRow->addWidget(ParityErrorCharEdit);
 
-  EventCharEdit = Edit("EventCharEdit", {}, page, 38);
+  EventCharEdit = Edit("EventCharEdit", {}, page, 4);
   CBStripNullChars = Check("CBStripNullChars", QStringLiteral("Remove NULL Chars"), false, page);
   CBReport = DropDown("CBReport", kReportItems, page);
   CBRecordErrors = Check("CBRecordErrors", QStringLiteral("Record Errors"), true, page);
-  MaxErrorEdit = Edit("MaxErrorEdit", QStringLiteral("999"), page, 38);
+  MaxErrorEdit = Edit("MaxErrorEdit", QStringLiteral("999"), page, 4);
   ALF = Check("ALF", QStringLiteral("Add LF"), false, page);
   ACR = Check("ACR", QStringLiteral("Add CR"), true, page);
   CBDTR = Check("CBDTR", QStringLiteral("DTR Control "), true, page);
@@ -379,6 +398,10 @@ QWidget* TVeltra::BuildSettingsPage() {
   CBBreakState = Check("CBBreakState", QStringLiteral("Break Contol"), false, page);
   JvHTButton3 = Button("JvHTButton3", QStringLiteral("Load Settings"), true, page);
   JvHTButton4 = Button("JvHTButton4", QStringLiteral("Save Settings"), false, page);
+  CBAutoReopen = Check("CBAutoReopen", QStringLiteral("Reopen a returning device"), true, page);
+  CBAutoReopen->setToolTip(QStringLiteral(
+      "A device pulled while its port is open is reopened with the same settings when it is "
+      "plugged in again"));
 
   // Errors and reports.
   auto* errors = new QGridLayout;
@@ -391,6 +414,7 @@ QWidget* TVeltra::BuildSettingsPage() {
   errors->addWidget(CBRecordErrors, 2, 0, 1, 2);
   errors->addWidget(new QLabel(QStringLiteral("MaxErrors"), page), 2, 2, Qt::AlignRight);
   errors->addWidget(MaxErrorEdit, 2, 3);
+  errors->addWidget(CBAutoReopen, 3, 0, 1, 4);
 
   // Line endings of sends and the line controls.
   auto* lines = new QGridLayout;
@@ -424,6 +448,8 @@ QWidget* TVeltra::BuildSettingsPage() {
   pageLayout->setSpacing(6);
   pageLayout->addLayout(left);
   pageLayout->addLayout(right);
+  // A wider window widens the pane, not the gaps between labels and their edits.
+  pageLayout->addStretch(1);
   return page;
 }
 
@@ -450,7 +476,7 @@ QWidget* TVeltra::BuildScalePage() {
   column->addWidget(MT);
   auto* checksum = new QGroupBox(page);
   auto* row = new QHBoxLayout(checksum);
-  Edit1 = Edit("Edit1", QStringLiteral("11"), page, 36);
+  Edit1 = Edit("Edit1", QStringLiteral("11"), page, 3);
   Edit1->setMaxLength(2);
   Button4 = Button("Button4", QStringLiteral("MT-Scale Checksum"), true, page);
   row->addWidget(new QLabel(QStringLiteral("Random Number:"), page));
@@ -629,24 +655,30 @@ QWidget* TVeltra::BuildBottomStrip() {
   }
   row->addLayout(queues);
 
-  Bytes = LcdLabel(QStringLiteral("Bytes"), QStringLiteral("0"), 12, strip);
-  Bytes->setMinimumWidth(80);
+  Bytes = LcdLabel(QStringLiteral("Bytes"), QStringLiteral("0"), 12, 8, strip);
   auto* counter = new QVBoxLayout;
   counter->setSpacing(1);
   counter->addWidget(new QLabel(QStringLiteral("Bytes recieved:"), strip));
   counter->addWidget(Bytes);
   row->addLayout(counter);
 
+  // The buttons, with the status line under them across their whole width: it
+  // must show its longest messages whole.
   Button1 = Button("Button1", QStringLiteral("Reset Counter"), true, strip);
   Button2 = Button("Button2", QStringLiteral("Clear Display"), true, strip);
   JvHTButton2 = Button("JvHTButton2", QStringLiteral("Log"), true, strip);
-  for (QPushButton* button : {Button1, Button2, JvHTButton2}) row->addWidget(button);
-
-  Mess = LcdLabel(QStringLiteral("Mess"), QStringLiteral("Idle"), 14, strip);
-  Mess->setMinimumWidth(120);
-  row->addWidget(Mess, 1);
   JvHTButton5 = Button("JvHTButton5", QStringLiteral("Save Logs"), true, strip);
-  row->addWidget(JvHTButton5);
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(6);
+  for (QPushButton* button : {Button1, Button2, JvHTButton2}) buttons->addWidget(button);
+  buttons->addStretch();
+  buttons->addWidget(JvHTButton5);
+  Mess = LcdLabel(QStringLiteral("Mess"), QStringLiteral("Idle"), 14, 24, strip);
+  auto* right = new QVBoxLayout;
+  right->setSpacing(3);
+  right->addLayout(buttons);
+  right->addWidget(Mess);
+  row->addLayout(right, 1);
   return strip;
 }
 
@@ -691,6 +723,14 @@ void TVeltra::WireComponents() {
   p2.OnRxCharEvent = notify(&TVeltra::SerialPort1RxCharEvent);
   p2.OnRxEventCharEvent = notify(&TVeltra::SerialPort2RxEventCharEvent);
   p2.OnProcessError = error(&TVeltra::SerialPort2ProcessError);
+  for (TSerialPort* port : {&p1, &p2}) {
+    port->OnDeviceRemoved = [this](TObject* sender) {
+      if (SerialPort1 && SerialPort2) PortDeviceRemoved(*static_cast<TSerialPort*>(sender));
+    };
+    port->OnDeviceReturned = [this](TObject* sender) {
+      if (SerialPort1 && SerialPort2) PortDeviceReturned(*static_cast<TSerialPort*>(sender));
+    };
+  }
 }
 
 std::function<void()> TVeltra::Guarded(void (TVeltra::*Handler)()) {
@@ -730,9 +770,21 @@ void TVeltra::WireControls() {
   };
   for (const auto& [button, handler] : clicks)
     connect(button, &QPushButton::clicked, this, Guarded(handler));
+  // "Start" ignores the timing edits while the port works out its own timing.
+  auto timingFollowsBox = [this](bool automatic) {
+    for (QLineEdit* edit :
+         {WTOCharDelayEdit, WTOExtraDelayEdit, RTOCharDelayEdit, RTOExtraDelayEdit})
+      edit->setEnabled(!automatic);
+  };
+  connect(CBXTOAuto, &QCheckBox::toggled, this, timingFollowsBox);
+  timingFollowsBox(CBXTOAuto->isChecked());
   // A user's pick in a port list refills the panel; so does leaving it (eventFilter).
   connect(CBPort, &QComboBox::activated, this, Guarded(&TVeltra::CBPortChange));
   connect(CBPort1, &QComboBox::activated, this, Guarded(&TVeltra::CBPort1Exit));
+  connect(CBAutoReopen, &QCheckBox::toggled, this, [this](bool on) {
+    SerialPort1->SetAutoReopen(on);
+    SerialPort2->SetAutoReopen(on);
+  });
   for (QWidget* watched : {static_cast<QWidget*>(CBPort), static_cast<QWidget*>(CBPort1),
                            static_cast<QWidget*>(EventCharEdit)})
     watched->installEventFilter(this);
@@ -755,18 +807,19 @@ bool TVeltra::eventFilter(QObject* watched, QEvent* event) {
 // Creation, activation, close
 
 void TVeltra::FormCreate() {
-  FillPortList(CBPort, *SerialPort1);
+  FillPortList(CBPort, *SerialPort1, FStoredPort1);
   FillPortLists(Port1Lists(), *SerialPort1);
   FillSharedControls(*SerialPort1);
-  FillPortList(CBPort1, *SerialPort2);
+  FillPortList(CBPort1, *SerialPort2, FStoredPort2);
   FillPortLists(Port2Lists(), *SerialPort2);
 }
 
+// Spy mode is left as it is: the application's own message boxes activate the window
+// again when they close, and a relay between two devices must not stop unseen.
 void TVeltra::FormActivate() {
-  SpyMode = false;
   ReceivedByteCount = 0;
   FillPrinterList();
-  SaveTo.InitialDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+  SaveTo.InitialDir = SaveLogsFolder(SaveTo.FileName);
   PageControl1->setCurrentIndex(0);
 }
 

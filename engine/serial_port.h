@@ -16,11 +16,13 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "engine/owner_calls.h"
 #include "engine/serial_cluster.h"
 #include "platform/comm_api.h"
+#include "platform/port_presence.h"
 
 namespace veltra::engine {
 
@@ -126,6 +128,19 @@ class TSerialPort : public TObject {
   Cardinal RxBacklogLimit() const { return FRxBacklogLimit; }
   void SetRxBacklogLimit(Cardinal v) { FRxBacklogLimit = v; }
 
+  // --- a device that vanished while open ------------------------------------------
+  // The port is closed with one report (place 120) and OnDeviceRemoved. With
+  // AutoReopen (the default) the worker then watches for the device and reopens it
+  // with the same settings when it is back (place 121, OnDeviceReturned); an
+  // adapter known by its serial number may come back under another name, which
+  // CommPort then takes. Any Active or CommPort change by the owner ends the watch.
+  bool AutoReopen() const { return FAutoReopen; }
+  void SetAutoReopen(bool v);
+  bool AwaitingReturn() const { return FAwaitingReturn; }
+  // Why the last open failed, in words (permission, in use, no such device, not a
+  // serial port); empty after a successful open or when the system said no more.
+  const std::string& LastOpenFailure() const { return FLastOpenFailure; }
+
   // --- observed status (read-only, written by the worker) -----------------------
   TComStateFlags CommStateFlags() const { return FCommStateFlags; }
   Cardinal CommStateInQueue() const { return FCommStateInQueue; }
@@ -147,6 +162,7 @@ class TSerialPort : public TObject {
       OnLineErrorEvent, OnRingEvent, OnRIEvent, OnRLSDEvent, OnRxClusterEvent, OnRxCharEvent,
       OnRxEventCharEvent, OnWriteDone;
   TNotifyErrorEvent OnProcessError;
+  TNotifyEvent OnDeviceRemoved, OnDeviceReturned;
 
   // --- sending and received clusters --------------------------------------------
   void SendData(const void* Buffer, Cardinal Count);
@@ -174,7 +190,13 @@ class TSerialPort : public TObject {
 
   void ReopenPort(bool NewActive);
   void ClosePort();                      // ReopenPort's closing half
-  void OpenPort();                       // ReopenPort's opening half
+  void CloseVanishedPort();              // owner's thread, queued by the worker
+  void ReopenReturnedPort(const std::string& Name);  // likewise
+  void RunOnOwner(std::function<void(TSerialPort&)> Call);  // from the worker
+  platform::PortIdentity ReturnIdentity();
+  // ReopenPort's opening half; a reopen attempt for a returning device says
+  // nothing until the device has opened.
+  void OpenPort(bool QuietIfAbsent = false);
   void LoadFields(TSettingsReader& in);  // ReadSettings: the values after CommPort
   void ApplyCommState();
   void EnableCommEvents();
@@ -243,6 +265,17 @@ class TSerialPort : public TObject {
   std::deque<std::unique_ptr<TSerialCluster>> ClusterList;
   win::CRITICAL_SECTION ClusterLock{};
   Integer FPlatformID = 0;
+  // Vanished devices: written on the owner's thread, read by the worker.
+  std::atomic<bool> FAutoReopen{true};
+  std::atomic<bool> FAwaitingReturn{false};
+  std::atomic<bool> FReopenQueued{false};
+  std::atomic<Cardinal> FOpenCount{0};  // opens so far: the worker's per-open state
+  std::atomic<bool> FMuteReports{false};
+  std::mutex FIdentityLock;
+  platform::PortIdentity FIdentity;  // of the open port, guarded by FIdentityLock
+  std::string FLastOpenFailure;
+  // Cleared when the component goes, so calls queued for it are dropped.
+  std::shared_ptr<TSerialPort*> FAlive = std::make_shared<TSerialPort*>(this);
   TOwnerCallQueue& FOwnerCalls;
   std::unique_ptr<TWorkThread> FWorkThread;
 };

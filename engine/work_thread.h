@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -64,11 +65,15 @@ class TWorkThread {
   DWORD WaitTimeout() const;
   void WaitForOutstanding(bool eventServedAtOnce, DWORD timeoutMs);
   void ReleaseAfterClose();
+  void StartOfOpen();
+  void NoteVanished();
+  void LookForReturn();
   void EndAfterHandlerFault(const std::string& what);
 
   // Line status and comm events.
   void PollLineStatus();
   bool TakeModemStatus(DWORD status);
+  void ModemStatusFailed(DWORD error);
   void TakeLineStatus(DWORD errors, const win::COMSTAT& stat);
   bool StartEventWait();
   void EventWaitDone();
@@ -134,6 +139,13 @@ class TWorkThread {
   DWORD BytesRead = 0;
   DWORD BytesWritten = 0;
   DWORD LastStatus = 0;
+  // Per open: the device has gone (its close is queued to the owner); the port has
+  // no modem lines (a pty, a network port); modem errors already reported once.
+  std::uint32_t SeenOpenCount = 0;
+  bool DeviceGone = false;
+  bool ModemLinesAbsent = false;
+  std::vector<DWORD> ModemErrorsReported;
+  std::chrono::steady_clock::time_point NextReturnLook{};
   // Buffers of reads a broken driver never finished; kept until the end so it can
   // never write into freed memory.
   std::vector<std::unique_ptr<std::uint8_t[]>> AbandonedBuffers;

@@ -55,6 +55,15 @@ inline constexpr DWORD ERROR_NOT_FOUND = 1168;
 // on the handle fails with this code, as Windows does for a removed serial device.
 inline constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 inline constexpr DWORD ERROR_BAD_COMMAND = 22;
+// Network ports: a malformed name, an unknown host, a server that does not answer,
+// refuses, cannot be reached or drops the connection while it is being opened.
+inline constexpr DWORD ERROR_BAD_NETPATH = 53;
+inline constexpr DWORD ERROR_SEM_TIMEOUT = 121;
+inline constexpr DWORD ERROR_INVALID_NAME = 123;
+inline constexpr DWORD ERROR_CONNECTION_REFUSED = 1225;
+inline constexpr DWORD ERROR_NETWORK_UNREACHABLE = 1231;
+inline constexpr DWORD ERROR_HOST_UNREACHABLE = 1232;
+inline constexpr DWORD ERROR_CONNECTION_ABORTED = 1236;
 inline constexpr DWORD ERROR_COUNTER_TIMEOUT = 1121;
 
 struct OVERLAPPED {

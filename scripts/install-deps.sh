@@ -8,7 +8,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev
   cups cups-client libcups2-dev
+  libudev-dev
   socat xxd bsdextrautils
+  ser2net
   xvfb xauth
 )
 

@@ -9,6 +9,7 @@
 
 #include "engine/comm_port_list.h"
 #include "engine/work_thread.h"
+#include "platform/open_failure.h"
 
 namespace veltra::engine {
 
@@ -20,7 +21,10 @@ constexpr DWORD kAllCommEvents = 0x01FF;
 constexpr DWORD kPurgeAll =
     win::PURGE_TXABORT | win::PURGE_RXABORT | win::PURGE_TXCLEAR | win::PURGE_RXCLEAR;
 constexpr std::size_t kMaxCommPortLength = 255;
-constexpr std::size_t kDevicePathNameLength = 79;
+constexpr std::size_t kDevicePathNameLength = 79;  // for Windows device names only
+constexpr Cardinal kOpenFailureTextPlace = 113;
+constexpr Cardinal kDeviceRemovedPlace = 120;
+constexpr Cardinal kDeviceReturnedPlace = 121;
 constexpr int kCloseWaitRounds = 15;
 constexpr int kDestroyWaitRounds = 10;
 constexpr DWORD kIdlePollMs = 75;
@@ -95,6 +99,7 @@ TSerialPort::TSerialPort(TOwnerCallQueue& owner) : FOwnerCalls(owner) {
 
 TSerialPort::~TSerialPort() {
   FDestroying = true;
+  *FAlive = nullptr;
   ReopenPort(false);
   FWorkThread->Terminate();
   WaitThreadIdle(kDestroyWaitRounds);
@@ -117,7 +122,7 @@ TSerialPort::~TSerialPort() {
 // --- error path ----------------------------------------------------------------------
 
 void TSerialPort::ProcessError(Cardinal Place, Cardinal Code, const std::string& Msg, Byte Noise) {
-  if (FDestroying) return;
+  if (FDestroying || FMuteReports) return;
   if (Noise > FErrorNoise) return;
   // A copy: the handler may assign OnProcessError while it runs.
   TNotifyErrorEvent handler = OnProcessError;
@@ -129,6 +134,7 @@ void TSerialPort::ProcessError(Cardinal Place, Cardinal Code, const std::string&
 void TSerialPort::SetCommPort(const std::string& v) {
   std::string name = v.substr(0, kMaxCommPortLength);
   if (name == FCommPort) return;
+  FAwaitingReturn = false;
   FCommPort = std::move(name);
   ReopenPort(FActive);
 }
@@ -233,6 +239,7 @@ void TSerialPort::SetTxQueueSize(Word v) {
 }
 
 void TSerialPort::SetActive(bool v) {
+  FAwaitingReturn = false;  // the owner decides now
   if (v == FActive) return;
   ReopenPort(v);
 }
@@ -305,16 +312,37 @@ void TSerialPort::ClosePort() {
   FComHandle = win::INVALID_HANDLE_VALUE;
 }
 
-void TSerialPort::OpenPort() {
-  ProcessError(110, 0, "Msg start reactivating Port", 2);
-  const std::string path = "\\\\.\\" + FCommPort.substr(0, kDevicePathNameLength);
+namespace {
+
+// The device path: Windows device names keep their 79-character cut; a path or a
+// network name (by-id aliases run past 100 characters) is passed whole.
+std::string DevicePath(const std::string& CommPort) {
+  const bool whole = CommPort.find('/') != std::string::npos;
+  return "\\\\.\\" + (whole ? CommPort : CommPort.substr(0, kDevicePathNameLength));
+}
+
+}  // namespace
+
+void TSerialPort::OpenPort(bool QuietIfAbsent) {
+  if (!QuietIfAbsent) ProcessError(110, 0, "Msg start reactivating Port", 2);
   const win::HANDLE handle =
-      win::CreateFileA(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
-                       win::OPEN_EXISTING, win::FILE_FLAG_OVERLAPPED, 0);
+      win::CreateFileA(DevicePath(FCommPort).c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
+                       nullptr, win::OPEN_EXISTING, win::FILE_FLAG_OVERLAPPED, 0);
   if (handle == win::INVALID_HANDLE_VALUE) {
-    ProcessError(112, win::GetLastError(), "Error reopening Port", 0);
+    const DWORD error = win::GetLastError();
+    FLastOpenFailure = platform::LastOpenFailureText();
+    if (QuietIfAbsent) return;
+    ProcessError(112, error, "Error reopening Port", 0);
+    // The code says only "access denied"; the words say why.
+    if (!FLastOpenFailure.empty()) ProcessError(kOpenFailureTextPlace, error, FLastOpenFailure, 0);
     return;
   }
+  FLastOpenFailure.clear();
+  {
+    std::lock_guard lock(FIdentityLock);
+    FIdentity = platform::IdentifyPort(FCommPort);
+  }
+  ++FOpenCount;
   FComHandle = handle;
   if (!win::SetupComm(handle, FRxQueueSize, FTxQueueSize)) {
     ProcessError(111, win::GetLastError(), "Error setup Queuesize", 0);
@@ -432,6 +460,60 @@ void TSerialPort::WaitThreadIdle(int Rounds) {
 
 void TSerialPort::ThreadTerminated() {
   FThreadBusy = false;
+}
+
+// --- a device that vanished while open ----------------------------------------------
+
+void TSerialPort::SetAutoReopen(bool v) {
+  FAutoReopen = v;
+  if (!v) FAwaitingReturn = false;
+}
+
+platform::PortIdentity TSerialPort::ReturnIdentity() {
+  std::lock_guard lock(FIdentityLock);
+  return FIdentity;
+}
+
+// Queued from the worker; dropped when the component has gone meanwhile.
+void TSerialPort::RunOnOwner(std::function<void(TSerialPort&)> Call) {
+  FOwnerCalls.Queue([alive = FAlive, call = std::move(Call)] {
+    if (*alive != nullptr) call(**alive);
+  });
+}
+
+// One report, then a quiet close: every call on the gone handle would fail.
+void TSerialPort::CloseVanishedPort() {
+  if (FDestroying || !FActive) return;
+  ProcessError(kDeviceRemovedPlace, win::ERROR_DEVICE_NOT_CONNECTED,
+               "Error device removed: " + FCommPort, 0);
+  FMuteReports = true;
+  ClosePort();
+  FMuteReports = false;
+  FAwaitingReturn = FAutoReopen.load();
+  FWorkThread->WakeIdle();
+  const TNotifyEvent handler = OnDeviceRemoved;
+  if (handler) handler(this);
+}
+
+// A failed attempt (the node is back but still held, say) stays quiet; the worker
+// tries again at its next look.
+void TSerialPort::ReopenReturnedPort(const std::string& Name) {
+  FReopenQueued = false;
+  if (FDestroying || FActive || !FAwaitingReturn) return;
+  const std::string previous = FCommPort;
+  FCommPort = Name;
+  OpenPort(/*QuietIfAbsent=*/true);
+  if (!FActive) {
+    FCommPort = previous;
+    return;
+  }
+  FAwaitingReturn = false;
+  ProcessError(kDeviceReturnedPlace, 0,
+               Name == previous ? "Device back, port reopened: " + Name
+                                : "Device back as " + Name + ", port reopened (was " + previous + ")",
+               1);
+  const TNotifyEvent handler = OnDeviceReturned;
+  if (handler) handler(this);
 }
 
 }  // namespace veltra::engine

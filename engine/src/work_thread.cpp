@@ -12,6 +12,8 @@
 
 #include "engine/serial_cluster.h"
 #include "platform/comm_api.h"
+#include "platform/network_ports.h"
+#include "platform/port_presence.h"
 #include "platform/thread_name.h"
 
 namespace veltra::engine {
@@ -21,6 +23,10 @@ namespace {
 using win::DWORD;
 
 constexpr auto kIdleSleep = std::chrono::milliseconds(200);
+// How often a closed port whose device vanished looks for it; a network server sees
+// each look as a connection, so it is asked less often.
+constexpr auto kReturnLookPeriod = std::chrono::milliseconds(500);
+constexpr auto kNetworkReturnLookPeriod = std::chrono::milliseconds(3000);
 constexpr DWORD kWaitTimeoutMs = 75;
 // Receive overflow, overrun, parity, framing, break: bytes behind them are read at once.
 constexpr DWORD kLineErrorMask = 31;
@@ -114,6 +120,7 @@ void TWorkThread::IdleCycle() {
   Owner.FThreadBusy = false;
   ActiveLatch = PortActive();
   if (ActiveLatch) return;
+  LookForReturn();
   // Terminate and opening cut the sleep short: destroying a component does not wait
   // for it, and an opened port is served at once.
   std::unique_lock lock(FIdleMutex);
@@ -122,12 +129,14 @@ void TWorkThread::IdleCycle() {
 
 void TWorkThread::WorkingCycle() {
   Owner.FThreadBusy = true;
-  if (PortActive()) PollLineStatus();
+  if (Owner.FOpenCount != SeenOpenCount) StartOfOpen();
+  const bool serving = PortActive() && !DeviceGone;
+  if (serving) PollLineStatus();
   CheckWriteDone();
   AnnounceClusters();  // those cut while handlers kept the worker waiting
-  if (!ReadPending && PortActive()) CheckReceive();
+  if (!ReadPending && serving && !DeviceGone) CheckReceive();
   bool eventServedAtOnce = false;
-  if (!WaitPending && PortActive()) eventServedAtOnce = StartEventWait();
+  if (!WaitPending && serving && !DeviceGone) eventServedAtOnce = StartEventWait();
   WaitForOutstanding(eventServedAtOnce, WaitTimeout());
   if (!PortActive()) ReleaseAfterClose();
 }
@@ -136,7 +145,7 @@ void TWorkThread::WorkingCycle() {
 // later: with no extra delay a byte is relayed in a millisecond or two.
 DWORD TWorkThread::WaitTimeout() const {
   const DWORD waiting = LineStat.cbInQue;
-  if (waiting == 0 || ReadPending || !PortActive()) return kWaitTimeoutMs;
+  if (waiting == 0 || ReadPending || !PortActive() || DeviceGone) return kWaitTimeoutMs;
   const DWORD elapsed = win::GetTickCount() - LastReadTick;
   const double deadline =
       waiting * static_cast<double>(Owner.FRTOCharDelayTime) / 1000.0 + Owner.FRTOExtraDelayTime;
@@ -204,6 +213,34 @@ void TWorkThread::ReleaseAfterClose() {
   }
 }
 
+void TWorkThread::StartOfOpen() {
+  SeenOpenCount = Owner.FOpenCount;
+  DeviceGone = false;
+  ModemLinesAbsent = false;
+  ModemErrorsReported.clear();
+}
+
+// Said once; the owner's thread closes the port, and every call until then is
+// skipped rather than failed and reported.
+void TWorkThread::NoteVanished() {
+  // In quiet mode nothing goes to the owner's thread; the close waits for its end.
+  if (DeviceGone || !PortActive() || Owner.FThreadQuietMode) return;
+  DeviceGone = true;
+  Owner.RunOnOwner([](TSerialPort& port) { port.CloseVanishedPort(); });
+}
+
+void TWorkThread::LookForReturn() {
+  if (!Owner.FAwaitingReturn || Owner.FReopenQueued) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < NextReturnLook) return;
+  const platform::PortIdentity identity = Owner.ReturnIdentity();
+  NextReturnLook = now + (platform::IsNetworkPortName(identity.name) ? kNetworkReturnLookPeriod
+                                                                     : kReturnLookPeriod);
+  const std::string name = platform::LocateReturnedPort(identity);
+  if (name.empty() || Owner.FReopenQueued.exchange(true)) return;
+  Owner.RunOnOwner([name](TSerialPort& port) { port.ReopenReturnedPort(name); });
+}
+
 // A handler threw. Nothing may stay outstanding once the worker is gone: the
 // requests are cancelled and the write is given up before the report.
 void TWorkThread::EndAfterHandlerFault(const std::string& what) {
@@ -228,10 +265,13 @@ void TWorkThread::EndAfterHandlerFault(const std::string& what) {
 // --- line status and comm events ------------------------------------------------------
 
 void TWorkThread::PollLineStatus() {
+  if (DeviceGone) return;
   const win::HANDLE handle = PortHandle();
   DWORD modemStatus = 0;
-  if (!win::GetCommModemStatus(handle, &modemStatus)) {
-    Report(9905, win::GetLastError(), "Error getting ModemStatus");
+  if (ModemLinesAbsent) {
+    // Nothing to ask: said once at the first poll of this open.
+  } else if (!win::GetCommModemStatus(handle, &modemStatus)) {
+    ModemStatusFailed(win::GetLastError());
   } else {
     TakeModemStatus(modemStatus);
   }
@@ -248,6 +288,19 @@ void TWorkThread::PollLineStatus() {
   UnreadLineErrors |= errors;
   TakeLineStatus(errors | HeldLineErrors, stat);
   HeldLineErrors = 0;
+}
+
+// A port without modem lines (a pty, a raw network port) fails every poll the same
+// way: said once per open, and not asked again. Other failures are said once per
+// open and code, not every cycle.
+void TWorkThread::ModemStatusFailed(DWORD error) {
+  if (error == win::ERROR_INVALID_FUNCTION || error == win::ERROR_NOT_SUPPORTED)
+    ModemLinesAbsent = true;
+  if (std::find(ModemErrorsReported.begin(), ModemErrorsReported.end(), error) !=
+      ModemErrorsReported.end())
+    return;
+  if (error != win::ERROR_DEVICE_NOT_CONNECTED) ModemErrorsReported.push_back(error);
+  Report(9905, error, "Error getting ModemStatus");
 }
 
 bool TWorkThread::TakeModemStatus(DWORD status) {
@@ -464,7 +517,7 @@ void TWorkThread::ReportBacklog() {
 // clusters as at any cycle, so a busy owner's thread does not turn into an overrun
 // of the driver's queue. Nothing is raised here; a failure waits for the next cycle.
 void TWorkThread::ReadWhileBehind() {
-  if (ReadPending || !PortActive() || Owner.FDestroying) return;
+  if (ReadPending || !PortActive() || DeviceGone || Owner.FDestroying) return;
   DWORD errors = 0;
   win::COMSTAT stat{};
   if (!win::ClearCommError(PortHandle(), &errors, &stat)) return;
@@ -620,6 +673,11 @@ void TWorkThread::RelayError() {
 
 void TWorkThread::Report(std::uint32_t Place, std::uint32_t Code, const std::string& Msg,
                          std::uint8_t Noise) {
+  // A vanished device fails every call; the owner says so once, naming it.
+  if (Code == win::ERROR_DEVICE_NOT_CONNECTED && Place != kHandlerFaultPlace) {
+    NoteVanished();
+    return;
+  }
   SetError(Place, Code, Noise, Msg);
   SyncCall([this] { RelayError(); });
 }

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "platform/comm_api.h"
+#include "platform/network_ports.h"
 #include "platform/open_failure.h"
+#include "platform/port_notices.h"
 #include "platform/src/serial_driver.h"
 
 namespace veltra::win {
@@ -50,9 +52,14 @@ HANDLE CreateFileA(const char* fileName, DWORD /*desiredAccess*/, DWORD /*shareM
     return INVALID_HANDLE_VALUE;
   }
   DWORD error = ERROR_SUCCESS;
-  std::unique_ptr<platform::Uart> uart = platform::IsVirtualPortName(name)
-                                             ? platform::OpenVirtualUart(name, &error)
-                                             : platform::OpenPosixUart(name, &error);
+  std::unique_ptr<platform::Uart> uart;
+  if (platform::IsNetworkPortName(name)) {
+    uart = platform::OpenNetworkUart(name, &error);
+  } else if (platform::IsVirtualPortName(name)) {
+    uart = platform::OpenVirtualUart(name, &error);
+  } else {
+    uart = platform::OpenPosixUart(name, &error);
+  }
   if (!uart) {
     SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
     return INVALID_HANDLE_VALUE;
@@ -155,3 +162,12 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
 }
 
 }  // namespace veltra::win
+
+namespace veltra::platform {
+
+std::vector<std::string> TakePortNotices(win::HANDLE port) {
+  const auto driver = LookupHandleAs<SerialDriver>(port);
+  return driver ? driver->TakeNotices() : std::vector<std::string>{};
+}
+
+}  // namespace veltra::platform

@@ -7,6 +7,7 @@
 // macros, which would break the constants' declarations.
 #include "platform/comm_api.h"
 #include "platform/open_failure.h"
+#include "platform/port_notices.h"
 #include "platform/sysinfo_seam.h"
 
 #include "platform/src/windows_lean.h"
@@ -214,3 +215,12 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
 }
 
 }  // namespace veltra::win
+
+namespace veltra::platform {
+
+// Windows' own drivers leave no notices.
+std::vector<std::string> TakePortNotices(win::HANDLE /*port*/) {
+  return {};
+}
+
+}  // namespace veltra::platform

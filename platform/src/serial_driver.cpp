@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/comm_api.h"
 #include "platform/thread_name.h"
@@ -664,6 +665,20 @@ void SerialDriver::OnTransmitterEmpty() {
   Lock lock(mutex_);
   if (closed_ || vanished_ || write_) return;
   RaiseEvents(EV_TXEMPTY);
+}
+
+// --- notices ------------------------------------------------------------------------
+
+void SerialDriver::OnNotice(const std::string& text) {
+  constexpr std::size_t kKept = 32;  // nobody asking must not grow without bound
+  Lock lock(mutex_);
+  if (notices_.size() == kKept) notices_.erase(notices_.begin());
+  notices_.push_back(text);
+}
+
+std::vector<std::string> SerialDriver::TakeNotices() {
+  Lock lock(mutex_);
+  return std::exchange(notices_, {});
 }
 
 // --- input flow control and time-outs -----------------------------------------------

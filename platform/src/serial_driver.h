@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -96,6 +97,10 @@ class SerialDriver final : public HandleObject, public UartSink {
   std::size_t TakeTransmit(std::uint8_t* out, std::size_t max) override;
   void OnTransmitterEmpty() override;
   bool ReceivePauseWanted() override;
+  void OnNotice(const std::string& text) override;
+
+  // The lower half's notices since the last call, oldest first.
+  std::vector<std::string> TakeNotices();
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -177,6 +182,7 @@ class SerialDriver final : public HandleObject, public UartSink {
   std::optional<ReadRequest> read_;
   std::optional<WriteRequest> write_;
   std::optional<WaitRequest> wait_;
+  std::vector<std::string> notices_;
   std::thread service_;
 };
 

@@ -47,6 +47,9 @@ class UartSink {
   // lower half yet (another thread may still be applying it). A lower half that can
   // leave bytes below (a tty) takes no more meanwhile, or the ring overflows.
   virtual bool ReceivePauseWanted() { return false; }
+  // Something a technician should hear of that no call fails with: a peer breaking
+  // its protocol, a setting it refused, why a connection ended.
+  virtual void OnNotice(const std::string& text) { (void)text; }
 };
 
 // The lower half. Every call returns 0 or a Win32 error code.
@@ -100,6 +103,10 @@ class Uart {
 // on failure.
 std::unique_ptr<Uart> OpenVirtualUart(const std::string& name, DWORD* error);  // uart_virtual.cpp
 bool IsVirtualPortName(const std::string& name);                               // uart_virtual.cpp
+bool VirtualPortPresent(const std::string& name);  // plugged in; uart_virtual.cpp
 std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error);    // uart_posix.cpp
+// rfc2217://HOST:PORT and tcp://HOST:PORT (network_ports.h); uart_network.cpp. A failure
+// also leaves its words in LastOpenFailureText.
+std::unique_ptr<Uart> OpenNetworkUart(const std::string& name, DWORD* error);
 
 }  // namespace veltra::platform

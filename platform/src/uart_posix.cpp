@@ -18,16 +18,19 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/open_failure.h"
 #include "platform/src/errno_map.h"
 #include "platform/src/termios2_linux.h"
 #include "platform/src/uart.h"
 #include "platform/src/uart_posix_parse.h"
 #include "platform/src/uart_posix_seam.h"
+#include "platform/src/tty_node_posix.h"
 
 namespace veltra::platform {
 namespace {
@@ -49,6 +52,8 @@ constexpr double kWriteChunkSeconds = 0.010;
 constexpr double kBitsPerCharacter = 10.0;  // start, 8 data, stop: close enough to size a chunk
 constexpr int kReadsPerWake = 16;           // then look at stop/pause requests again
 constexpr auto kModemPollPeriod = std::chrono::milliseconds(10);
+// Where the counters count line changes, the line register is still read this often.
+constexpr auto kModemCheckPeriod = std::chrono::milliseconds(500);
 constexpr auto kDrainPollPeriod = std::chrono::milliseconds(2);
 constexpr int kQuickDrainChecks = 10;
 // A tty that reads back a rate further off than this cannot do the rate asked for.
@@ -133,11 +138,33 @@ bool LineSettingsFromDcb(const DCB& dcb, tty::LineSettings* s) {
   return true;
 }
 
-// Only what every tty keeps is compared: a pty drops parity and data size.
-bool KernelTookSettings(const tty::LineSettings& asked, const tty::LineSettings& got) {
+// A pty drops parity and data size; a UART driver that cannot do 5 bits or mark
+// parity quietly keeps 8 bits or plain parity, which only reading back shows.
+bool KernelTookSettings(const tty::LineSettings& asked, const tty::LineSettings& got,
+                        bool keepsFrame) {
   const double off = std::abs(static_cast<double>(got.baud) - static_cast<double>(asked.baud));
-  return off <= kBaudTolerance * asked.baud && got.twoStopBits == asked.twoStopBits &&
+  const bool frame = !keepsFrame || (got.dataBits == asked.dataBits && got.parity == asked.parity);
+  return frame && off <= kBaudTolerance * asked.baud && got.twoStopBits == asked.twoStopBits &&
          got.rtsCts == asked.rtsCts;
+}
+
+bool LineCountersMoved(const serial_icounter_struct& a, const serial_icounter_struct& b) {
+  return a.cts != b.cts || a.dsr != b.dsr || a.rng != b.rng || a.dcd != b.dcd;
+}
+
+// Lines whose counter moved while the level read back the same: a pulse shorter
+// than the poll, which the driver saw and TIOCMGET alone would miss.
+DWORD PulsedLines(const serial_icounter_struct& a, const serial_icounter_struct& b, DWORD before,
+                  DWORD after) {
+  DWORD pulsed = 0;
+  const auto pulse = [&](int was, int is, DWORD bit) {
+    if (was != is && ((before ^ after) & bit) == 0) pulsed |= bit;
+  };
+  pulse(a.cts, b.cts, MS_CTS_ON);
+  pulse(a.dsr, b.dsr, MS_DSR_ON);
+  pulse(a.rng, b.rng, MS_RING_ON);
+  pulse(a.dcd, b.dcd, MS_RLSD_ON);
+  return pulsed;
 }
 
 // Unix98 pty slaves (majors 136 to 143) and the legacy BSD ones (major 3).
@@ -162,11 +189,12 @@ std::size_t WriteChunkFor(bool pseudo, std::uint32_t baud) {
 
 class PosixUart final : public Uart {
  public:
-  PosixUart(int fd, bool noLine, int wakeFd, int epollFd)
+  PosixUart(int fd, bool noLine, bool pty, int wakeFd, int epollFd)
       : fd_(fd),
         wakeFd_(wakeFd),
         epollFd_(epollFd),
         pseudo_(noLine),
+        pty_(pty),
         testLines_(g_testLines.load()) {}
   ~PosixUart() override {
     Stop();
@@ -198,6 +226,7 @@ class PosixUart final : public Uart {
   DWORD FailedCall(int err);
   DWORD ChangeLine(int line, bool on);
   int ReadLines(int* bits);
+  int ReadCounters(serial_icounter_struct* counters);
   void ApplyLineModes(const DCB& dcb);
   void Wake();
   void CloseAll();
@@ -223,6 +252,7 @@ class PosixUart final : public Uart {
   const int wakeFd_;
   const int epollFd_;
   const bool pseudo_;  // a pty: no line, no line errors, nothing marked in its input
+  const bool pty_;     // a pty even with the test seam: it keeps no data size or parity
   const TtyModemLines* const testLines_;
   UartSink* sink_ = nullptr;
   std::thread io_;
@@ -244,6 +274,7 @@ class PosixUart final : public Uart {
   int lastRtsMode_ = -1;
 
   std::atomic<bool> modemKnown_{true};  // false once TIOCMGET says the tty has no lines
+  std::atomic<bool> modemTracked_{false};  // modemStatus_ follows the counters: no TIOCMGET needed
   std::atomic<DWORD> modemStatus_{0};
   std::atomic<bool> outputSuspended_{false};
 
@@ -261,6 +292,9 @@ class PosixUart final : public Uart {
   int drainChecks_ = 0;          // looks at the UART since the last write
   bool lsrUnsupported_ = false;  // TIOCSERGETLSR missing: TIOCOUTQ decides
   bool countersKnown_ = true;    // TIOCGICOUNT works
+  bool countersCountLines_ = true;  // it counts modem line changes too: TIOCMGET only on a change
+  Clock::time_point nextModemCheck_{};
+  serial_icounter_struct lineCounters_{};  // counters_ at the last line poll
   serial_icounter_struct counters_{};
   std::uint32_t interestSet_ = ~0u;
   Clock::time_point nextModemPoll_{};
@@ -276,7 +310,8 @@ class PosixUart final : public Uart {
 void PosixUart::Start(UartSink& sink) {
   if (started_.exchange(true) || stopped_.load()) return;
   sink_ = &sink;
-  if (ioctl(fd_, TIOCGICOUNT, &counters_) != 0) countersKnown_ = false;
+  if (ReadCounters(&counters_) != 0) countersKnown_ = false;
+  lineCounters_ = counters_;
   PollModem();  // the baseline; changes from here on are reported
   io_ = std::thread([this] { Run(); });
 }
@@ -311,7 +346,7 @@ DWORD PosixUart::Configure(const DCB& dcb) {
   if (const int err = tty::ApplyLineSettings(fd_, wanted)) return FailedCall(err);
   tty::LineSettings got;
   if (const int err = tty::ReadLineSettings(fd_, &got)) return FailedCall(err);
-  if (!KernelTookSettings(wanted, got)) {
+  if (!KernelTookSettings(wanted, got, !pty_)) {
     tty::RestoreTermios(fd_, before);
     return ERROR_INVALID_PARAMETER;
   }
@@ -360,6 +395,11 @@ DWORD PosixUart::ChangeLine(int line, bool on) {
   return err == 0 ? ERROR_SUCCESS : FailedCall(err);
 }
 
+int PosixUart::ReadCounters(serial_icounter_struct* counters) {
+  if (testLines_ != nullptr && testLines_->counters) return testLines_->counters(counters);
+  return ioctl(fd_, TIOCGICOUNT, counters) == 0 ? 0 : errno;
+}
+
 int PosixUart::ReadLines(int* bits) {
   if (testLines_ != nullptr) return testLines_->get(bits);
   return ioctl(fd_, TIOCMGET, bits) == 0 ? 0 : errno;
@@ -372,6 +412,12 @@ DWORD PosixUart::SetBreak(bool on) {
 
 DWORD PosixUart::GetModemStatus(DWORD* modemStatus) {
   if (!Usable()) return Unusable();
+  // Where the counters follow the lines, the I/O thread's word is current: the
+  // worker's poll need not cost the adapter a USB transfer every 75 ms.
+  if (modemTracked_.load()) {
+    *modemStatus = modemStatus_.load();
+    return ERROR_SUCCESS;
+  }
   int bits = 0;
   if (const int err = ReadLines(&bits)) return FailedCall(err);
   *modemStatus = ModemWordFromTiocm(bits);
@@ -693,14 +739,29 @@ void PosixUart::WatchDrain() {
   sink_->OnTransmitterEmpty();
 }
 
+// The driver's counters are read every poll; the line register (a USB control
+// transfer on most adapters) only when they moved, and now and then to learn
+// whether this driver counts line changes at all.
 void PosixUart::PollLines() {
-  if (Clock::now() < nextModemPoll_) return;
-  nextModemPoll_ = Clock::now() + kModemPollPeriod;
+  const auto now = Clock::now();
+  if (now < nextModemPoll_) return;
+  nextModemPoll_ = now + kModemPollPeriod;
+  PollCounters();
+  const serial_icounter_struct countersBefore = lineCounters_;
+  lineCounters_ = counters_;
+  const bool moved = countersKnown_ && LineCountersMoved(countersBefore, counters_);
+  const bool trusted = countersKnown_ && countersCountLines_;
+  if (trusted && !moved && now < nextModemCheck_) return;
+  nextModemCheck_ = now + kModemCheckPeriod;
   const DWORD before = modemStatus_.load();
   PollModem();
   const DWORD after = modemStatus_.load();
-  if (after != before && !vanished_.load()) sink_->OnModemStatus(after);
-  PollCounters();
+  if (vanished_.load()) return;
+  if (trusted && !moved && after != before) countersCountLines_ = false;
+  modemTracked_.store(countersKnown_ && countersCountLines_ && modemKnown_.load());
+  const DWORD pulsed = moved ? PulsedLines(countersBefore, counters_, before, after) : 0;
+  if (pulsed != 0) sink_->OnModemStatus(before ^ pulsed);
+  if (after != before || pulsed != 0) sink_->OnModemStatus(after);
 }
 
 void PosixUart::PollModem() {
@@ -719,8 +780,8 @@ void PosixUart::PollModem() {
 void PosixUart::PollCounters() {
   if (!countersKnown_) return;
   serial_icounter_struct now{};
-  if (ioctl(fd_, TIOCGICOUNT, &now) != 0) {
-    countersKnown_ = !MeansUnsupported(errno);
+  if (const int err = ReadCounters(&now)) {
+    countersKnown_ = !MeansUnsupported(err);
     return;
   }
   DWORD errors = 0;
@@ -753,16 +814,49 @@ int TakeExclusively(int fd, bool noLine) {
   return PrepareTty(fd, noLine);
 }
 
-int OpenExclusive(const std::string& path, int* fdOut, bool* noLineOut) {
+std::string OpenFailureText(int err, const std::string& path) {
+  switch (err) {
+    case EACCES:
+    case EPERM:
+      return PermissionDeniedText(path);
+    case EBUSY:
+    case EWOULDBLOCK:
+      return InUseText(path);
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return NoSuchDeviceText(path);
+    case ENOTTY:
+      return path + " is not a serial port.";
+    default:
+      return path + ": " + std::strerror(err) + ".";
+  }
+}
+
+struct OpenedTty {
+  int fd = -1;
+  bool noLine = false;  // no modem lines or line errors (a pty without the test seam)
+  bool pty = false;
+};
+
+// The node is checked before it is opened read-write: opening is not harmless for
+// every device (a watchdog arms, a virtual console goes raw).
+int OpenExclusive(const std::string& path, OpenedTty* out, std::string* text) {
+  TtyNodeKind kind = TtyNodeKind::kUnknownTty;
+  if (const int err = CheckTtyNode(path, &kind, text)) return err;
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
+  if (fd < 0) {
+    const int err = errno;
+    *text = OpenFailureText(err, path);
+    return err;
+  }
   const bool noLine = HasNoLine(fd);
   if (const int err = TakeExclusively(fd, noLine)) {
     close(fd);
+    *text = OpenFailureText(err, path);
     return err;
   }
-  *fdOut = fd;
-  *noLineOut = noLine;
+  *out = {fd, noLine, IsPseudoTerminal(fd)};
   return 0;
 }
 
@@ -783,11 +877,12 @@ std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {
     *error = ERROR_FILE_NOT_FOUND;
     return nullptr;
   }
-  const std::string path = name.find('/') == std::string::npos ? "/dev/" + name : name;
-  int fd = -1;
-  bool noLine = false;
-  if (const int err = OpenExclusive(path, &fd, &noLine)) {
+  const std::string path = TtyPathForName(name);
+  OpenedTty tty;
+  std::string failure;
+  if (const int err = OpenExclusive(path, &tty, &failure)) {
     *error = OpenError(err);
+    SetLastOpenFailureText(failure);
     return nullptr;
   }
   const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -796,10 +891,10 @@ std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {
     *error = OpenError(errno);
     if (wakeFd >= 0) close(wakeFd);
     if (epollFd >= 0) close(epollFd);
-    close(fd);
+    close(tty.fd);
     return nullptr;
   }
-  return std::make_unique<PosixUart>(fd, noLine, wakeFd, epollFd);
+  return std::make_unique<PosixUart>(tty.fd, tty.noLine, tty.pty, wakeFd, epollFd);
 }
 
 }  // namespace veltra::platform

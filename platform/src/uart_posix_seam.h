@@ -1,7 +1,10 @@
 // Fault-injection seams of the tty lower half: ptys have no modem lines, so tests
-// can stand in for the UART's line register (TIOCMGET / TIOCMBIS / TIOCMBIC); and
-// the I/O thread's writes and waits can be made to fail as a lost device makes them.
+// can stand in for the UART's line register (TIOCMGET / TIOCMBIS / TIOCMBIC) and
+// its counters (TIOCGICOUNT); and the I/O thread's writes and waits can be made to
+// fail as a lost device makes them.
 #pragma once
+
+#include <linux/serial.h>
 
 #include <functional>
 
@@ -11,6 +14,8 @@ struct TtyModemLines {
   // Each returns 0 or an errno value, as the ioctl would.
   std::function<int(int* tiocmBits)> get;
   std::function<int(int tiocmBits, bool on)> change;
+  // The driver's counters (TIOCGICOUNT); unset: the real ioctl.
+  std::function<int(serial_icounter_struct* counters)> counters;
 };
 
 // Ports opened from now on use `lines` (null: the real ioctls). The object must

@@ -19,7 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/simulated_devices.h"
 #include "platform/src/uart.h"
+#include "platform/src/virtual_device.h"
 #include "platform/thread_name.h"
 #include "platform/virtual_ports.h"
 
@@ -609,6 +611,9 @@ class VirtualEnd {
   std::shared_ptr<Cable> cable;
   std::size_t index;
   std::string description;  // guarded by the registry's mutex
+  bool builtIn = false;     // stays for the life of the process
+  // The device behind the cable's other end, attached while this end is open.
+  std::shared_ptr<VirtualDevice> device;
 };
 
 namespace {
@@ -618,12 +623,29 @@ struct Registry {
   std::vector<std::shared_ptr<VirtualEnd>> ends;  // the loopback first
 };
 
+void AddBuiltIn(Registry& r, const std::shared_ptr<Cable>& cable, std::size_t index,
+                std::string description, std::shared_ptr<VirtualDevice> device = nullptr) {
+  r.ends.push_back(std::make_shared<VirtualEnd>(cable, index));
+  r.ends.back()->description = std::move(description);
+  r.ends.back()->builtIn = true;
+  r.ends.back()->device = std::move(device);
+}
+
 Registry& Ports() {
   static Registry* registry = [] {
     auto* r = new Registry;  // outlives static destructors, like the handle table
-    auto cable = std::make_shared<Cable>(std::vector<std::string>{kLoopbackPortName}, false);
-    r->ends.push_back(std::make_shared<VirtualEnd>(cable, 0));
-    r->ends.back()->description = "built-in loopback: TxD to RxD, RTS to CTS, DTR to DSR and DCD";
+    AddBuiltIn(*r, std::make_shared<Cable>(std::vector<std::string>{kLoopbackPortName}, false), 0,
+               "built-in loopback: TxD to RxD, RTS to CTS, DTR to DSR and DCD");
+    auto pair =
+        std::make_shared<Cable>(std::vector<std::string>{kNullModemPortA, kNullModemPortB}, false);
+    AddBuiltIn(*r, pair, 0, std::string("virtual null-modem cable to ") + kNullModemPortB);
+    AddBuiltIn(*r, pair, 1, std::string("virtual null-modem cable to ") + kNullModemPortA);
+    // A device's own end has no name of its own in the list: only the device opens it.
+    for (BuiltInDevice& d : MakeSimulatedDevices()) {
+      auto cable =
+          std::make_shared<Cable>(std::vector<std::string>{d.name, d.name + " device"}, false);
+      AddBuiltIn(*r, cable, 0, std::move(d.description), std::move(d.device));
+    }
     return r;
   }();
   return *registry;
@@ -638,15 +660,16 @@ std::shared_ptr<VirtualEnd> FindEnd(Registry& r, const std::string& name) {
 
 class VirtualUart final : public Uart {
  public:
-  VirtualUart(std::shared_ptr<Cable> cable, std::size_t index)
-      : cable_(std::move(cable)), i_(index) {}
-  ~VirtualUart() override {
-    if (!released_) cable_->Release(i_);
-  }
+  VirtualUart(std::shared_ptr<Cable> cable, std::size_t index,
+              std::shared_ptr<VirtualDevice> device = nullptr)
+      : cable_(std::move(cable)), i_(index), device_(std::move(device)) {}
+  ~VirtualUart() override { Stop(); }
   void Start(UartSink& sink) override { cable_->Start(i_, sink); }
   void Stop() override {
-    if (!released_) cable_->Release(i_);
+    if (released_) return;
     released_ = true;
+    cable_->Release(i_);
+    if (device_) device_->Detach();
   }
   DWORD Configure(const DCB& dcb) override {
     cable_->Change(
@@ -712,6 +735,7 @@ class VirtualUart final : public Uart {
 
   std::shared_ptr<Cable> cable_;
   std::size_t i_;
+  std::shared_ptr<VirtualDevice> device_;
   bool released_ = false;
 };
 
@@ -721,6 +745,16 @@ bool IsVirtualPortName(const std::string& name) {
   auto& r = Ports();
   std::lock_guard lock(r.mutex);
   return FindEnd(r, name) != nullptr;
+}
+
+bool VirtualPortPresent(const std::string& name) {
+  std::shared_ptr<VirtualEnd> end;
+  {
+    auto& r = Ports();
+    std::lock_guard lock(r.mutex);
+    end = FindEnd(r, name);
+  }
+  return end && end->cable->Read([](EndState& e, std::size_t) { return e.present; }, end->index);
 }
 
 std::unique_ptr<Uart> OpenVirtualUart(const std::string& name, DWORD* error) {
@@ -736,7 +770,13 @@ std::unique_ptr<Uart> OpenVirtualUart(const std::string& name, DWORD* error) {
   }
   *error = end->cable->Open(end->index);
   if (*error != ERROR_SUCCESS) return nullptr;
-  return std::make_unique<VirtualUart>(end->cable, end->index);
+  if (end->device) {
+    // The device's end opens with the host's: the device is on while its port is open.
+    const std::size_t far = 1 - end->index;
+    if (end->cable->Open(far) == ERROR_SUCCESS)
+      end->device->Attach(std::make_unique<VirtualUart>(end->cable, far));
+  }
+  return std::make_unique<VirtualUart>(end->cable, end->index, end->device);
 }
 
 bool CreateVirtualPair(const std::string& a, const std::string& b, VirtualPairOptions options) {
@@ -756,7 +796,7 @@ void RemoveVirtualPair(const std::string& a) {
     auto& r = Ports();
     std::lock_guard lock(r.mutex);
     const auto end = FindEnd(r, a);
-    if (!end || end->cable->EndCount() != 2) return;  // the loopback stays
+    if (!end || end->builtIn) return;
     cable = end->cable;
     std::erase_if(r.ends, [&](const auto& e) { return e->cable == cable; });
   }
@@ -776,6 +816,15 @@ std::vector<std::string> VirtualPortNames() {
   std::lock_guard lock(r.mutex);
   std::vector<std::string> names;
   for (const auto& e : r.ends) names.push_back(e->cable->Name(e->index));
+  return names;
+}
+
+std::vector<std::string> BuiltInPortNames() {
+  auto& r = Ports();
+  std::lock_guard lock(r.mutex);
+  std::vector<std::string> names;
+  for (const auto& e : r.ends)
+    if (e->builtIn) names.push_back(e->cable->Name(e->index));
   return names;
 }
 

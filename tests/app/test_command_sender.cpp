@@ -68,6 +68,27 @@ class TestCommandSender : public QObject {
     QCOMPARE(b.w.Mess->text(), QString("DEL sent + NAK sent "));
   }
 
+  // The pair's second byte waits until Port 1 has written the DLE (a paced line takes
+  // its time), and is held back when the DLE does not get out whole.
+  void ackAndNakFollowTheirDle() {
+    TCommandBench b(false);
+    b.w.BACK->click();
+    QCOMPARE(b.w.Mess->text(), QString("DEL sent "));
+    QCOMPARE(b.far->ReadUntil(4), std::string("\x10\r\x06\r"));
+    QCOMPARE(b.w.Mess->text(), QString("DEL sent + ACK sent "));
+    for (const std::string& line : PaneLines(b.w, b.w.ErrorMemo))
+      QVERIFY2(line.find("SendInProgress") == std::string::npos, line.c_str());
+
+    QTRY_VERIFY(b.w.BSend->isEnabled());  // the ACK's write has completed
+    b.far->Escape(win::CLRRTS);           // CTS off: the DLE is stuck until its time-out
+    b.w.SerialPort1->SetFlowControl(static_cast<veltra::engine::Integer>(win::DCB_fOutxCtsFlow));
+    b.w.SerialPort1->SetWTOExtraDelayTime(100);
+    b.w.BNAK->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.w.Mess->text(), QString("DEL sent + NAK not sent "), 5000);
+    b.far->Escape(win::SETRTS);
+    QCOMPARE(b.far->ReadFor(100).find('\x15'), std::string::npos);
+  }
+
   void lineEndsFollowTheTwoBoxes() {
     TCommandBench b;
     b.w.ACR->setChecked(false);

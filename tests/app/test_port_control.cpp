@@ -1,9 +1,11 @@
 // The control buttons: their transitions, Mess texts and the ports they switch.
 // Ports are virtual: the built-in loopback and in-process pairs.
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "platform/simulated_devices.h"
 #include "platform/virtual_ports.h"
 #include "window_test_support.h"
 
@@ -99,10 +101,32 @@ class TestPortControl : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     StartOn(w, "NO_SUCH_PORT", "PC_B");
     Click(w.BOpen);
-    QCOMPARE(w.Mess->text(), QString("Port open failed"));
+    QCOMPARE(w.Mess->text(), QString("Port open failed: No such device: /dev/NO_SUCH_PORT"));
     QVERIFY(!w.SerialPort1->Active());
     QCOMPARE(ButtonStates(w), QString("off on on on on"));
     QCOMPARE(w.ProgressTxDQueue->maximum(), 100);  // ranges only set on success
+  }
+
+  // Out of the box the lists hold two different simulated devices: spy mode runs at
+  // the first click and relays the scanner's labels; the device tests get answers.
+  void firstClicksWorkWithoutHardware() {
+    veltra::platform::SetScanInterval(std::chrono::milliseconds(0));
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Click(w.BStart);
+    Click(w.Spy);
+    QCOMPARE(w.Mess->text(), QString("Port2 opened"));
+    QVERIFY(veltra::platform::ScanBarcode("4006381333931"));
+    auto paneHas = [&](const char* text) {
+      w.FlushPanes();
+      return w.Memo1->toPlainText().contains(text);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(paneHas("P2:Snd ") && paneHas("\n4006381333931"), 5000);
+    Click(w.BInit);
+    Click(w.BOpen);
+    Click(w.Button5);  // " 'Enable'": the scanner acknowledges
+    QTRY_VERIFY_WITH_TIMEOUT(paneHas(" 06                      : ."), 5000);
   }
 
   void spyModeOverVirtualPair() {
@@ -133,8 +157,28 @@ class TestPortControl : public QObject {
     SelectPort(w.CBPort1, "NO_SUCH_PORT");
     Click(w.BStart);
     Click(w.Spy);
-    QCOMPARE(w.Mess->text(), QString("Port2 open failed"));
+    QCOMPARE(w.Mess->text(), QString("Port2 open failed: No such device: /dev/NO_SUCH_PORT"));
     QVERIFY(w.SerialPort1->Active());
+    QCOMPARE(ButtonStates(w), QString("off on off on off"));
+  }
+
+  // A device pulled in spy mode: one port closed, lamps dark, buttons as after
+  // closing; plugged in again: reopened, buttons back, relaying on.
+  void deviceRemovedAndBack() {
+    TVeltra w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    StartOn(w, "PC_A", veltra::platform::kLoopbackPortName);
+    Click(w.Spy);
+    QVERIFY(w.SerialPort1->Active() && w.SerialPort2->Active());
+    veltra::platform::ControlVirtualEnd("PC_A")->Unplug();
+    QTRY_COMPARE(w.Mess->text(), QString("Port1 device removed"));
+    QVERIFY(!w.SerialPort1->Active());
+    QCOMPARE(ButtonStates(w), QString("on on on on off"));  // Port 2 is still open
+    QCOMPARE(TVeltra::LampImage(w.DTRImage), TVeltra::LampImage(w.CTSImage));
+    veltra::platform::ControlVirtualEnd("PC_A")->Replug();
+    QTRY_COMPARE_WITH_TIMEOUT(w.Mess->text(), QString("Port1 reopened"), 5000);
+    QVERIFY(w.SerialPort1->Active() && w.SpyMode);
     QCOMPARE(ButtonStates(w), QString("off on off on off"));
   }
 

@@ -1,6 +1,7 @@
 // The "Settings" page: filled from the ports, applied by "Start", the event
 // character check, and Load/Save Settings through a private settings store.
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -10,6 +11,7 @@
 
 #include "platform/settings_store.h"
 #include "platform/virtual_ports.h"
+#include "tests/platform/fake_sysfs.h"
 #include "window_test_support.h"
 
 using veltra::app::Byte;
@@ -38,6 +40,56 @@ class TestSettingsPanel : public QObject {
   void initTestCase() {
     QVERIFY(config_.isValid());
     qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+  }
+
+  // The lists follow adapters coming and going; what each list shows stays, a chosen
+  // device that went is marked missing, and "Start" gives CommPort its stable name.
+  void portListsFollowDevices() {
+    veltra::test::FakeMachine machine;
+    const std::string byId = "usb-Silicon_Labs_CP2102_0001-if00-port0";
+    machine.root.UsbAdapter("ttyUSB0", "0001", byId);
+    TVeltra window;
+    auto description = [&](QComboBox* list, const QString& name) {
+      const int row = list->findText(name);
+      return row < 0 ? QString("(not listed)") : list->model()->index(row, 1).data().toString();
+    };
+    QCOMPARE(description(window.CBPort, "ttyUSB0"),
+             QString("CP2102 USB to UART Bridge Controller, Silicon Labs (10c4:ea60) serial 0001, "
+                     "cp210x"));
+    QVERIFY(window.CBPort->itemData(window.CBPort->findText("ttyUSB0"), Qt::ToolTipRole)
+                .toString()
+                .endsWith(QString::fromStdString("\n/dev/serial/by-id/" + byId)));
+    SelectText(window.CBPort, "ttyUSB0");
+    window.CBPort1->setEditText("/dev/pts/77");  // typed, not listed
+
+    machine.root.UsbAdapter("ttyUSB1", "0002", "usb-second");
+    QTRY_VERIFY_WITH_TIMEOUT(window.CBPort1->findText("ttyUSB1") >= 0, 5000);
+    machine.root.Unplug("ttyUSB0");
+    QTRY_COMPARE_WITH_TIMEOUT(description(window.CBPort, "ttyUSB0"),
+                              QString("missing: not present now"), 5000);
+    QCOMPARE(window.CBPort->currentText() + " " + window.CBPort1->currentText(),
+             QString("ttyUSB0 /dev/pts/77"));
+    QCOMPARE(window.CBPort1->findText("ttyUSB0"), -1);  // gone, and not chosen there
+    SelectText(window.CBPort, "ttyUSB1");
+    window.BStartClick();
+    QCOMPARE(window.SerialPort1->CommPort() + " " + window.SerialPort2->CommPort(),
+             std::string("/dev/serial/by-id/usb-second /dev/pts/77"));
+  }
+
+  // A port saved earlier is offered first at the next start, and shown as missing
+  // rather than replaced when its device is not there.
+  void savedPortShownAsMissing() {
+    {
+      TVeltra window;
+      window.SerialPort1->SetCommPort("ttyUSB7");
+      window.JvHTButton4Click();
+    }
+    TVeltra window;
+    QCOMPARE(window.CBPort->currentText(), QString("ttyUSB7"));
+    QCOMPARE(window.CBPort->model()->index(window.CBPort->currentIndex(), 1).data().toString(),
+             QString("missing: not present now"));
+    QFile::remove(QString::fromStdString(
+        veltra::platform::SettingsLocation("Software\\Orvane\\Veltra")));  // for the next tests
   }
 
   // The panel shows the component's values; values it cannot show fall back, and
@@ -139,7 +191,8 @@ class TestSettingsPanel : public QObject {
     QCOMPARE(Join({p2.BaudRate(), p2.DataBits(), p2.StopBits(), p2.ParityType(), p2.FlowControl()}),
              QString("1200 5 1 4 40"));
     QVERIFY(!window.SerialPort1->Active());
-    QCOMPARE(window.Mess->text(), QString("Idle"));
+    // Neither name is a port here: applied all the same, and the status line says so.
+    QCOMPARE(window.Mess->text(), QString("Port 1: No such device: /dev/VIRT_P1"));
   }
 
   // A bad value stops "Start" there: earlier values stay, later ones and the
@@ -157,11 +210,13 @@ class TestSettingsPanel : public QObject {
     Click(window.BStart);
     QCOMPARE(dialogs.Recorder.Boxes.size(), std::size_t{1});
     QCOMPARE(dialogs.Recorder.Boxes[0].Kind, TBoxKind::Error);
-    QCOMPARE(dialogs.Recorder.Boxes[0].Text, QString("'4O' is not a valid integer value"));
+    QCOMPARE(dialogs.Recorder.Boxes[0].Text,
+             QString("XOn Limit (%): '4O' is not a valid integer value"));
     QCOMPARE(Join({window.SerialPort1->XONChar(), window.SerialPort1->EventChar()}),
              QString("66 0"));
     QCOMPARE(window.SerialPort2->CommPort(), std::string("COM1"));
     QVERIFY(!window.BOpen->isEnabled() && !window.JvHTButton4->isEnabled());
+    QVERIFY(window.XOnLimitEdit->hasFocus());
 
     // A code out of range, and a number wider than its property (not cut to its low bits).
     window.XOnLimitEdit->setText("40");
@@ -173,9 +228,9 @@ class TestSettingsPanel : public QObject {
     Click(window.BStart);
     QCOMPARE(dialogs.Recorder.Boxes.size(), std::size_t{3});
     QCOMPARE(dialogs.Recorder.Boxes[1].Text,
-             QString("300 is not within the valid range of 0..255"));
+             QString("Parity Error Replacement Char: 300 is not within the valid range of 0..255"));
     QCOMPARE(dialogs.Recorder.Boxes[2].Text,
-             QString("70000 is not within the valid range of 0..65535"));
+             QString("Sending Extra (ms): 70000 is not within the valid range of 0..65535"));
   }
 
   // Letters in the timing edits do not matter with "Use default Timing" ticked; a port

@@ -105,6 +105,18 @@ class TestSpyMode : public QObject {
     QCOMPARE(w.ForwardToPort2.Waiting(), std::size_t{0});
   }
 
+  // The application's own message boxes activate the window again when they close;
+  // the relay goes on through them.
+  void messageBoxesDoNotEndSpyMode() {
+    veltra::app::TScopedRecordingDialogs dialogs;
+    TSpyBench bench(true, 9600);
+    QVERIFY(bench.Open());
+    veltra::app::ShowMessage(&bench.w, "Log-Files where safed");
+    QVERIFY(bench.w.SpyMode);
+    bench.far1->Write("AB");
+    QCOMPARE(bench.far2->ReadUntil(3), std::string("AB\r"));
+  }
+
   void withoutSpyModeNothingIsForwarded() {
     TVeltra w;
     const auto [a1, b1] = NewPair();

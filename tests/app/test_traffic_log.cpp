@@ -172,6 +172,7 @@ class TestTrafficLog : public QObject {
 
   void saveLogsWritesBothFilesByteExact() {
     TVeltra w;
+    w.FormActivate();
     veltra::app::TScopedRecordingDialogs dialogs;
     dialogs.Recorder.SaveAnswer.clear();
     w.Memo1Log.Add("before");
@@ -197,6 +198,17 @@ class TestTrafficLog : public QObject {
     QVERIFY(log.startsWith("P1:Msg  "));
     QVERIFY(log.endsWith(" :Code 6 at 903 Text: Error writing Data\r\n"));
     QCOMPARE(log.count('\n'), 1);
+
+    // A name ending in "txt" keeps the two logs apart; the next dialog starts where
+    // the logs went (the first one in the home folder, not the program's).
+    dialogs.Recorder.SaveAnswer = dir.filePath("Shift.TXT");
+    w.JvHTButton5->click();
+    QFile shift(dir.filePath("Shift.TXT")), shiftTraffic(dir.filePath("Shift-traffic.txt"));
+    QVERIFY(shift.open(QIODevice::ReadOnly) && shiftTraffic.open(QIODevice::ReadOnly));
+    QCOMPARE(shift.readAll(), log);
+    QVERIFY(shiftTraffic.readAll().startsWith("before\r\n"));
+    QCOMPARE(dialogs.Recorder.SaveRequests.front().InitialDir, QDir::homePath() + '/');
+    QCOMPARE(w.SaveTo.InitialDir, QDir(dir.path()).absolutePath() + '/');
   }
 };
 

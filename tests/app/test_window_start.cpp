@@ -1,5 +1,6 @@
 // The window as the user first sees it, and its activation and close events.
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -11,8 +12,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include "engine/comm_port_list.h"
-#include "platform/virtual_ports.h"
+#include "platform/simulated_devices.h"
 #include "window_test_support.h"
 
 using veltra::app::TScopedRecordingDialogs;
@@ -100,6 +100,12 @@ class TestWindowStart : public QObject {
     QCOMPARE(window.Mess->text(), QString("Idle"));
     QCOMPARE(window.Bytes->text(), QString("0"));
     QVERIFY(!window.ErrorMemo->isVisibleTo(&window));
+    QVERIFY(window.ErrorMemo->isReadOnly());
+    QCOMPARE(window.font(), QApplication::font());  // the desktop's face, not a forced size
+    // The timing edits are taken only without "Use default Timing".
+    QVERIFY(!window.WTOCharDelayEdit->isEnabled() && !window.RTOExtraDelayEdit->isEnabled());
+    window.CBXTOAuto->setChecked(false);
+    QVERIFY(window.WTOCharDelayEdit->isEnabled() && window.RTOExtraDelayEdit->isEnabled());
     QVERIFY(window.Timer1->isActive());
     QCOMPARE(window.Timer1->interval(), 250);
     QVERIFY(!window.SerialPort1->Active() && !window.SerialPort2->Active());
@@ -120,28 +126,44 @@ class TestWindowStart : public QObject {
             lcd.horizontalAdvance('i') == lcd.horizontalAdvance('W'));
   }
 
-  // The machine's ports, sorted, then the loopback; "COM1" or the second entry, and
-  // the loopback where it is the only entry. Names listed before stay listed.
-  void portLists() {
-    veltra::engine::TStringList machine;
-    veltra::engine::EnumComPorts(machine);
+  // A larger window gives its room to the traffic pane; the Settings page's edits
+  // stay beside their labels.
+  void largerWindow() {
     TVeltra window;
-    QCOMPARE(window.CBPort1->itemText(window.CBPort1->count() - 1), QString("LOOPBACK"));
-    QCOMPARE(window.CBPort1->currentIndex(), machine.empty() ? 0 : 1);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const int pane = window.Memo1->height();
+    const QPoint edit = window.XOnCharEdit->pos();
+    window.resize(1100, 900);
+    QTRY_VERIFY(window.Memo1->height() >= pane + 250);
+    QCOMPARE(window.XOnCharEdit->pos(), edit);
+  }
+
+  // The machine's ports, sorted, then the built-in ones. Out of the box the two
+  // lists hold different simulated devices; names listed before stay listed.
+  void portLists() {
+    TVeltra window;
+    const auto builtIn = static_cast<int>(veltra::platform::BuiltInPortNames().size());
+    QCOMPARE(window.CBPort1->itemText(window.CBPort1->count() - builtIn), QString("LOOPBACK"));
+    QCOMPARE(window.CBPort->currentText() + " " + window.CBPort1->currentText(),
+             QString("SIM-SCANNER SIM-ER650"));
     window.CBPort->clear();
     window.CBPort->addItems({"COM4", "COM3"});
     window.CBPort1->clear();
     window.CBPort1->addItem("COM2");
     window.SerialPort2->SetCommPort("com3");  // not listed in Port 2's list
     window.FormCreate();
-    QCOMPARE(window.CBPort->itemText(0) + " " + window.CBPort->currentText(), QString("COM3 COM4"));
-    QCOMPARE(window.CBPort1->currentText(), machine.empty() ? QString("LOOPBACK") : "COM2");
+    QCOMPARE(window.CBPort->itemText(0) + " " + window.CBPort->currentText(),
+             QString("COM3 SIM-SCANNER"));
+    QCOMPARE(window.CBPort1->itemText(0) + " " + window.CBPort1->currentText(),
+             QString("COM2 SIM-ER650"));
     window.CBPort1->addItem("COM3");
     window.FormCreate();
     QCOMPARE(window.CBPort1->currentText(), QString("COM3"));  // matched without regard to case
   }
 
-  // Activation after another window of the application: spy flag, counter and page.
+  // Activation after another window of the application: counter, page and save
+  // folder; spy mode goes on.
   void activationAfterModal() {
     TScopedRecordingDialogs dialogs;
     TVeltra window;
@@ -155,10 +177,10 @@ class TestWindowStart : public QObject {
     QCOMPARE(dialogs.Recorder.Boxes.size(), std::size_t{1});
     QCOMPARE(dialogs.Recorder.Boxes[0].Caption, QString("Veltra"));
     QCOMPARE(window.PageControl1->currentIndex(), 0);
-    QVERIFY(!window.SpyMode);
+    QVERIFY(window.SpyMode);
     QCOMPARE(window.ReceivedByteCount, 0);
     QCOMPARE(window.Bytes->text(), QString("42"));  // the label waits for the next block
-    QCOMPARE(window.SaveTo.InitialDir, QCoreApplication::applicationDirPath() + '/');
+    QCOMPARE(window.SaveTo.InitialDir, QDir::homePath() + '/');
   }
 
   // The real box: activation follows its closing, through the focus tracking.
@@ -178,7 +200,7 @@ class TestWindowStart : public QObject {
     veltra::app::ShowMessage(&window, "Hello");
     QCOMPARE(seen, QString("Hello"));
     QTRY_COMPARE_WITH_TIMEOUT(window.PageControl1->currentIndex(), 0, 5000);
-    QVERIFY(!window.SpyMode);
+    QVERIFY(window.SpyMode);
   }
 
   // A drop-down list opening is not another form: no activation follows it.

@@ -5,19 +5,23 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "app/app_errors.h"
 #include "app/veltra.h"
 
-// Like QTEST_MAIN, with the application's own QApplication subclass.
-#define VELTRA_QT_TEST_MAIN(TestObject)                         \
-  int main(int argc, char** argv) {                             \
-    veltra::app::TVeltraApplication app(argc, argv);            \
-    QApplication::setApplicationName(QStringLiteral("Veltra")); \
-    TestObject test;                                            \
-    QTEST_SET_MAIN_SOURCE_PATH                                  \
-    return QTest::qExec(&test, argc, argv);                     \
+// Like QTEST_MAIN, with the application's own QApplication subclass, and a private
+// settings folder: the window reads the ports saved last when it starts.
+#define VELTRA_QT_TEST_MAIN(TestObject)                              \
+  int main(int argc, char** argv) {                                  \
+    veltra::app::TVeltraApplication app(argc, argv);                 \
+    QApplication::setApplicationName(QStringLiteral("Veltra"));      \
+    QTemporaryDir settings;                                          \
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());       \
+    TestObject test;                                                 \
+    QTEST_SET_MAIN_SOURCE_PATH                                       \
+    return QTest::qExec(&test, argc, argv);                          \
   }
 
 namespace veltra::test {

@@ -80,8 +80,11 @@ TEST_F(ClosedPort, MissingPortReportsTheSystemErrorAndStaysClosed) {
   port.SetActive(true);
   EXPECT_FALSE(port.Active());
   EXPECT_EQ(port.ComHandle(), win::INVALID_HANDLE_VALUE);
-  ASSERT_EQ(log.Places(), (std::vector<Cardinal>{110, 112}));
+  ASSERT_EQ(log.Places(), (std::vector<Cardinal>{110, 112, 113}));
   EXPECT_EQ(log.reports[1], (Report{112, win::ERROR_FILE_NOT_FOUND, "Error reopening Port", 0}));
+  EXPECT_EQ(log.reports[2], (Report{113, win::ERROR_FILE_NOT_FOUND,
+                                    "No such device: /dev/ttyVeltraNoSuchDevice.", 0}));
+  EXPECT_EQ(port.LastOpenFailure(), log.reports[2].msg);
 }
 
 TEST_F(ClosedPort, ErrorNoiseFiltersByLevel) {
@@ -92,7 +95,7 @@ TEST_F(ClosedPort, ErrorNoiseFiltersByLevel) {
     port.SetActive(true);
     port.SetXONLimDiv(200);
     const std::vector<Cardinal> expected =
-        noise == 0 ? std::vector<Cardinal>{112} : std::vector<Cardinal>{112, 100};
+        noise == 0 ? std::vector<Cardinal>{112, 113} : std::vector<Cardinal>{112, 113, 100};
     EXPECT_EQ(log.Places(), expected);
   }
 }

@@ -84,6 +84,22 @@ inline bool Send(HANDLE h, const std::string& bytes) {
   return GetOverlappedResult(h, &o.ov, &written, TRUE) && written == bytes.size();
 }
 
+// ClearCommError's hold flags (and the whole COMSTAT), or its line errors.
+inline DWORD Holds(HANDLE h, COMSTAT* out = nullptr) {
+  COMSTAT stat;
+  DWORD errors = 0;
+  EXPECT_TRUE(ClearCommError(h, &errors, &stat));
+  if (out != nullptr) *out = stat;
+  return stat.Flags;
+}
+
+inline DWORD Errors(HANDLE h) {
+  COMSTAT stat;
+  DWORD errors = 0;
+  EXPECT_TRUE(ClearCommError(h, &errors, &stat));
+  return errors;
+}
+
 inline DWORD InQueue(HANDLE h) {
   COMSTAT stat;
   DWORD errors = 0;

@@ -2,14 +2,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/comm_api.h"
+#include "platform/port_discovery.h"
+#include "platform/port_discovery_seam.h"
 #include "platform/port_enum.h"
+#include "platform/port_presence.h"
 #include "platform/sysinfo_seam.h"
+#include "tests/platform/fake_sysfs.h"
+#include "tests/platform/test_wait.h"
 
 namespace veltra::test {
 namespace {
@@ -17,37 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using platform::ListSerialDevices;
 using Names = std::vector<std::string>;
-
-// A throw-away root with sys/class/tty and proc under it.
-class FakeRoot {
- public:
-  FakeRoot() {
-    std::string pattern = (fs::temp_directory_path() / "veltra-sysfs-XXXXXX").string();
-    root_ = mkdtemp(pattern.data());
-    fs::create_directories(root_ / "sys/class/tty");
-    fs::create_directories(root_ / "proc");
-  }
-  ~FakeRoot() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  std::string path() const { return root_.string(); }
-
-  // A tty; with a device behind it unless `device` is false; `type` as serial_core
-  // publishes it (empty: no type file, as for USB adapters).
-  void Tty(const std::string& name, bool device = true, const std::string& type = "") {
-    const fs::path dir = root_ / "sys/class/tty" / name;
-    fs::create_directories(dir);
-    if (device) fs::create_directories(dir / "device");
-    if (!type.empty()) Write(dir / "type", type + "\n");
-  }
-  void Write(const fs::path& file, const std::string& text) const {
-    std::ofstream(root_ / file) << text;
-  }
-
- private:
-  fs::path root_;
-};
 
 TEST(PortList, DevicesWithoutPlaceholdersConsolesOrVirtualTtys) {
   FakeRoot root;
@@ -82,6 +57,44 @@ TEST(PortList, ThisMachinesConsoleIsNeverListed) {
     std::ifstream active("/sys/class/tty/console/active");
     for (std::string console; active >> console;) EXPECT_NE(name, console);
   }
+}
+
+TEST(PortDiscovery, RecordsAliasesDescriptionsAndTheSameAdapterUnderANewName) {
+  FakeMachine machine;
+  const std::string byId = "usb-Silicon_Labs_CP2102_USB_to_UART_Bridge_Controller_0001-if00-port0";
+  machine.root.UsbAdapter("ttyUSB0", "0001", byId);
+  machine.root.Tty("ttyS1", true, "4");
+  const auto ports = platform::DiscoverSerialPorts();
+  ASSERT_EQ(ports.size(), 2u);
+  const platform::SerialPortInfo& usb = ports[1];
+  EXPECT_EQ(usb.devicePath, "/dev/ttyUSB0");
+  EXPECT_EQ(usb.alias, "/dev/serial/by-id/" + byId);
+  EXPECT_EQ(platform::DescribePort(usb),
+            "CP2102 USB to UART Bridge Controller, Silicon Labs (10c4:ea60) serial 0001, cp210x");
+  EXPECT_EQ(platform::DescribePort(ports[0]), "") << "a UART without a driver link says nothing";
+  EXPECT_EQ(platform::FindSerialPort(ports, usb.alias)->kernelName, "ttyUSB0");
+
+  // Pulled, then back as ttyUSB1: found by its serial number, not by its old name.
+  const platform::PortIdentity identity = platform::IdentifyPort("ttyUSB0");
+  EXPECT_EQ(identity.serialKey, "10c4:ea60:0001");
+  machine.root.Unplug("ttyUSB0");
+  EXPECT_EQ(platform::LocateReturnedPort(identity), "");
+  machine.root.UsbAdapter("ttyUSB1", "0002", "usb-other-adapter");
+  EXPECT_EQ(platform::LocateReturnedPort(identity), "") << "another adapter is not this one";
+  machine.root.UsbAdapter("ttyUSB2", "0001", byId);
+  EXPECT_EQ(platform::LocateReturnedPort(identity), "/dev/serial/by-id/" + byId);
+}
+
+TEST(PortDiscovery, MonitorTellsOfComingAndGoingOnly) {
+  FakeMachine machine;
+  std::atomic<int> changes{0};
+  platform::SerialPortMonitor monitor([&] { ++changes; }, std::chrono::milliseconds(20));
+  machine.root.UsbAdapter("ttyUSB0", "0001", "usb-a");
+  ASSERT_TRUE(WaitUntil([&] { return changes == 1; }));
+  machine.root.Unplug("ttyUSB0");
+  ASSERT_TRUE(WaitUntil([&] { return changes == 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(changes, 2) << "nothing changed since";
 }
 
 TEST(VersionQuery, NtFamilyKernelVersionSizeCheckAndSeam) {

@@ -15,21 +15,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-DWORD Holds(HANDLE h, COMSTAT* out = nullptr) {
-  COMSTAT stat;
-  DWORD errors = 0;
-  EXPECT_TRUE(ClearCommError(h, &errors, &stat));
-  if (out != nullptr) *out = stat;
-  return stat.Flags;
-}
-
-DWORD Errors(HANDLE h) {
-  COMSTAT stat;
-  DWORD errors = 0;
-  EXPECT_TRUE(ClearCommError(h, &errors, &stat));
-  return errors;
-}
-
 void SetFlow(HANDLE h, DWORD flags, WORD queue, WORD xonLim, WORD xoffLim) {
   ASSERT_TRUE(SetupComm(h, queue, queue));
   DCB dcb;

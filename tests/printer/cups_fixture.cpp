@@ -3,7 +3,6 @@
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,7 +18,7 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+#include "tests/daemon_support.h"
 
 namespace veltra::testing {
 namespace fs = std::filesystem;
@@ -43,13 +42,6 @@ bool WriteFile(const fs::path& path, const std::string& text) {
   return static_cast<bool>(out);
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::string QueueUri(const std::string& name) {
   char uri[HTTP_MAX_URI];
   httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
@@ -68,16 +60,6 @@ bool Send(ipp_t* request, const char* resource) {
   ippDelete(cupsDoRequest(http, request, resource));
   httpClose(http);
   return cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE;
-}
-
-std::set<std::string> SocketInodes(pid_t pid) {
-  std::set<std::string> inodes;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-    const std::string target = fs::read_symlink(entry.path(), error).string();
-    if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
-  }
-  return inodes;
 }
 
 }  // namespace
@@ -128,23 +110,8 @@ bool PrivateCups::Start() {
   env_ = new CupsClientEnvironment(socket_, dir_ + "/home");
 
   const std::string conf = dir_ + "/cupsd.conf", files = dir_ + "/cups-files.conf";
-  const std::string out = dir_ + "/cupsd.out";
-  std::vector<std::string> args = {kCupsd, "-f", "-c", conf, "-s", files};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  const int rc = posix_spawn(&pid_, kCupsd, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    pid_ = -1;
-    failure_ = std::string("cannot start ") + kCupsd + ": " + std::strerror(rc);
-    return false;
-  }
-  return WaitForSocket(std::chrono::seconds(10));
+  pid_ = SpawnDaemon({kCupsd, "-f", "-c", conf, "-s", files}, dir_ + "/cupsd.out", {}, &failure_);
+  return pid_ > 0 && WaitForSocket(std::chrono::seconds(10));
 }
 
 bool PrivateCups::WriteConfiguration() {
@@ -191,7 +158,7 @@ bool PrivateCups::WaitForSocket(std::chrono::milliseconds timeout) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      failure_ = "cupsd exited: " + ReadFile(dir_ + "/cupsd.out") + ErrorLog();
+      failure_ = "cupsd exited: " + ReadWholeFile(dir_ + "/cupsd.out") + ErrorLog();
       return false;
     }
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -230,7 +197,7 @@ void PrivateCups::Stop() {
 }
 
 std::string PrivateCups::ErrorLog() const {
-  return ReadFile(dir_ + "/log/error_log");
+  return ReadWholeFile(dir_ + "/log/error_log");
 }
 
 bool PrivateCups::AddRawQueue(const std::string& name) {
@@ -313,8 +280,8 @@ std::vector<CapturedJob> PrivateCups::Captured(const std::string& queue) const {
     if (entry.path().extension() != ".data") continue;
     CapturedJob job;
     job.id = std::atoi(entry.path().stem().c_str());
-    job.data = ReadFile(entry.path());
-    job.title = ReadFile(fs::path(entry.path()).replace_extension(".title"));
+    job.data = ReadWholeFile(entry.path());
+    job.title = ReadWholeFile(fs::path(entry.path()).replace_extension(".title"));
     jobs.push_back(std::move(job));
   }
   std::sort(jobs.begin(), jobs.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
@@ -323,20 +290,8 @@ std::vector<CapturedJob> PrivateCups::Captured(const std::string& queue) const {
 
 bool ListensOnTcp(pid_t pid) {
   const std::set<std::string> inodes = SocketInodes(pid);
-  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    std::istringstream lines(ReadFile(table));
-    std::string line;
-    std::getline(lines, line);  // header
-    while (std::getline(lines, line)) {
-      std::istringstream fields(line);
-      std::string field, state, inode;
-      for (int i = 0; i < 10 && fields >> field; ++i) {
-        if (i == 3) state = field;
-        if (i == 9) inode = field;
-      }
-      if (state == "0A" && inodes.count(inode)) return true;  // 0A: LISTEN
-    }
-  }
+  for (const ListeningSocket& s : ListeningTcpSockets())
+    if (inodes.count(s.inode)) return true;
   return false;
 }
 
