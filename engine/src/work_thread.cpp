@@ -131,12 +131,15 @@ void TWorkThread::WorkingCycle() {
   Owner.FThreadBusy = true;
   if (Owner.FOpenCount != SeenOpenCount) StartOfOpen();
   const bool serving = PortActive() && !DeviceGone;
+  // Looked at again before each step: a handler run meanwhile may have closed the
+  // port (a wait started on its cleared mask would fail and be reported).
+  auto stillServing = [&] { return serving && PortActive() && !DeviceGone; };
   if (serving) PollLineStatus();
   CheckWriteDone();
   AnnounceClusters();  // those cut while handlers kept the worker waiting
-  if (!ReadPending && serving && !DeviceGone) CheckReceive();
+  if (!ReadPending && stillServing()) CheckReceive();
   bool eventServedAtOnce = false;
-  if (!WaitPending && serving && !DeviceGone) eventServedAtOnce = StartEventWait();
+  if (!WaitPending && stillServing()) eventServedAtOnce = StartEventWait();
   WaitForOutstanding(eventServedAtOnce, WaitTimeout());
   if (!PortActive()) ReleaseAfterClose();
 }
