@@ -12,6 +12,7 @@
 #include "engine/serial_cluster.h"
 #include "platform/comm_api.h"
 #include "platform/network_ports.h"
+#include "platform/port_notices.h"
 #include "platform/port_presence.h"
 #include "platform/thread_name.h"
 
@@ -123,6 +124,7 @@ void TWorkThread::WorkingCycle() {
   if (Owner.FOpenCount != SeenOpenCount) StartOfOpen();
   const bool serving = PortActive() && !DeviceGone;
   if (serving) PollLineStatus();
+  RelayPortNotices();
   CheckWriteDone();
   if (!ReadPending && serving && !DeviceGone) CheckReceive();
   bool eventServedAtOnce = false;
@@ -202,6 +204,15 @@ void TWorkThread::NoteVanished() {
   if (DeviceGone || !PortActive() || Owner.FThreadQuietMode) return;
   DeviceGone = true;
   Owner.RunOnOwner([](TSerialPort& port) { port.CloseVanishedPort(); });
+}
+
+// Taken once a cycle, all in one round trip. Left for the close of a device gone,
+// which tells them first.
+void TWorkThread::RelayPortNotices() {
+  if (!PortActive() || DeviceGone) return;
+  std::vector<platform::PortNotice> notices = platform::TakePortNotices(PortHandle());
+  if (notices.empty()) return;
+  SyncCall([this, &notices] { Owner.ReportPortNotices(notices); });
 }
 
 void TWorkThread::LookForReturn() {
