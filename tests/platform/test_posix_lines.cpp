@@ -76,6 +76,11 @@ class FakeLineRegister {
     }
     Ring();
   }
+  // The UART lost bytes: only the counters know.
+  void Overrun() {
+    std::lock_guard lock(mutex_);
+    ++counters_.overrun;
+  }
   // Runs `change` on the waiter's thread as it enters its next wait, once the
   // port has read the lines the last wait woke it for: a change no wait sees.
   void BeforeNextWait(std::function<void()> change) {
@@ -215,6 +220,18 @@ TEST(PosixUartLines, AChangeBetweenTwoWaitsIsNotLost) {
   auto& m = p.port.sink.modem;
   EXPECT_TRUE(
       p.port.sink.WaitFor([&] { return !m.empty() && m.back() == (MS_CTS_ON | MS_RLSD_ON); }));
+}
+
+// Nothing polls the counters while the lines are waited for: bytes arriving are
+// the cue to look for an overrun that came with them.
+TEST(PosixUartLines, AnOverrunIsReportedWithTheBytesWhileTheLinesAreWaitedFor) {
+  LinedPort p(Driver{.counts = true, .waits = true});
+  ASSERT_NE(p.port.uart, nullptr);
+  p.port.uart->Start(p.port.sink);
+  ASSERT_TRUE(WaitUntil([&] { return p.lines.Waits() > 0; }));
+  p.lines.Overrun();
+  ASSERT_TRUE(p.pty.Write("x"));
+  EXPECT_TRUE(p.port.sink.WaitFor([&] { return (p.port.sink.errors & CE_OVERRUN) != 0; }));
 }
 
 // A driver without TIOCMIWAIT leaves the lines to the poll; a wait that finds the
