@@ -2,22 +2,35 @@
 // them in one insert per flush, so a busy port cannot starve the event loop with one
 // insert and repaint per line. The text is Latin-1: each byte one character, so bytes
 // 0x80-0xFF go back to the same byte when the pane is saved or sent.
+//
+// The pane keeps at most MaxLines lines, dropping the oldest as new ones come. It is
+// also where the operator types: new entries never move the operator's caret or
+// selection, and the view follows them only while it is scrolled to the bottom.
 #pragma once
 
 #include <QByteArray>
 #include <QTimer>
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 class QPlainTextEdit;
+class QScrollBar;
+
+namespace veltra::logic {
+class TLogRecord;
+}
 
 namespace veltra::app {
 
 class TPaneLog {
  public:
   // `pane` is the window's pointer to the pane, which may be created after this.
-  explicit TPaneLog(QPlainTextEdit*& pane);
+  explicit TPaneLog(QPlainTextEdit*& pane,
+                    std::function<std::size_t()> maxLines = [] { return kDefaultMaxLines; });
   TPaneLog(const TPaneLog&) = delete;
   TPaneLog& operator=(const TPaneLog&) = delete;
 
@@ -31,13 +44,26 @@ class TPaneLog {
   void Flush();
   // The pane's lines (a last empty line, where the caret waits, is not one).
   int LineCount();
-  void DeleteFirstLines(int count);
   void Clear();
   // Each line followed by CR LF.
   QByteArray LinesWithCrLf();
   // The whole text, lines separated by CR LF.
   QByteArray Text();
 
+  // The most lines the pane keeps, asked at every insert; at least the newest line
+  // stays.
+  void SetMaxLines(std::function<std::size_t()> maxLines) { maxLines_ = std::move(maxLines); }
+  std::size_t MaxLines() const;
+  // Every entry added from now on also goes to `record` (null: none).
+  void SetRecord(logic::TLogRecord* record) { record_ = record; }
+
+  // Lines the pane has taken, and lines that never reached it because more waited at
+  // once than it keeps.
+  std::uint64_t LinesTaken() const { return linesTaken_; }
+  std::uint64_t LinesSkipped() const { return linesSkipped_; }
+
+  // The traffic pane's default: about 275 MB of the pane's memory.
+  static constexpr std::size_t kDefaultMaxLines = 1'000'000;
   // Longest time an entry waits before the pane starts taking it.
   static constexpr int kFlushDelayMs = 30;
   // The pane takes lines for at most this long per event-loop turn, so the ports'
@@ -46,17 +72,46 @@ class TPaneLog {
   static constexpr std::size_t kLinesPerInsert = 500;
 
  private:
+  // What an insert must give back to the operator.
+  struct TCaret {
+    int Position, Anchor, End;
+    bool TypedLastLine;  // the last line holds text without a line end
+  };
+  struct TScroll {
+    bool Follow;
+    int Top, Left;
+  };
+
+  void Added(std::size_t from, std::size_t lines);
   void Schedule();
   void FlushSlice();
-  // Inserts up to maxLines waiting lines (npos: all).
+  // Inserts up to maxLines waiting lines.
   void InsertPending(std::size_t maxLines);
-  void Insert(QString text);
+  // Drops the oldest waiting lines beyond MaxLines: the pane would not keep them.
+  void SkipSurplus();
+  void Insert(QString text, int lines);
+  // Follows the operator's scrolling: the view stays at the bottom while it is there,
+  // also when the pane's layout grows the range (a horizontal scroll bar appearing).
+  void WatchScrolling();
+  TCaret SaveCaret() const;
+  TScroll SaveScroll() const;
+  void RestoreCaret(const TCaret& caret);
+  void RestoreScroll(const TScroll& scroll, int removedLines);
+  // Removes the oldest lines, so that `incoming` more fit within MaxLines; returns how
+  // many went.
+  int MakeRoom(int incoming);
 
   QPlainTextEdit*& pane_;
-  std::string pending_;    // Latin-1, each entry ended by '\n'
-  std::size_t start_ = 0;  // pending_ before this has reached the pane
+  std::function<std::size_t()> maxLines_;
+  logic::TLogRecord* record_ = nullptr;
+  std::string pending_;           // Latin-1, each entry ended by '\n'
+  std::size_t start_ = 0;         // pending_ before this has reached the pane
+  std::size_t pendingLines_ = 0;  // lines in pending_ from start_ on
+  std::uint64_t linesTaken_ = 0;
+  std::uint64_t linesSkipped_ = 0;
   QTimer timer_;
-  bool undoOff_ = false;
+  QScrollBar* watched_ = nullptr;
+  bool follow_ = true;
 };
 
 }  // namespace veltra::app

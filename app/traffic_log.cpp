@@ -1,21 +1,15 @@
 // Received blocks, port events, the two panes and their buttons.
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/logic/hex_dump.h"
 #include "app/logic/integer_text.h"
 #include "app/logic/log_lines.h"
 #include "app/veltra.h"
@@ -25,140 +19,6 @@ namespace veltra::app {
 using logic::kPort1Prefixes;
 using logic::kPort2Prefixes;
 using logic::TPortPrefixes;
-
-// --- TPaneLog --------------------------------------------------------------------------
-
-TPaneLog::TPaneLog(QPlainTextEdit*& pane) : pane_(pane) {
-  timer_.setSingleShot(true);
-  QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { FlushSlice(); });
-}
-
-void TPaneLog::Add(std::string_view entry) {
-  pending_.reserve(pending_.size() + entry.size() + 1);
-  for (std::size_t i = 0; i < entry.size(); ++i) {
-    const char c = entry[i];
-    if (c == '\r') {
-      if (i + 1 < entry.size() && entry[i + 1] == '\n') ++i;
-      pending_.push_back('\n');
-    } else {
-      pending_.push_back(c);
-    }
-  }
-  pending_.push_back('\n');
-  Schedule();
-}
-
-void TPaneLog::AddDump(std::string_view block) {
-  logic::AppendDumpLines(block, pending_);
-  Schedule();
-}
-
-void TPaneLog::Schedule() {
-  if (!timer_.isActive()) timer_.start(kFlushDelayMs);
-}
-
-void TPaneLog::Flush() {
-  timer_.stop();
-  InsertPending(std::string::npos);
-}
-
-void TPaneLog::FlushSlice() {
-  QElapsedTimer clock;
-  clock.start();
-  while (start_ < pending_.size() && clock.elapsed() < kSliceMs) InsertPending(kLinesPerInsert);
-  // The rest follows after the event loop has served the ports' waiting events.
-  if (start_ < pending_.size()) timer_.start(0);
-}
-
-void TPaneLog::InsertPending(std::size_t maxLines) {
-  if (start_ >= pending_.size() || pane_ == nullptr) return;
-  std::size_t end = pending_.size();
-  if (maxLines != std::string::npos) {
-    end = start_;
-    for (std::size_t n = 0; n < maxLines && end < pending_.size(); ++n)
-      end = pending_.find('\n', end) + 1;  // every entry ends with a line end
-  }
-  Insert(QString::fromLatin1(pending_.data() + start_, static_cast<qsizetype>(end - start_)));
-  start_ = end;
-  if (start_ == pending_.size()) {
-    pending_.clear();
-    start_ = 0;
-  } else if (start_ > (std::size_t{1} << 20) && start_ > pending_.size() / 2) {
-    pending_.erase(0, start_);
-    start_ = 0;
-  }
-}
-
-void TPaneLog::Insert(QString text) {
-  QTextDocument* doc = pane_->document();
-  if (!undoOff_) {
-    // The pane grows without bound; an undo record of every insert would double it.
-    doc->setUndoRedoEnabled(false);
-    undoOff_ = true;
-  }
-  // After a line the operator typed without a line end, entries start a new line and
-  // the pane keeps no trailing empty line, as a memo control does.
-  if (doc->lastBlock().length() > 1) {
-    text.chop(1);
-    text.prepend(QLatin1Char('\n'));
-  }
-  QTextCursor cursor(doc);
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(text);
-  pane_->setTextCursor(cursor);
-  pane_->verticalScrollBar()->setValue(pane_->verticalScrollBar()->maximum());
-}
-
-int TPaneLog::LineCount() {
-  Flush();
-  if (pane_ == nullptr) return 0;
-  const QTextDocument* doc = pane_->document();
-  return doc->blockCount() - (doc->lastBlock().length() == 1 ? 1 : 0);
-}
-
-void TPaneLog::DeleteFirstLines(int count) {
-  if (count <= 0) return;
-  const int lines = LineCount();
-  if (count >= lines) {
-    Clear();
-    return;
-  }
-  QTextCursor cursor(pane_->document());
-  cursor.movePosition(QTextCursor::Start);
-  cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count);
-  cursor.removeSelectedText();
-}
-
-void TPaneLog::Clear() {
-  timer_.stop();
-  pending_.clear();
-  start_ = 0;
-  if (pane_ != nullptr) pane_->clear();
-}
-
-QByteArray TPaneLog::LinesWithCrLf() {
-  const int lines = LineCount();
-  QByteArray bytes;
-  if (pane_ == nullptr) return bytes;
-  QTextBlock block = pane_->document()->begin();
-  for (int i = 0; i < lines; ++i, block = block.next()) {
-    // Block text keeps 0xA0 as it is; the document's plain text would make it a blank.
-    bytes += block.text().toLatin1();
-    bytes += "\r\n";
-  }
-  return bytes;
-}
-
-QByteArray TPaneLog::Text() {
-  Flush();
-  QByteArray bytes;
-  if (pane_ == nullptr) return bytes;
-  for (QTextBlock block = pane_->document()->begin(); block.isValid(); block = block.next()) {
-    if (block != pane_->document()->begin()) bytes += "\r\n";
-    bytes += block.text().toLatin1();
-  }
-  return bytes;
-}
 
 // --- received blocks -------------------------------------------------------------------
 
@@ -240,12 +100,17 @@ void TVeltra::SerialPort2RingEvent(TObject*) {
                    logic::kRingEventText);
 }
 
+std::size_t TVeltra::ErrorPaneMaxLines() const {
+  // MaxErrors bounds the pane at every insert, port event lines included; a limit
+  // below 1 keeps the newest line.
+  if (MaxErrorEdit == nullptr) return 1;
+  const Integer maxErrors = logic::MaxErrorsFromText(MaxErrorEdit->text().toStdString());
+  return static_cast<std::size_t>(std::max<Integer>(maxErrors, 1));
+}
+
 void TVeltra::ReportError(const TPortPrefixes& Own, Cardinal Place, Cardinal Code,
                           const std::string& Msg) {
   if (!CBRecordErrors->isChecked()) return;
-  const Integer maxErrors = logic::MaxErrorsFromText(MaxErrorEdit->text().toStdString());
-  const auto lines = static_cast<std::size_t>(ErrorMemoLog.LineCount());
-  ErrorMemoLog.DeleteFirstLines(static_cast<int>(logic::LinesToTrim(lines, maxErrors)));
   ErrorMemoLog.Add(logic::LogHeader(Own.ErrMsg, logic::LocalNow()) +
                    logic::ErrorReportText(Code, Place, Msg));
 }

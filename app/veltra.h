@@ -10,6 +10,7 @@
 //   command_sender.cpp  SendToPort1 and the "Commands" page
 //   device_tests.cpp    the scanner, scale and cash-register tests
 //   cash_drawer.cpp     the printer list and "Send Signal"
+//   traffic_record.cpp  "Record": the traffic pane's entries written to a file
 #pragma once
 
 #include <QWidget>
@@ -27,6 +28,7 @@
 #include "app/logic/forward_queue.h"
 #include "app/logic/hold_states.h"
 #include "app/logic/log_lines.h"
+#include "app/logic/log_record.h"
 #include "app/pane_log.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
@@ -154,6 +156,7 @@ class TVeltra : public QWidget {
   QPushButton *Button1 = nullptr, *Button2 = nullptr, *JvHTButton2 = nullptr;
   QLabel* Mess = nullptr;
   QPushButton* JvHTButton5 = nullptr;
+  QPushButton* RecordButton = nullptr;
 
   // --- lamp pictures ----------------------------------------------------------------
   // Copies image Index of LedImageList into the lamp (-1: no picture); the lamp is
@@ -248,10 +251,20 @@ class TVeltra : public QWidget {
   void FillPrinterList();
   void JvHTButton1Click();
 
+  // --- record to file (traffic_record.cpp) -------------------------------------------
+  void RecordButtonClick();  // "Record" / "Stop Record"
+  void StopRecord();
+  // The record could not be written: says so in the error pane and stops.
+  void RecordStopped(const std::string& Reason);
+  TSaveDialog RecordTo;
+  logic::TLogRecord TrafficRecord;
+
   // --- panes, forwarding and lamps (traffic_log.cpp, status_display.cpp) -----------
   // Entries reach the panes in batches; FlushPanes writes what waits (tests, reads).
+  // The traffic pane keeps its latest lines; the error pane MaxErrors lines.
   TPaneLog Memo1Log{Memo1};
-  TPaneLog ErrorMemoLog{ErrorMemo};
+  TPaneLog ErrorMemoLog{ErrorMemo, [this] { return ErrorPaneMaxLines(); }};
+  std::size_t ErrorPaneMaxLines() const;
   void FlushPanes();
   // Spy-mode blocks for each port, handed over one finished write after another.
   logic::TForwardQueue ForwardToPort1{
@@ -280,6 +293,7 @@ class TVeltra : public QWidget {
   QWidget* BuildCommandsPage();
   QWidget* BuildStatusColumn();
   QWidget* BuildBottomStrip();
+  QPushButton* BuildRecordControl(QWidget* Strip);
   void LoadLampImages();
   void WireComponents();
   void WireControls();

@@ -673,6 +673,7 @@ QWidget* TVeltra::BuildBottomStrip() {
   for (QPushButton* button : {Button1, Button2, JvHTButton2}) buttons->addWidget(button);
   buttons->addStretch();
   buttons->addWidget(JvHTButton5);
+  buttons->addWidget(BuildRecordControl(strip));
   Mess = LcdLabel(QStringLiteral("Mess"), QStringLiteral("Idle"), 14, 24, strip);
   auto* right = new QVBoxLayout;
   right->setSpacing(3);

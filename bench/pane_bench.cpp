@@ -1,11 +1,23 @@
-// Spy mode under load: both ports receive continuously over paced virtual pairs while
-// the window logs every block and forwards it. Prints the lines per second the traffic
-// pane takes, the event loop's latency while receiving, and the bytes lost.
+// The traffic pane and spy mode under load. Prints figures; not a test.
 //
-// Run offscreen: QT_QPA_PLATFORM=offscreen pane_bench [seconds]
+//   QT_QPA_PLATFORM=offscreen pane_bench [store|spy|all] [--seconds S] [--runs N]
+//                                        [--baud B,B,...] [--lines N] [--record FILE]
+//
+// store  The pane alone, fed received blocks (a header and the dump lines) as fast as it
+//        takes them, past its limit: lines/s and RSS per line while it fills and once
+//        full, beside Qt's own bound (QPlainTextEdit::setMaximumBlockCount).
+// spy    The real window, shown (offscreen), in spy mode: both ports receive at each
+//        rate over paced virtual pairs for S seconds. Bytes counted against bytes sent
+//        and lost, the pane's lines/s at the start and at the end, RSS per received
+//        byte as it grows and where it levels off, the error pane's most lines against
+//        MaxErrors, how late the event loop runs. With --record, spy mode also records
+//        the traffic to FILE, and the record's lines are counted against the pane's.
+// Each run is a child process, so its RSS is its own; medians follow the runs.
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTimer>
@@ -13,28 +25,161 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
 #include <mutex>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <QCheckBox>
-
+#include "app/logic/integer_text.h"
 #include "app/veltra.h"
 #include "platform/comm_api.h"
 #include "platform/virtual_ports.h"
 
 namespace win = veltra::win;
+using veltra::app::TPaneLog;
+using veltra::app::TSerialPort;
 using veltra::app::TVeltra;
 
 namespace {
 
-// One device at a far end: writes its stream at the line's pace and collects what the
-// window forwards to it.
+double RssMb() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return static_cast<double>(resident) * 4096 / 1e6;
+}
+
+// A child's figures: one "RESULT key=value ..." line the parent collects.
+using TFigures = std::map<std::string, double>;
+
+void PrintResult(const TFigures& figures) {
+  std::printf("RESULT");
+  for (const auto& [key, value] : figures) std::printf(" %s=%.6g", key.c_str(), value);
+  std::printf("\n");
+}
+
+// Runs the event loop until done() holds or `ms` have passed; every() runs each 20 ms.
+template <typename Done, typename Every>
+void RunLoopUntil(Done done, qint64 ms, Every every) {
+  QEventLoop loop;
+  QElapsedTimer clock;
+  clock.start();
+  QTimer check;
+  check.setInterval(20);
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    every();
+    if (done() || clock.elapsed() > ms) loop.quit();
+  });
+  check.start();
+  loop.exec();
+}
+
+// Lines taken per second over the first and the last `window` seconds of samples
+// taken once a second (index = seconds).
+std::pair<double, double> StartAndEndRates(const std::vector<double>& taken, std::size_t window) {
+  if (taken.size() < 2) return {0, 0};
+  const std::size_t w = std::min(window, taken.size() - 1);
+  const std::size_t n = taken.size() - 1;
+  return {(taken[w] - taken[0]) / static_cast<double>(w),
+          (taken[n] - taken[n - w]) / static_cast<double>(w)};
+}
+
+// --- store --------------------------------------------------------------------------
+
+std::string RandomBlock(std::size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string block(size, '\0');
+  for (char& c : block) c = static_cast<char>(rng() & 0xFF);
+  return block;
+}
+
+int StoreChild(bool qtLimit, double seconds, std::size_t maxLines) {
+  QPlainTextEdit pane;
+  QPlainTextEdit* pointer = &pane;
+  pane.setLineWrapMode(QPlainTextEdit::NoWrap);
+  pane.resize(700, 300);
+  pane.show();
+  // Qt's bound trims on its own; the pane's own bound then never has anything to do.
+  TPaneLog log(pointer, [&] { return qtLimit ? std::size_t{1} << 30 : maxLines; });
+  if (qtLimit) pane.setMaximumBlockCount(static_cast<int>(maxLines) + 1);
+  const std::string block = RandomBlock(256, 7);  // 32 dump lines and a header
+  const double base = RssMb();
+  std::vector<double> taken{0};
+  QElapsedTimer clock;
+  clock.start();
+  double full = 0;  // seconds until the pane was full
+  while (clock.elapsed() < seconds * 1000) {
+    for (int i = 0; i < 16; ++i) {
+      log.Add("P1:Rec  07.12.26 14:03:59 :");
+      log.AddDump(block);
+    }
+    log.Flush();
+    QCoreApplication::processEvents();
+    const auto count = static_cast<double>(log.LinesTaken());
+    if (full == 0 && count >= static_cast<double>(maxLines)) full = clock.elapsed() / 1000.0;
+    if (clock.elapsed() >= static_cast<qint64>(taken.size()) * 1000) taken.push_back(count);
+  }
+  const double rss = RssMb() - base;
+  const double lines = pane.document()->blockCount() - 1;
+  const auto [start, end] = StartAndEndRates(taken, 2);
+  const std::string filled = full > 0 ? "full after " + std::to_string(full).substr(0, 4) + " s"
+                                       : "not full";
+  std::printf("  %-22s %7.0f lines/s at the start, %7.0f at the end; %s; %7.0f lines held, "
+              "%6.1f MB RSS = %5.0f B a line, %4.1f B a logged byte\n",
+              qtLimit ? "Qt maximumBlockCount:" : "pane's own limit:", start, end,
+              filled.c_str(), lines, rss, rss * 1e6 / lines, rss * 1e6 / lines * 33 / 256);
+  PrintResult({{"start", start}, {"end", end}, {"rss_mb", rss}, {"b_per_line", rss * 1e6 / lines}});
+  return 0;
+}
+
+// --- spy ----------------------------------------------------------------------------
+
+// A device's stream of pseudo-random bytes, made again as needed rather than kept, so
+// the bench's own memory stays out of the window's RSS.
+class TStream {
+ public:
+  explicit TStream(unsigned seed) : rng_(seed) {}
+  char Next() { return static_cast<char>(rng_() & 0xFF); }
+
+ private:
+  std::mt19937 rng_;
+};
+
+// What came back of a stream of `size` bytes: bytes missing, and whether what came is
+// the stream in order with nothing but gaps (each byte found at a later place).
+class TStreamCheck {
+ public:
+  TStreamCheck(unsigned seed, std::size_t size) : expected_(seed), size_(size) {}
+  void Take(const char* bytes, std::size_t n) {
+    for (std::size_t i = 0; i < n && ordered_; ++i) {
+      while (at_ < size_ && expected_.Next() != bytes[i]) ++at_;
+      if (at_ == size_) ordered_ = false;
+      ++at_;
+      ++got_;
+    }
+  }
+  std::size_t Got() const { return got_; }
+  std::size_t Lost() const { return size_ - std::min(size_, got_); }
+  bool Ordered() const { return ordered_; }
+
+ private:
+  TStream expected_;
+  std::size_t size_, at_ = 0, got_ = 0;
+  bool ordered_ = true;
+};
+
+// One device at a far end: writes its stream at the line's pace and checks what the
+// window forwards to it against the other device's stream.
 class TStreamDevice {
  public:
-  TStreamDevice(const std::string& name, win::DWORD baud, std::size_t bytes, unsigned seed) {
+  TStreamDevice(const std::string& name, win::DWORD baud, std::size_t bytes, unsigned seed,
+                unsigned otherSeed)
+      : bytes_(bytes), seed_(seed), check_(otherSeed, bytes) {
     handle_ = win::CreateFileA(name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
                                win::OPEN_EXISTING, 0, 0);
     win::DCB dcb;
@@ -45,9 +190,6 @@ class TStreamDevice {
     win::COMMTIMEOUTS timeouts;
     timeouts.ReadIntervalTimeout = 0xFFFFFFFFu;
     win::SetCommTimeouts(handle_, &timeouts);
-    std::mt19937 rng(seed);
-    sent_.resize(bytes);
-    for (char& c : sent_) c = static_cast<char>(rng() & 0xFF);
   }
   ~TStreamDevice() {
     stop_ = true;
@@ -57,185 +199,327 @@ class TStreamDevice {
   }
 
   void Start() {
-    writer_ = std::thread([this] {
-      constexpr std::size_t kChunk = 256;
-      for (std::size_t at = 0; at < sent_.size() && !stop_; at += kChunk) {
-        win::DWORD written = 0;
-        const auto n = static_cast<win::DWORD>(std::min(kChunk, sent_.size() - at));
-        win::WriteFile(handle_, sent_.data() + at, n, &written, nullptr);
-      }
-      writing_ = false;
-    });
-    reader_ = std::thread([this] {
-      std::vector<char> buffer(1 << 16);
-      while (!stop_) {
-        win::DWORD got = 0;
-        if (win::ReadFile(handle_, buffer.data(), static_cast<win::DWORD>(buffer.size()), &got,
-                          nullptr) &&
-            got > 0) {
-          std::lock_guard lock(mutex_);
-          received_.append(buffer.data(), got);
-        } else {
-          std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-      }
-    });
+    writer_ = std::thread([this] { Write(); });
+    reader_ = std::thread([this] { Collect(); });
   }
   bool Writing() const { return writing_; }
-  const std::string& Sent() const { return sent_; }
   std::size_t ReceivedSize() {
     std::lock_guard lock(mutex_);
-    return received_.size();
+    return check_.Got();
   }
-  std::string Received() {
+  std::size_t Lost() {
     std::lock_guard lock(mutex_);
-    return received_;
+    return check_.Lost();
+  }
+  std::string LostText() {
+    std::lock_guard lock(mutex_);
+    const std::size_t lost = check_.Lost();
+    return std::to_string(lost) + (!check_.Ordered() ? " (disordered)" : lost ? " (gaps)" : "");
   }
 
  private:
+  void Write() {
+    TStream stream(seed_);
+    char chunk[256];
+    for (std::size_t at = 0; at < bytes_ && !stop_; at += sizeof chunk) {
+      const std::size_t n = std::min(sizeof chunk, bytes_ - at);
+      for (std::size_t i = 0; i < n; ++i) chunk[i] = stream.Next();
+      win::DWORD written = 0;
+      win::WriteFile(handle_, chunk, static_cast<win::DWORD>(n), &written, nullptr);
+    }
+    writing_ = false;
+  }
+  void Collect() {
+    std::vector<char> buffer(1 << 16);
+    while (!stop_) {
+      win::DWORD got = 0;
+      if (win::ReadFile(handle_, buffer.data(), static_cast<win::DWORD>(buffer.size()), &got,
+                        nullptr) &&
+          got > 0) {
+        std::lock_guard lock(mutex_);
+        check_.Take(buffer.data(), got);
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
+  }
+
   win::HANDLE handle_;
-  std::string sent_;
+  std::size_t bytes_;
+  unsigned seed_;
   std::thread writer_, reader_;
   std::atomic<bool> stop_{false}, writing_{true};
   std::mutex mutex_;
-  std::string received_;
+  TStreamCheck check_;
 };
 
-// Bytes of `sent` missing from `got`, and whether what came is `sent` in order with
-// nothing but gaps (every byte of `got` found in `sent` at a later place).
-std::pair<std::size_t, bool> Lost(const std::string& sent, const std::string& got) {
-  std::size_t at = 0;
-  for (char c : got) {
-    while (at < sent.size() && sent[at] != c) ++at;
-    if (at == sent.size()) return {sent.size() - std::min(sent.size(), got.size()), false};
-    ++at;
-  }
-  return {sent.size() - got.size(), true};
+int ErrorPaneLines(TVeltra& w) {
+  const QTextDocument* doc = w.ErrorMemo->document();
+  return doc->blockCount() - (doc->lastBlock().length() == 1 ? 1 : 0);
 }
 
-std::string LostText(const std::string& sent, const std::string& got) {
-  const auto [lost, ordered] = Lost(sent, got);
-  return std::to_string(lost) + (lost == 0 ? "" : ordered ? " (gaps)" : " (disordered)");
-}
-
-// Blocks cut with line errors and the reports in the error pane, when data was lost.
-void ReportDiagnostics(TVeltra& w) {
-  w.FlushPanes();
-  int recx = 0, reports = 0;
-  for (QTextBlock b = w.Memo1->document()->begin(); b.isValid(); b = b.next())
-    recx += b.text().startsWith("P1:RecX") || b.text().startsWith("P2:RecX");
-  for (QTextBlock b = w.ErrorMemo->document()->begin(); b.isValid(); b = b.next())
-    if (b.text().contains("Code")) {
-      if (++reports <= 3) std::printf("  report: %s\n", b.text().toLatin1().constData());
-    }
-  std::printf("  blocks with line errors: %d, error reports: %d\n", recx, reports);
-}
-
-// Runs the event loop (sleeping while idle) until done() holds or `ms` have passed;
-// progress() runs about once a second.
-template <typename Done, typename Progress>
-void RunLoopUntil(Done done, qint64 ms, Progress progress) {
-  QEventLoop loop;
-  QElapsedTimer clock;
-  clock.start();
-  qint64 lastReport = 0;
-  QTimer check;
-  check.setInterval(20);
-  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-    if (done() || clock.elapsed() > ms) loop.quit();
-    if (clock.elapsed() - lastReport >= 1000) {
-      lastReport = clock.elapsed();
-      progress();
-    }
-  });
-  check.start();
-  loop.exec();
-}
-
-void RunAtBaud(int argc, char** argv, win::DWORD baud, double seconds) {
-  static int round = 0;
-  ++round;
-  const std::string p1 = "BENCH" + std::to_string(round) + "P1";
-  const std::string p2 = "BENCH" + std::to_string(round) + "P2";
-  veltra::platform::CreateVirtualPair(p1 + "A", p1 + "B");
-  veltra::platform::CreateVirtualPair(p2 + "A", p2 + "B");
-  (void)argc;
-  (void)argv;
-
-  TVeltra w;
-  w.ACR->setChecked(false);  // forwarded bytes stay as received, so they can be compared
-  w.ALF->setChecked(false);
-  for (auto [port, name] :
-       {std::pair{w.SerialPort1.get(), p1 + "A"}, std::pair{w.SerialPort2.get(), p2 + "A"}}) {
-    port->SetCommPort(name);
-    port->SetBaudRate(baud);
+// The window in spy mode between two fresh paced pairs; nullptr when a port failed.
+std::unique_ptr<TVeltra> SpyWindow(win::DWORD baud, std::size_t maxLines, std::string& far1,
+                                   std::string& far2) {
+  far1 = "BENCHP1B";
+  far2 = "BENCHP2B";
+  veltra::platform::CreateVirtualPair("BENCHP1A", far1);
+  veltra::platform::CreateVirtualPair("BENCHP2A", far2);
+  auto w = std::make_unique<TVeltra>();
+  w->show();
+  w->Memo1Log.SetMaxLines([maxLines] { return maxLines; });
+  w->ACR->setChecked(false);  // forwarded bytes stay as received, so they can be compared
+  w->ALF->setChecked(false);
+  w->SerialPort1->SetCommPort("BENCHP1A");
+  w->SerialPort2->SetCommPort("BENCHP2A");
+  for (TSerialPort* port : {w->SerialPort1.get(), w->SerialPort2.get()}) port->SetBaudRate(baud);
+  w->SpyClick();
+  if (!w->SerialPort1->Active() || !w->SerialPort2->Active()) return nullptr;
+  for (TSerialPort* port : {w->SerialPort1.get(), w->SerialPort2.get()}) {
     port->SetRxQueueSize(65535);
     port->SetTxQueueSize(65535);
   }
-  w.SpyClick();
-  if (!w.SerialPort1->Active() || !w.SerialPort2->Active()) {
-    std::puts("ports did not open");
-    return;
+  return w;
+}
+
+// The ports' reports, which the error pane may have trimmed away by the end.
+struct TReports {
+  std::vector<std::string> first;
+  int count = 0;
+  void Watch(TSerialPort& port, const char* name) {
+    auto shown = port.OnProcessError;
+    port.OnProcessError = [this, shown, name](veltra::engine::TObject* sender,
+                                              veltra::engine::Cardinal place,
+                                              veltra::engine::Cardinal code,
+                                              const std::string& msg, veltra::engine::Byte noise) {
+      if (++count <= 3)
+        first.push_back(std::string(name) + ": " + std::to_string(place) + "/" +
+                        std::to_string(code) + " " + msg);
+      shown(sender, place, code, msg, noise);
+    };
   }
+  void Print() const {
+    std::printf("    port reports: %d\n", count);
+    for (const std::string& r : first) std::printf("      %s\n", r.c_str());
+  }
+};
+
+// Lines in the record against every line the pane took or skipped.
+bool CheckRecord(TVeltra& w, const std::string& path) {
+  w.StopRecord();
+  std::ifstream in(path, std::ios::binary);
+  std::size_t lines = 0, bytes = 0;
+  char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes += static_cast<std::size_t>(in.gcount());
+    lines += static_cast<std::size_t>(std::count(buffer, buffer + in.gcount(), '\n'));
+  }
+  const auto all = w.Memo1Log.LinesTaken() + w.Memo1Log.LinesSkipped();
+  std::printf("    record: %zu lines, %.1f MB; the pane took or skipped %llu lines\n", lines,
+              static_cast<double>(bytes) / 1e6, static_cast<unsigned long long>(all));
+  std::remove(path.c_str());
+  return lines == all;
+}
+
+// Once a second: the pane's lines, bytes counted and RSS.
+struct TSamples {
+  std::vector<double> taken, skipped, counted, rss;
+  void Take(TVeltra& w) {
+    taken.push_back(static_cast<double>(w.Memo1Log.LinesTaken()));
+    skipped.push_back(static_cast<double>(w.Memo1Log.LinesSkipped()));
+    counted.push_back(static_cast<double>(w.ReceivedByteCount));
+    rss.push_back(RssMb());
+  }
+};
+
+void PrintGrowth(const TSamples& s, double base) {
+  for (std::size_t t = 5; t < s.rss.size(); t += 5) {
+    const double perByte = s.counted[t] > 0 ? (s.rss[t] - base) * 1e6 / s.counted[t] : 0;
+    std::printf("    %3zu s: %8.1f MB received, pane took %9.0f lines (%7.0f skipped), "
+                "RSS %6.1f MB, %5.1f B a received byte\n",
+                t, s.counted[t] / 1e6, s.taken[t], s.skipped[t], s.rss[t], perByte);
+  }
+}
+
+int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::string& record) {
+  std::string far1, far2;
+  auto w = SpyWindow(baud, maxLines, far1, far2);
+  if (!w) {
+    std::puts("ports did not open");
+    return 1;
+  }
+  if (!record.empty() && w->TrafficRecord.Start(record).empty())
+    w->Memo1Log.SetRecord(&w->TrafficRecord);
+  const double base = RssMb();
+  TReports reports;
+  reports.Watch(*w->SerialPort1, "P1");
+  reports.Watch(*w->SerialPort2, "P2");
   const auto bytes = static_cast<std::size_t>(baud / 10 * seconds);
-  TStreamDevice dev1(p1 + "B", baud, bytes, 1), dev2(p2 + "B", baud, bytes, 2);
-
-  // Event-loop latency: how late a 10 ms timer fires while the data flows.
+  TStreamDevice dev1(far1, baud, bytes, 1, 2), dev2(far2, baud, bytes, 2, 1);
+  const int maxErrors = veltra::logic::MaxErrorsFromText(w->MaxErrorEdit->text().toStdString());
+  int errorLinesMost = 0;
+  double rssMost = 0;
   std::vector<qint64> lateness;
-  QElapsedTimer tick;
-  QTimer probe;
-  probe.setInterval(10);
-  QObject::connect(&probe, &QTimer::timeout, &probe, [&] {
-    if (tick.isValid())
-      lateness.push_back(tick.restart() - 10);
-    else
-      tick.start();
-  });
-
-  QElapsedTimer clock;
+  TSamples samples;
+  QElapsedTimer clock, tick;
   clock.start();
-  probe.start();
+  tick.start();
+  samples.Take(*w);
   dev1.Start();
   dev2.Start();
-  const int linesBefore = w.Memo1->document()->blockCount();
-  RunLoopUntil([&] { return !dev1.Writing() && !dev2.Writing(); }, 1000 * 1000,
-               [&] {
-                 std::fprintf(stderr, "  ... %lld ms: forwarded %zu / %zu bytes, %lld counted\n",
-                              static_cast<long long>(clock.elapsed()), dev2.ReceivedSize(),
-                              dev1.ReceivedSize(), static_cast<long long>(w.ReceivedByteCount));
-               });
+  RunLoopUntil([&] { return !dev1.Writing() && !dev2.Writing(); }, 1000 * 1000, [&] {
+    lateness.push_back(std::max<qint64>(0, tick.restart() - 20));
+    errorLinesMost = std::max(errorLinesMost, ErrorPaneLines(*w));
+    rssMost = std::max(rssMost, RssMb());
+    if (clock.elapsed() >= static_cast<qint64>(samples.rss.size()) * 1000) samples.Take(*w);
+  });
   const double feedSeconds = clock.elapsed() / 1000.0;
-  w.FlushPanes();
-  const int linesTaken = w.Memo1->document()->blockCount() - linesBefore;
-  probe.stop();
   // Let the last blocks arrive and be forwarded.
   RunLoopUntil([&] { return dev1.ReceivedSize() >= bytes && dev2.ReceivedSize() >= bytes; }, 10000,
-               [] {});
-
+               [&] { rssMost = std::max(rssMost, RssMb()); });
+  w->FlushPanes();
+  rssMost = std::max(rssMost, RssMb());
   std::sort(lateness.begin(), lateness.end());
-  const qint64 worst = lateness.empty() ? 0 : lateness.back();
-  const qint64 p99 = lateness.empty() ? 0 : lateness[lateness.size() * 99 / 100];
-  std::printf("%9u baud: %zu bytes each way in %.2f s\n", static_cast<unsigned>(baud), bytes,
+  const auto [start, end] = StartAndEndRates(samples.taken, 5);
+  const double rss = RssMb();
+  std::printf("  %8u baud, %zu bytes each way in %.1f s\n", static_cast<unsigned>(baud), bytes,
               feedSeconds);
-  std::printf("  pane took %d lines (%.0f lines/s)\n", linesTaken, linesTaken / feedSeconds);
-  std::printf("  event-loop lateness while receiving: p99 %lld ms, worst %lld ms\n",
-              static_cast<long long>(p99), static_cast<long long>(worst));
-  std::printf("  bytes lost: port 1 -> 2: %s, port 2 -> 1: %s; counted %lld of %zu\n",
-              LostText(dev1.Sent(), dev2.Received()).c_str(),
-              LostText(dev2.Sent(), dev1.Received()).c_str(),
-              static_cast<long long>(w.ReceivedByteCount), 2 * bytes);
-  ReportDiagnostics(w);
-  w.SerialPort1->SetActive(false);
-  w.SerialPort2->SetActive(false);
+  PrintGrowth(samples, base);
+  std::printf("    counted %lld of %zu; lost 1->2 %s, 2->1 %s\n",
+              static_cast<long long>(w->ReceivedByteCount), 2 * bytes,
+              dev2.LostText().c_str(), dev1.LostText().c_str());
+  std::printf("    pane: %.0f lines/s in the first 5 s, %.0f in the last 5 s; holds %d lines, "
+              "%d characters; forwarding waits %zu + %zu blocks\n",
+              start, end, w->Memo1Log.LineCount(), w->Memo1->document()->characterCount(),
+              w->ForwardToPort1.Waiting(), w->ForwardToPort2.Waiting());
+  std::printf("    RSS at the end %.1f MB, at most %.1f MB; error pane at most %d lines "
+              "(MaxErrors %d); event loop late p99 %lld ms, worst %lld ms\n",
+              rss, rssMost, errorLinesMost, maxErrors,
+              static_cast<long long>(lateness.empty() ? 0 : lateness[lateness.size() * 99 / 100]),
+              static_cast<long long>(lateness.empty() ? 0 : lateness.back()));
+  reports.Print();
+  const bool recorded = record.empty() || CheckRecord(*w, record);
+  PrintResult({{"record_ok", recorded},
+               {"counted", static_cast<double>(w->ReceivedByteCount)},
+               {"lost", static_cast<double>(dev1.Lost() + dev2.Lost())},
+               {"start", start},
+               {"end", end},
+               {"rss_mb", rss},
+               {"rss_most_mb", rssMost},
+               {"error_lines", errorLinesMost}});
+  w->SerialPort1->SetActive(false);
+  w->SerialPort2->SetActive(false);
+  return 0;
+}
+
+// --- parent -------------------------------------------------------------------------
+
+struct TOptions {
+  std::string section = "all";
+  double seconds = 60;
+  int runs = 3;
+  std::vector<unsigned> bauds{115200, 921600, 12000000};
+  std::size_t lines = TPaneLog::kDefaultMaxLines;
+  std::string record;
+};
+
+TOptions ParseOptions(int argc, char** argv) {
+  TOptions o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--", 0) != 0 || i + 1 >= argc) {
+      o.section = arg;
+      continue;
+    }
+    const std::string value = argv[++i];
+    if (arg == "--seconds") o.seconds = std::stod(value);
+    if (arg == "--runs") o.runs = std::stoi(value);
+    if (arg == "--lines") o.lines = std::stoull(value);
+    if (arg == "--record") o.record = value;
+    if (arg == "--baud") {
+      o.bauds.clear();
+      std::stringstream list(value);
+      for (std::string b; std::getline(list, b, ',');) o.bauds.push_back(std::stoul(b));
+    }
+  }
+  return o;
+}
+
+// Runs the child command, echoes its lines and returns its figures.
+TFigures RunChild(const std::string& command) {
+  TFigures figures;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return figures;
+  char line[1024];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    if (std::string(line).rfind("RESULT ", 0) != 0) {
+      std::fputs(line, stdout);
+      continue;
+    }
+    std::stringstream items(line + 7);
+    for (std::string item; items >> item;) {
+      const auto eq = item.find('=');
+      figures[item.substr(0, eq)] = std::atof(item.c_str() + eq + 1);
+    }
+  }
+  ::pclose(pipe);
+  return figures;
+}
+
+void PrintMedians(const std::vector<TFigures>& runs) {
+  if (runs.size() < 2) return;
+  std::printf("  median of %zu runs:", runs.size());
+  for (const auto& [key, unused] : runs.front()) {
+    std::vector<double> values;
+    for (const TFigures& run : runs)
+      if (run.count(key)) values.push_back(run.at(key));
+    std::sort(values.begin(), values.end());
+    std::printf(" %s %.4g", key.c_str(), values[values.size() / 2]);
+  }
+  std::printf("\n");
+}
+
+void RunSeries(const std::string& title, const std::string& command, int runs) {
+  std::printf("%s\n", title.c_str());
+  std::vector<TFigures> results;
+  for (int run = 0; run < runs; ++run) results.push_back(RunChild(command));
+  PrintMedians(results);
+}
+
+int Parent(const char* self, const TOptions& o) {
+  const std::string me = std::string(self) + " --child ";
+  const std::string lines = " " + std::to_string(o.lines);
+  if (o.section == "store" || o.section == "all") {
+    const std::string seconds = " " + std::to_string(std::min(o.seconds, 20.0));
+    std::printf("store: %zu-line limit, fed 256-byte blocks as fast as the pane takes them\n",
+                o.lines);
+    RunSeries("  pane's own limit", me + "store own" + seconds + lines, o.runs);
+    RunSeries("  Qt's maximumBlockCount", me + "store qt" + seconds + lines, o.runs);
+  }
+  if (o.section == "spy" || o.section == "all") {
+    std::printf("spy mode, window shown, both ports receiving, %.0f s, %zu-line limit\n",
+                o.seconds, o.lines);
+    for (unsigned baud : o.bauds)
+      RunSeries("  " + std::to_string(baud) + " baud",
+                me + "spy " + std::to_string(baud) + " " + std::to_string(o.seconds) + lines +
+                    (o.record.empty() ? "" : " '" + o.record + "'"),
+                o.runs);
+  }
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  QApplication app(argc, argv);
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
-  RunAtBaud(argc, argv, 921600, seconds);
-  RunAtBaud(argc, argv, 12000000, seconds);
-  return 0;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc >= 6 && std::string(argv[1]) == "--child") {
+    QApplication app(argc, argv);
+    const std::string what = argv[2];
+    const double seconds = std::atof(argv[4]);
+    const std::size_t lines = std::strtoull(argv[5], nullptr, 10);
+    if (what == "store") return StoreChild(std::string(argv[3]) == "qt", seconds, lines);
+    return SpyChild(static_cast<win::DWORD>(std::stoul(argv[3])), seconds, lines,
+                    argc > 6 ? argv[6] : "");
+  }
+  return Parent(argv[0], ParseOptions(argc, argv));
 }

@@ -97,31 +97,57 @@ class TestTrafficLog : public QObject {
     QCOMPARE(w.ReceivedByteCount, std::int64_t{0});
   }
 
-  void errorPaneTrimsToMaxErrorsBeforeEachReport() {
+  void errorPaneHoldsMaxErrorsLinesAtEveryInsert() {
     TVeltra w;
     w.MaxErrorEdit->setText("3");
     for (int i = 1; i <= 6; ++i)
       w.SerialPort1ProcessError(nullptr, 7, static_cast<unsigned>(i), "m" + std::to_string(i), 0);
     auto lines = ErrorLines(w);
-    QCOMPARE(lines.size(), std::size_t{4});  // MaxErrors + 1 right after a report
+    QCOMPARE(lines.size(), std::size_t{3});
     QVERIFY(IsHeader(lines[0].substr(0, 27), "P1:Msg  "));
-    QCOMPARE(lines[0].substr(27), std::string("Code 3 at 7 Text: m3"));
-    QCOMPARE(lines[3].substr(27), std::string("Code 6 at 7 Text: m6"));
+    QCOMPARE(lines[0].substr(27), std::string("Code 4 at 7 Text: m4"));
+    QCOMPARE(lines[2].substr(27), std::string("Code 6 at 7 Text: m6"));
+    for (int i = 0; i < 10; ++i) w.SerialPort2CommEvent(nullptr);  // port events count too
+    w.SerialPort1RingEvent(nullptr);
+    lines = ErrorLines(w);
+    QCOMPARE(lines.size(), std::size_t{3});
+    QCOMPARE(lines[2].substr(27), std::string("RingEvent"));
 
-    w.MaxErrorEdit->setText("0");
+    w.MaxErrorEdit->setText("0");  // the newest line stays
     w.SerialPort2ProcessError(nullptr, 1, 0, "only", 0);
     lines = ErrorLines(w);
     QCOMPARE(lines.size(), std::size_t{1});
     QVERIFY(IsHeader(lines[0].substr(0, 27), "P2:Msg  "));
     QCOMPARE(lines[0].substr(27), std::string("Code 0 at 1 Text: only"));
 
-    w.MaxErrorEdit->setText("-5");  // must end once the pane is empty
+    w.MaxErrorEdit->setText("-5");
     w.SerialPort1ProcessError(nullptr, 1, 0, "negative", 0);
     QCOMPARE(ErrorLines(w).size(), std::size_t{1});
 
     w.MaxErrorEdit->setText("many");  // counts as 256
     for (int i = 0; i < 300; ++i) w.SerialPort1ProcessError(nullptr, 0, 0, "x", 0);
-    QCOMPARE(ErrorLines(w).size(), std::size_t{257});
+    QCOMPARE(ErrorLines(w).size(), std::size_t{256});
+  }
+
+  void typingWhileDataArrivesStaysWhereItIsTyped() {
+    TVeltra w;
+    w.show();
+    const auto [mine, theirs] = NewPair();
+    QVERIFY(OpenWindowPort(*w.SerialPort1, mine));
+    TFarDevice far(theirs);
+    Receive(w, far, "AB", 2);
+    QTest::keyClick(w.Memo1, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(w.Memo1, "c");
+    Receive(w, far, "12345678", 2);
+    QTest::keyClicks(w.Memo1, "d");
+    QTest::keyClick(w.Memo1, Qt::Key_Home, Qt::ShiftModifier);
+    Receive(w, far, "EF", 2);
+    const auto lines = PaneLines(w, w.Memo1);
+    QCOMPARE(lines.size(), std::size_t{7});
+    QCOMPARE(lines[2], std::string("cd"));
+    QCOMPARE(lines[4], std::string(" 31 32 33 34 35 36 37 38 : 12345678"));
+    QCOMPARE(w.Memo1->textCursor().selectedText(), QString("cd"));
+    QVERIFY(IsHeader(lines[5], "P1:Rec  "));
   }
 
   void recordErrorsOffStopsReportsButNotPortEvents() {
@@ -168,6 +194,48 @@ class TestTrafficLog : public QObject {
     w.JvHTButton2->click();
     QCOMPARE(w.JvHTButton2->text(), QString("Log"));
     QVERIFY(w.ErrorMemo->isHidden());
+  }
+
+  void recordKeepsEveryEntryAndAFailureStopsOnlyTheRecord() {
+    TVeltra w;
+    veltra::app::TScopedRecordingDialogs dialogs;
+    QTemporaryDir dir;
+    w.Memo1Log.SetMaxLines([] { return 2; });
+    dialogs.Recorder.SaveAnswer = dir.filePath("record.txt");
+    w.RecordButton->click();
+    QCOMPARE(w.RecordButton->text(), QString("Stop Record"));
+    w.Memo1Log.Add("first");
+    w.Memo1Log.AddDump(std::string("A\x80\xFF", 3));
+    w.Memo1Log.Add("x\ry");
+    QCOMPARE(PaneLines(w, w.Memo1).size(), std::size_t{2});
+    w.RecordButton->click();
+    w.Memo1Log.Add("after the stop");
+    QFile file(dir.filePath("record.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("first\r\n 41 80 FF                : A\x80\xFF     \r\nx\r\ny\r\n"));
+
+    // A full disk while data comes: one report, the record stops, the port goes on.
+    w.Memo1Log.SetMaxLines([] { return 100; });
+    w.Button2->click();  // "Clear Display"
+    const auto [mine, theirs] = NewPair();
+    QVERIFY(OpenWindowPort(*w.SerialPort1, mine));
+    TFarDevice far(theirs);
+    dialogs.Recorder.SaveAnswer = "/dev/full";
+    w.RecordButton->click();
+    Receive(w, far, "12", 2);
+    Receive(w, far, "34", 2);
+    QCOMPARE(PaneLines(w, w.Memo1)[3], std::string(" 33 34                   : 34      "));
+    QCOMPARE(w.ReceivedByteCount, std::int64_t{4});
+    QCOMPARE(w.RecordButton->text(), QString("Record"));
+    int reports = 0;
+    for (const std::string& line : ErrorLines(w))
+      reports += line.find(" :Recording to \"/dev/full\" stopped: No space left") == 25;
+    QCOMPARE(reports, 1);
+
+    dialogs.Recorder.SaveAnswer = dir.filePath("missing/record.txt");
+    w.RecordButton->click();
+    QVERIFY(dialogs.Recorder.Boxes.back().Text.startsWith("Cannot create file"));
+    QCOMPARE(w.RecordButton->text(), QString("Record"));
   }
 
   void saveLogsWritesBothFilesByteExact() {
