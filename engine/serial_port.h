@@ -22,6 +22,7 @@
 #include "engine/owner_calls.h"
 #include "engine/serial_cluster.h"
 #include "platform/comm_api.h"
+#include "platform/port_notices.h"
 #include "platform/port_presence.h"
 
 namespace veltra::engine {
@@ -140,6 +141,10 @@ class TSerialPort : public TObject {
   // Why the last open failed, in words (permission, in use, no such device, not a
   // serial port); empty after a successful open or when the system said no more.
   const std::string& LastOpenFailure() const { return FLastOpenFailure; }
+  // What the layer below says that no call fails with (a network server's protocol
+  // faults, a setting it refused, why its connection ended) is reported at this
+  // place, each once: noise 0 where it explains a failure, else 1.
+  static constexpr Cardinal kPortNoticePlace = 130;
 
   // --- observed status (read-only, written by the worker) -----------------------
   TComStateFlags CommStateFlags() const { return FCommStateFlags; }
@@ -197,6 +202,7 @@ class TSerialPort : public TObject {
   void CloseVanishedPort();              // owner's thread, queued by the worker
   void ReopenReturnedPort(const std::string& Name);  // likewise
   void RunOnOwner(std::function<void(TSerialPort&)> Call);  // from the worker
+  void ReportPortNotices(const std::vector<platform::PortNotice>& Notices);  // owner's thread
   platform::PortIdentity ReturnIdentity();
   // ReopenPort's opening half; a reopen attempt for a returning device says
   // nothing until the device has opened.
