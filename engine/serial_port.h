@@ -179,6 +179,10 @@ class TSerialPort : public TObject {
   // --- settings persistence ------------------------------------------------------
   void WriteSettings(const std::string& Key, const std::string& Section);
   void ReadSettings(const std::string& Key, const std::string& Section);
+  // ReadSettings without opening or closing the port: the stored Active is not
+  // looked at and CommPort is taken as stored. For a caller that opens the port
+  // itself, so that loading cannot open a stored device it does not want.
+  void LoadSettings(const std::string& Key, const std::string& Section);
 
   // --- operations shared with the worker ----------------------------------------
   void ProcessError(Cardinal Place, Cardinal Code, const std::string& Msg, Byte Noise);
@@ -203,6 +207,7 @@ class TSerialPort : public TObject {
   // ReopenPort's opening half; a reopen attempt for a returning device says
   // nothing until the device has opened.
   void OpenPort(bool QuietIfAbsent = false);
+  void ReadStored(const std::string& Key, const std::string& Section, bool FollowActive);
   void LoadFields(TSettingsReader& in);  // ReadSettings: the values after CommPort
   void ApplyCommState();
   void EnableCommEvents();
