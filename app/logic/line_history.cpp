@@ -12,11 +12,15 @@ namespace {
 // Record tags. A dump line of n bytes: n, then the bytes. A run of k full dump lines:
 // kRun + k - 1, then 8k bytes. Latin-1 text: kText + the slot of the recent line it
 // shares a beginning with, then the shared length, the rest's length and the rest.
-// UTF-8 text: kUtf8, its length, the bytes.
+// UTF-8 text: kUtf8, its length, the bytes. Text found in the dumped block: kCopy, its
+// place there, its length.
 constexpr unsigned char kRun = 0x40;
 constexpr unsigned char kRunMost = 0x7F;
 constexpr unsigned char kText = 0x10;
 constexpr unsigned char kUtf8 = 0x20;
+constexpr unsigned char kCopy = 0x21;
+// The most of a block that text lines are looked for in.
+constexpr std::size_t kDumpedMost = 64 * 1024;
 
 void PutNumber(std::vector<char>& out, std::size_t value) {
   for (; value >= 0x80; value >>= 7) out.push_back(static_cast<char>(value | 0x80));
@@ -44,6 +48,23 @@ std::size_t SharedLength(std::string_view a, std::string_view b) {
 void TLineHistory::TRecent::Add(std::string_view line) {
   Text[Next].assign(line);
   Next = (Next + 1) % Text.size();
+  TextLast = true;
+}
+
+void TLineHistory::TRecent::AddDumped(std::string_view bytes) {
+  // A new block: the text lines logged after it refer to it.
+  if (TextLast) {
+    Dumped.clear();
+    CopiedTo = 0;
+    TextLast = false;
+  }
+  if (Dumped.size() + bytes.size() <= kDumpedMost) Dumped.append(bytes);
+}
+
+std::size_t TLineHistory::TRecent::Find(std::string_view line) const {
+  for (std::size_t at = CopiedTo; at <= CopiedTo + 2 && at + line.size() <= Dumped.size(); ++at)
+    if (std::string_view(Dumped).substr(at, line.size()) == line) return at;
+  return std::string::npos;
 }
 
 void TLineHistory::Push(std::string_view latin1) {
@@ -70,10 +91,12 @@ bool TLineHistory::PushDump(std::string_view line) {
     if (tag < kRunMost && chunk.size() + n <= chunk.capacity()) {
       ++tag;
       chunk.insert(chunk.end(), bytes, bytes + n);
+      recent_.AddDumped(std::string_view(bytes, n));
       return true;
     }
   }
   std::vector<char>& chunk = Room(1 + n);
+  recent_.AddDumped(std::string_view(bytes, n));
   const bool full = n == kDumpBytesPerLine;
   runTag_ = full ? chunk.size() : SIZE_MAX;
   chunk.push_back(static_cast<char>(full ? kRun : n));
@@ -89,6 +112,15 @@ void TLineHistory::PushText(std::string_view line, bool utf8) {
     chunk.push_back(static_cast<char>(kUtf8));
     PutNumber(chunk, line.size());
     chunk.insert(chunk.end(), line.begin(), line.end());
+    recent_.TextLast = true;
+    return;
+  }
+  if (const std::size_t at = recent_.Find(line); at != std::string::npos && !line.empty()) {
+    chunk.push_back(static_cast<char>(kCopy));
+    PutNumber(chunk, at);
+    PutNumber(chunk, line.size());
+    recent_.CopiedTo = at + line.size();
+    recent_.TextLast = true;
     return;
   }
   std::size_t slot = 0, shared = 0;
@@ -162,21 +194,27 @@ void TLineHistory::Decode(const TChunk& chunk, const TVisitor& visit) {
   const char* const end = at + chunk.Bytes.size();
   while (at < end) {
     const auto tag = static_cast<unsigned char>(*at++);
-    if (tag >= kRun) {
-      for (int k = tag - kRun; k >= 0; --k, at += kDumpBytesPerLine) {
+    if (tag >= kRun || tag <= kDumpBytesPerLine) {
+      const std::size_t lines = tag >= kRun ? tag - kRun + 1u : 1u;
+      const std::size_t size = tag >= kRun ? kDumpBytesPerLine : tag;
+      for (std::size_t k = 0; k < lines; ++k, at += size) {
         line.clear();
-        AppendDumpLines(std::string_view(at, kDumpBytesPerLine), line, ' ');
+        AppendDumpLines(std::string_view(at, size), line, ' ');
         visit(std::string_view(line).substr(0, kDumpLineLength), false);
+        recent.AddDumped(std::string_view(at, size));
       }
-    } else if (tag <= kDumpBytesPerLine) {
-      line.clear();
-      AppendDumpLines(std::string_view(at, tag), line, ' ');
-      visit(std::string_view(line).substr(0, kDumpLineLength), false);
-      at += tag;
     } else if (tag == kUtf8) {
       const std::size_t size = GetNumber(at);
       visit(std::string_view(at, size), true);
       at += size;
+      recent.TextLast = true;
+    } else if (tag == kCopy) {
+      const std::size_t from = GetNumber(at);
+      const std::size_t size = GetNumber(at);
+      line.assign(recent.Dumped, from, size);
+      visit(line, false);
+      recent.CopiedTo = from + size;
+      recent.TextLast = true;
     } else {
       const std::string& base = recent.Text[tag - kText];
       const std::size_t shared = GetNumber(at);

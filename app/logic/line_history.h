@@ -4,9 +4,10 @@
 // A dump line is kept as its 1-8 bytes when the dump of those bytes gives back exactly
 // its text (a line the operator edited stays as typed); a run of full dump lines shares
 // one tag. Other lines are Latin-1 text, stored as the part that differs from one of the
-// last few text lines (headers of one second share all but a few characters); lines
-// with characters beyond Latin-1 are kept as UTF-8. Lines go into chunks; a full chunk
-// is sealed. The memory kept never exceeds the budget: the oldest chunks go first.
+// last few text lines (headers of one second share all but a few characters), or, in
+// spy mode, as where they are found in the block dumped just before (a forwarded block
+// is logged twice); lines with characters beyond Latin-1 are kept as UTF-8. Lines go
+// into chunks; a full chunk is sealed. The memory kept never exceeds the budget: the oldest chunks go first.
 #pragma once
 
 #include <array>
@@ -53,11 +54,18 @@ class TLineHistory {
     std::vector<char> Bytes;
     std::size_t Lines = 0;
   };
-  // The text lines a chunk's lines may refer to, the same when writing and reading.
+  // What a chunk's lines may refer to, the same when writing and reading: the last
+  // text lines, and the bytes of the dump lines since the last text line.
   struct TRecent {
     std::array<std::string, 4> Text;
     std::size_t Next = 0;
+    std::string Dumped;
+    std::size_t CopiedTo = 0;  // where the last line found in Dumped ended
+    bool TextLast = false;
     void Add(std::string_view line);
+    void AddDumped(std::string_view bytes);
+    // Where `line` is in Dumped, at or just after (past a line break) CopiedTo.
+    std::size_t Find(std::string_view line) const;
   };
 
   void PushText(std::string_view line, bool utf8);

@@ -26,8 +26,9 @@ void Push(TLineHistory& history, const TLine& line) {
   line.Utf8 ? history.PushUtf8(line.Text) : history.Push(line.Text);
 }
 
-// Received blocks as the pane logs them: a header, then the dump lines.
-std::vector<TLine> Traffic(int blocks, unsigned seed) {
+// Received blocks as the pane logs them: a header, then the dump lines; in spy mode
+// then the block as forwarded, a line break in it starting a new line.
+std::vector<TLine> Traffic(int blocks, unsigned seed, bool spy = false) {
   std::mt19937 rng(seed);
   std::vector<TLine> lines;
   for (int b = 0; b < blocks; ++b) {
@@ -37,13 +38,26 @@ std::vector<TLine> Traffic(int blocks, unsigned seed) {
     std::string dump = DumpText(block);
     for (std::size_t at = 0; at < dump.size(); at += kDumpLineLength + 1)
       lines.push_back({dump.substr(at, kDumpLineLength)});
+    if (!spy) continue;
+    lines.push_back({"P2:Snd 07.12.26 14:03:" + std::to_string(10 + b % 50) + " :"});
+    lines.push_back({});
+    for (std::size_t i = 0; i < block.size(); ++i) {
+      if (block[i] != '\r' && block[i] != '\n') {
+        lines.back().Text += block[i];
+        continue;
+      }
+      if (block[i] == '\r' && i + 1 < block.size() && block[i + 1] == '\n') ++i;
+      lines.push_back({});
+    }
   }
   return lines;
 }
 
 TEST(LineHistory, GivesBackEveryLineAsItCameAndKeepsDumpsSmall) {
-  std::vector<TLine> lines = Traffic(2000, 1);
-  const std::size_t data = 2000 * 150;  // about, the blocks are 1-300 bytes
+  std::vector<TLine> lines = Traffic(1000, 1);
+  const std::vector<TLine> spy = Traffic(1000, 4, true);
+  lines.insert(lines.end(), spy.begin(), spy.end());
+  const std::size_t data = 3000 * 150;  // about, the blocks are 1-300 bytes
   // Lines that look like dump lines but are not exactly one stay as typed.
   std::string edited = lines[1].Text;
   edited[30] = edited[30] == 'x' ? 'y' : 'x';
@@ -57,7 +71,8 @@ TEST(LineHistory, GivesBackEveryLineAsItCameAndKeepsDumpsSmall) {
   for (const TLine& line : lines) Push(history, line);
   EXPECT_EQ(All(history), lines);
   EXPECT_EQ(history.Lines(), lines.size());
-  // About one byte of memory per logged byte, besides the long line.
+  // About one byte of memory per logged byte, besides the long line (in spy mode a
+  // received byte is logged twice).
   const double perByte =
       static_cast<double>(history.MemoryBytes() - 3 * TLineHistory::kChunkBytes) / data;
   EXPECT_LT(perByte, 1.3);
