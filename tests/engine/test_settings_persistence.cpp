@@ -166,6 +166,16 @@ TEST_F(Settings, StoredActiveOpensThePortWithTheLoadedSettings) {
   EXPECT_FALSE(port.Active());
 }
 
+TEST_F(Settings, LoadSettingsNeverOpensThePort) {
+  Cable pair;
+  WriteSection("\"Active\"=\"1\"\n\"CommPort\"=\"" + pair.near + "\"\n\"BaudRate\"=\"4800\"\n");
+  port.LoadSettings(kKey, "ComTest1");
+  EXPECT_EQ(log.reports.back(), (Report{401, 0, "Settings readed", 2}));
+  EXPECT_FALSE(port.Active());
+  EXPECT_EQ(port.CommPort(), pair.near);
+  EXPECT_EQ(port.BaudRate(), 4800u);
+}
+
 TEST_F(Settings, DamagedFileIsReportedAndLeftAlone) {
   const std::string header =
       "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Orvane\\Veltra\\ComTest1]\n";

@@ -1,9 +1,9 @@
-#include "app/char_code.h"
+#include "app/logic/char_code.h"
 
 #include <cstdio>
 #include <limits>
 
-namespace veltra::app {
+namespace veltra::logic {
 
 namespace {
 
@@ -87,4 +87,4 @@ std::uint8_t TextToCharCode(const std::string& Text, std::uint8_t Previous) {
   return static_cast<std::uint8_t>(value);
 }
 
-}  // namespace veltra::app
+}  // namespace veltra::logic
