@@ -1,5 +1,6 @@
 #include "app/pane_log.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -86,7 +87,9 @@ void TPaneLog::Added(std::size_t from, std::size_t lines) {
   if (record_ != nullptr) record_->Append(std::string_view(pending_).substr(from));
   pendingLines_ += lines;
   // The window was held up: drop the surplus now, so the waiting text stays bounded.
-  if (pendingLines_ > 2 * MaxLines()) SkipSurplus();
+  // With a history, the flush moves the pane into it a slice at a time; only when far
+  // behind does it go at once.
+  if (pendingLines_ > (history_ == nullptr ? 2 : 8) * MaxLines()) SkipSurplus(true);
   Schedule();
 }
 
@@ -113,7 +116,7 @@ void TPaneLog::FlushSlice() {
 
 void TPaneLog::InsertPending(std::size_t maxLines) {
   if (start_ >= pending_.size() || pane_ == nullptr) return;
-  SkipSurplus();
+  if (!SkipSurplus(false)) return;
   std::size_t end = pending_.size();
   std::size_t lines = pendingLines_;
   if (lines > maxLines) {
@@ -135,16 +138,22 @@ void TPaneLog::InsertPending(std::size_t maxLines) {
   }
 }
 
-void TPaneLog::SkipSurplus() {
+bool TPaneLog::SkipSurplus(bool wholePane) {
   const std::size_t limit = MaxLines();
-  if (pendingLines_ <= limit) return;
+  if (pendingLines_ <= limit) return true;
   // All the pane holds is older than what is skipped, and would go with the next
-  // insert: it goes now rather than show a gap in the middle.
-  if (pane_ != nullptr && history_ != nullptr) RemoveOldest(Lines(pane_->document()));
+  // insert: it goes first rather than show a gap in the middle. Into the history a
+  // slice at a time, so the ports' events are served meanwhile.
+  if (pane_ != nullptr && history_ != nullptr) {
+    const int held = Lines(pane_->document());
+    RemoveOldest(wholePane ? held : std::min(held, kHistorySlice));
+    if (!wholePane && held > kHistorySlice) return false;
+  }
   PendingToHistory(pendingLines_ - limit);
   linesSkipped_ += pendingLines_ - limit;
   pendingLines_ = limit;
   if (pane_ != nullptr && history_ == nullptr) pane_->clear();
+  return true;
 }
 
 void TPaneLog::PendingToHistory(std::size_t lines) {
@@ -363,6 +372,13 @@ bool TPaneLog::WriteLines(QIODevice& file) {
     add(std::string_view(latin1.constData(), static_cast<std::size_t>(latin1.size())));
   }
   return written && file.write(bytes) == bytes.size();
+}
+
+QByteArray TPaneLog::LinesWithCrLf() {
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  WriteLines(buffer);
+  return buffer.data();
 }
 
 QByteArray TPaneLog::Text() {

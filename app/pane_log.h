@@ -57,6 +57,8 @@ class TPaneLog {
   // Writes every line, the history's first, each followed by CR LF; false when a
   // write failed.
   bool WriteLines(QIODevice& file);
+  // The same in memory.
+  QByteArray LinesWithCrLf();
   // The whole text, the history's lines first, lines separated by CR LF.
   QByteArray Text();
 
@@ -86,6 +88,8 @@ class TPaneLog {
   // events are served in time even when data comes faster than the pane can take it.
   static constexpr int kSliceMs = 4;
   static constexpr std::size_t kLinesPerInsert = 500;
+  // Lines moved from the pane into the history in one go when it falls behind.
+  static constexpr int kHistorySlice = 10'000;
 
  private:
   // What an insert must give back to the operator.
@@ -103,8 +107,9 @@ class TPaneLog {
   void FlushSlice();
   // Inserts up to maxLines waiting lines.
   void InsertPending(std::size_t maxLines);
-  // Drops the oldest waiting lines beyond MaxLines: the pane would not keep them.
-  void SkipSurplus();
+  // The oldest waiting lines beyond MaxLines go to the history, or are dropped: the
+  // pane would not keep them. False while the pane is still going into the history.
+  bool SkipSurplus(bool wholePane);
   void Insert(QString text, int lines);
   // Follows the operator's scrolling: the view stays at the bottom while it is there,
   // also when the pane's layout grows the range (a horizontal scroll bar appearing).
