@@ -206,7 +206,8 @@ class FileSettingsKey final : public SettingsKey {
     // The key's own section comes first, as regedit lists a key before its subkeys.
     doc_.FindOrAdd(keyRoot_);
     // A string value ends at its NUL.
-    doc_.FindOrAdd(SectionPath(section)).Put(RegValue{name, true, value.substr(0, value.find('\0')), {}});
+    doc_.FindOrAdd(SectionPath(section))
+        .Put(RegValue{name, true, value.substr(0, value.find('\0')), {}});
     dirty_ = true;
     return true;
   }
@@ -239,8 +240,7 @@ std::string SettingsLocation(const std::string& keyPath) {
   return FileFor(KeyParts(keyPath));
 }
 
-std::unique_ptr<SettingsKey> OpenCurrentUserKey(const std::string& keyPath,
-                                                std::uint32_t* error) {
+std::unique_ptr<SettingsKey> OpenCurrentUserKey(const std::string& keyPath, std::uint32_t* error) {
   DWORD ignored = 0;
   if (error == nullptr) error = &ignored;
   const std::vector<std::string> parts = KeyParts(keyPath);

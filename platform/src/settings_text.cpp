@@ -119,9 +119,8 @@ std::optional<std::string> ParseHexBytes(std::string_view list) {
 bool IsOtherTypedData(std::string_view data) {
   if (data.starts_with("dword:")) {
     data.remove_prefix(6);
-    return data.size() == 8 && std::all_of(data.begin(), data.end(), [](char c) {
-             return HexDigit(c) >= 0;
-           });
+    return data.size() == 8 &&
+           std::all_of(data.begin(), data.end(), [](char c) { return HexDigit(c) >= 0; });
   }
   if (data.starts_with("hex:")) return ParseHexBytes(data.substr(4)).has_value();
   if (!data.starts_with("hex(")) return false;

@@ -136,8 +136,8 @@ TEST_F(Settings, MissingOrUnparsableValuesFallBack) {
   EXPECT_EQ(port.XONChar(), 'A');
 
   // One sign, then digits, within 32 bits: anything else falls back, never wraps.
-  for (const char* bad : {"--9223372036854775808", "$-5", "+-7", "0x-3", "--5", "$FFFFFFFF",
-                          "4294967296", "$"}) {
+  for (const char* bad :
+       {"--9223372036854775808", "$-5", "+-7", "0x-3", "--5", "$FFFFFFFF", "4294967296", "$"}) {
     SCOPED_TRACE(bad);
     WriteSection(std::string("\"DataBits\"=\"") + bad + "\"\n\"FlowControl\"=\"" + bad + "\"\n");
     port.ReadSettings(kKey, "ComTest1");
@@ -199,9 +199,9 @@ TEST_F(Settings, DamagedFileIsReportedAndLeftAlone) {
   std::vector<std::string> damaged = {std::string("garbage\x01\x02 not a registry file"),
                                       std::string(), "[HKEY_CURRENT_USER\\Soft"};
   for (const char* torn : {"\"CommPort\"=\"CO", "\"A\"=hex(1):4g,00", "\"XONChar\"=hex(1):1",
-                           "\"XONChar\"=hex(1):", "\"XONChar\"=hex(1):11", "\"XONChar\"=hex(1):11,0",
-                           "\"A\"=hex(", "\"A\"=hex(1", "\"A\"=hex(1)", "\"A\"=dword:0000",
-                           "\"A\"=hex(1):41,\\\n", "\"A\"=", "\"A\""})
+                           "\"XONChar\"=hex(1):", "\"XONChar\"=hex(1):11",
+                           "\"XONChar\"=hex(1):11,0", "\"A\"=hex(", "\"A\"=hex(1", "\"A\"=hex(1)",
+                           "\"A\"=dword:0000", "\"A\"=hex(1):41,\\\n", "\"A\"=", "\"A\""})
     damaged.push_back(header + "\"BaudRate\"=\"300\"\n" + torn);
   for (const std::string& text : damaged) {
     SCOPED_TRACE(text);
