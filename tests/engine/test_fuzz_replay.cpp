@@ -81,7 +81,7 @@ TEST(FuzzReplay, IntegerTextsFromTheirParts) {
   for (const char* b : blanks)
     for (const char* s : signs)
       for (const char* p : prefixes)
-        for (const char* d : digits) {
+        for (std::string_view d : digits) {
           const std::string text = std::string(b) + s + p + std::string(d);
           EXPECT_TRUE(CheckInteger(text)) << '"' << text << '"';
         }
