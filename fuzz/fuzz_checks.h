@@ -77,8 +77,7 @@ inline bool CheckSettingsText(std::string_view text) {
     for (std::size_t j = 0; j < before.size(); ++j) {
       const RegValue& a = before[j];
       const RegValue& b = after[j];
-      if (a.name != b.name || a.data != b.data || a.raw != b.raw || a.isString != b.isString)
-        return false;
+      if (a.name != b.name || a.data != b.data || a.isString != b.isString) return false;
       if (a.isString && !CheckInteger(a.data)) return false;
     }
   }

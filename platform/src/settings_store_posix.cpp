@@ -35,13 +35,6 @@ bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
-
 DWORD LastErrno() {
   return Win32ErrorFromErrno(errno, ErrnoStage::kOpening);
 }
@@ -80,7 +73,7 @@ bool IsSafeDirectoryName(const std::string& part) {
 std::string FileFor(const std::vector<std::string>& parts) {
   const std::string home = ConfigHome();
   if (home.empty() || parts.empty()) return {};
-  std::size_t first = (parts.size() > 1 && SameText(parts.front(), "Software")) ? 1 : 0;
+  std::size_t first = (parts.size() > 1 && NameIndex::SameName(parts.front(), "Software")) ? 1 : 0;
   std::string path = home;
   for (std::size_t i = first; i < parts.size(); ++i) {
     if (!IsSafeDirectoryName(parts[i])) return {};
@@ -131,7 +124,10 @@ LoadResult LoadFile(const std::string& path, std::string* text, DWORD* error) {
     return LoadResult::Failed;
   }
   LoadResult result = LoadResult::Failed;
-  if (::fstat(fd, &st) == 0 && IsSaneFile(st)) result = ReadWhole(fd, text, error);
+  if (::fstat(fd, &st) == 0 && IsSaneFile(st)) {
+    text->reserve(static_cast<std::size_t>(st.st_size) + 1);
+    result = ReadWhole(fd, text, error);
+  }
   ::close(fd);
   return result;
 }
@@ -207,7 +203,7 @@ class FileSettingsKey final : public SettingsKey {
     doc_.FindOrAdd(keyRoot_);
     // A string value ends at its NUL.
     doc_.FindOrAdd(SectionPath(section))
-        .Put(RegValue{name, true, value.substr(0, value.find('\0')), {}});
+        .Put(RegValue{name, value.substr(0, value.find('\0')), true});
     dirty_ = true;
     return true;
   }

@@ -8,14 +8,6 @@ namespace {
 
 constexpr std::string_view kHeader = "REGEDIT4";
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  }
-  return out;
-}
-
 bool IsPrintableAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
@@ -133,7 +125,7 @@ bool IsOtherTypedData(std::string_view data) {
 
 // The data part of a value line (after '='), continuation lines already joined.
 std::optional<RegValue> ParseData(std::string name, std::string_view data) {
-  RegValue value{std::move(name), true, {}, {}};
+  RegValue value{std::move(name), {}, true};
   if (data.starts_with('"')) {
     std::size_t pos = 0;
     auto s = ParseQuoted(data, pos);
@@ -151,7 +143,7 @@ std::optional<RegValue> ParseData(std::string name, std::string_view data) {
   }
   if (!IsOtherTypedData(data)) return std::nullopt;
   value.isString = false;
-  value.raw = std::string(data);
+  value.data = std::string(data);
   return value;
 }
 
@@ -197,26 +189,48 @@ std::optional<std::string_view> SectionPath(std::string_view line) {
 
 // --- the document -------------------------------------------------------------------
 
+std::size_t NameIndex::Hash(std::string_view name) {
+  std::uint64_t h = 14695981039346656037ull;  // FNV-1a over the lower-case bytes
+  for (char c : name) {
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  }
+  return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
+bool NameIndex::SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
 RegValue* RegSection::Find(std::string_view name) {
-  const auto it = index_.find(LowerAscii(name));
-  return it == index_.end() ? nullptr : &values_[it->second];
+  const auto at =
+      index_.Find(name, [this](std::uint32_t i) { return std::string_view(values_[i].name); });
+  return at ? &values_[*at] : nullptr;
 }
 
 RegValue& RegSection::Put(RegValue value) {
-  const auto [it, added] = index_.try_emplace(LowerAscii(value.name), values_.size());
-  if (added) return values_.emplace_back(std::move(value));
-  return values_[it->second] = std::move(value);
+  if (RegValue* existing = Find(value.name)) return *existing = std::move(value);
+  values_.push_back(std::move(value));
+  const auto at = static_cast<std::uint32_t>(values_.size() - 1);
+  index_.Add(at, [this](std::uint32_t i) { return std::string_view(values_[i].name); });
+  return values_.back();
 }
 
 RegSection* RegDocument::Find(std::string_view path) {
-  const auto it = index_.find(LowerAscii(path));
-  return it == index_.end() ? nullptr : &sections_[it->second];
+  const auto at =
+      index_.Find(path, [this](std::uint32_t i) { return std::string_view(sections_[i].Path()); });
+  return at ? &sections_[*at] : nullptr;
 }
 
 RegSection& RegDocument::FindOrAdd(std::string_view path) {
-  const auto [it, added] = index_.try_emplace(LowerAscii(path), sections_.size());
-  if (added) return sections_.emplace_back(std::string(path));
-  return sections_[it->second];
+  if (RegSection* existing = Find(path)) return *existing;
+  sections_.emplace_back(std::string(path));
+  const auto at = static_cast<std::uint32_t>(sections_.size() - 1);
+  index_.Add(at, [this](std::uint32_t i) { return std::string_view(sections_[i].Path()); });
+  return sections_.back();
 }
 
 std::optional<RegDocument> ParseRegText(std::string_view text) {
@@ -247,7 +261,7 @@ std::string SerializeRegText(const RegDocument& doc) {
       text += v.name.empty() ? std::string("@") : Quote(v.name);
       text += '=';
       if (!v.isString) {
-        text += v.raw;
+        text += v.data;
       } else {
         text += IsPrintableAscii(v.data) ? Quote(v.data) : HexString(v.data);
       }

@@ -7,20 +7,67 @@
 // parse: a document is either read whole or not at all.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace veltra::platform {
 
 struct RegValue {
   std::string name;
+  // The string, every byte; for a value of another type the text after '=', kept
+  // as found.
+  std::string data;
   bool isString = true;
-  std::string data;  // the string, every byte, when isString
-  std::string raw;   // the text after '=', when not a string value (kept as found)
+};
+
+// Positions of named entries, found by name ignoring ASCII case: open addressing
+// over 32-bit positions, a few bytes an entry, so a large file costs little memory.
+class NameIndex {
+ public:
+  // `nameOf(position)` gives the name of the entry at a position.
+  template <typename NameOf>
+  std::optional<std::uint32_t> Find(std::string_view name, const NameOf& nameOf) const {
+    if (slots_.empty()) return std::nullopt;
+    for (std::size_t i = Hash(name) & Mask();; i = (i + 1) & Mask()) {
+      if (slots_[i] == 0) return std::nullopt;
+      if (SameName(nameOf(slots_[i] - 1), name)) return slots_[i] - 1;
+    }
+  }
+  // Adds a position whose name is not in the index yet.
+  template <typename NameOf>
+  void Add(std::uint32_t position, const NameOf& nameOf) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow(nameOf);
+    Place(position, nameOf(position));
+    ++count_;
+  }
+
+  static bool SameName(std::string_view a, std::string_view b);
+
+ private:
+  static std::size_t Hash(std::string_view name);
+  std::size_t Mask() const { return slots_.size() - 1; }
+  void Place(std::uint32_t position, std::string_view name) {
+    std::size_t i = Hash(name) & Mask();
+    while (slots_[i] != 0) i = (i + 1) & Mask();
+    slots_[i] = position + 1;
+  }
+  template <typename NameOf>
+  void Grow(const NameOf& nameOf) {
+    std::vector<std::uint32_t> old = std::move(slots_);
+    slots_.assign(std::max<std::size_t>(8, old.size() * 2), 0);
+    for (std::uint32_t slot : old) {
+      if (slot != 0) Place(slot - 1, nameOf(slot - 1));
+    }
+  }
+
+  std::vector<std::uint32_t> slots_;  // position + 1; 0 is free
+  std::size_t count_ = 0;
 };
 
 // Sections and values keep the order they were found or added in; lookups ignore
@@ -29,15 +76,15 @@ class RegSection {
  public:
   explicit RegSection(std::string path) : path_(std::move(path)) {}
   const std::string& Path() const { return path_; }
-  const std::vector<RegValue>& Values() const { return values_; }
+  const std::deque<RegValue>& Values() const { return values_; }
   RegValue* Find(std::string_view name);
   // Replaces a value of the same name, else appends.
   RegValue& Put(RegValue value);
 
  private:
   std::string path_;
-  std::vector<RegValue> values_;
-  std::unordered_map<std::string, std::size_t> index_;
+  std::deque<RegValue> values_;  // grows without moving what it holds
+  NameIndex index_;
 };
 
 class RegDocument {
@@ -49,7 +96,7 @@ class RegDocument {
 
  private:
   std::vector<RegSection> sections_;
-  std::unordered_map<std::string, std::size_t> index_;
+  NameIndex index_;
 };
 
 // Nothing when the text is not a whole REGEDIT4 document.
