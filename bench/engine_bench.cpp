@@ -1,6 +1,7 @@
 // Figures of the serial engine: receive throughput into clusters, a two-port relay
 // as spy mode does it (against socat relaying the same ptys), the CPU cost of idle
-// ports, and the latency from an event character to its cluster.
+// ports, the latency from an event character to its cluster, and the latency of
+// one byte relayed as spy mode relays it (against socat).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -208,7 +209,8 @@ struct Figure {
   double mbps = 0;
   std::size_t bytes = 0;
   std::size_t clusters = 0;
-  std::size_t reports = 0;  // error reports the component raised meanwhile
+  std::size_t errorClusters = 0;  // clusters with line-error flags (CE_RXOVER: bytes dropped)
+  std::size_t reports = 0;        // error reports the component raised meanwhile
   bool intact = false;
 };
 
@@ -220,23 +222,36 @@ void CountReports(TSerialPort& port, std::size_t& reports) {
 // --- 1. receive throughput ----------------------------------------------------------
 
 // Takes every cluster on the owner's thread into a checksum.
-void CountClusters(TSerialPort& port, Checksum& sum, std::size_t& clusters) {
-  port.OnRxClusterEvent = [&port, &sum, &clusters](TObject*) {
+void CountClusters(TSerialPort& port, Checksum& sum, Figure& f) {
+  port.OnRxClusterEvent = [&port, &sum, &f](TObject*) {
+    if (port.FirstClusterErrors() > 0) ++f.errorClusters;
     std::string bytes;
     port.TakeFirstCluster(bytes);
     sum.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    ++clusters;
+    ++f.clusters;
   };
 }
 
 // Runs `feed` on its own thread until the whole stream has been taken on the owner's
-// thread (or two minutes passed), then closes the port; the rate goes into f.
+// thread (or nothing more came for 3 s after the feed ended, or two minutes passed),
+// then closes the port; the rate goes into f.
 void TimeReceive(OwnerLoop& loop, TSerialPort& port, const Checksum& got, Figure& f,
                  const std::function<void(const std::atomic<bool>& stop)>& feed) {
   std::atomic<bool> stop{false};
+  std::atomic<bool> fed{false};
   const auto start = Clock::now();
-  std::thread writer([&] { feed(stop); });
-  loop.RunUntil([&] { return got.bytes >= kStreamBytes; }, 120s);
+  std::thread writer([&] {
+    feed(stop);
+    fed = true;
+  });
+  std::size_t seen = 0;
+  auto grew = Clock::now();
+  loop.RunUntil(
+      [&] {
+        if (got.bytes != seen) seen = got.bytes, grew = Clock::now();
+        return got.bytes >= kStreamBytes || (fed && Seconds(grew) > 3);
+      },
+      120s);
   const double s = Seconds(start);
   stop = true;
   writer.join();
@@ -251,7 +266,7 @@ Figure ReceiveOverPty(const Stream& stream, const Checksum& expected) {
   TSerialPort port(loop.calls);
   Checksum got;
   Figure f;
-  CountClusters(port, got, f.clusters);
+  CountClusters(port, got, f);
   CountReports(port, f.reports);
   ConfigureForThroughput(port);
   port.SetFlowControl(kRtsHandshake);
@@ -271,7 +286,7 @@ Figure ReceiveOverVirtualPair(const Stream& stream, const Checksum& expected) {
   Checksum got;
   {
     TSerialPort port(loop.calls);
-    CountClusters(port, got, f.clusters);
+    CountClusters(port, got, f);
     CountReports(port, f.reports);
     ConfigureForThroughput(port);
     port.SetFlowControl(kCtsAndRtsFlow);
@@ -541,19 +556,112 @@ Latency LatencyOverPty(int rounds) {
       port, loop, [&] { [[maybe_unused]] auto n = ::write(pty.master, "\r", 1); }, rounds);
 }
 
+// --- 5. spy relay latency ----------------------------------------------------------------
+
+// Spy mode's forwarding: each block received on `from` goes to `to` as it came.
+void ForwardAsSpyMode(TSerialPort& from, TSerialPort& to) {
+  from.OnRxClusterEvent = [&from, &to](TObject*) {
+    if (from.FirstClusterSize() < 0) return;
+    std::string bytes;
+    from.TakeFirstCluster(bytes);
+    to.SendString(bytes);
+  };
+}
+
+// Milliseconds from one byte written into `in` until it can be read from `out`,
+// once per round.
+std::vector<double> OneByteLatencies(int in, int out, int rounds) {
+  veltra::platform::NameCurrentThread("bench-device");
+  std::vector<double> ms;
+  char buffer[256];
+  for (int i = 0; i < rounds; ++i) {
+    const auto sentAt = Clock::now();
+    if (::write(in, "x", 1) != 1) break;
+    pollfd p{out, POLLIN, 0};
+    if (::poll(&p, 1, 5000) != 1) break;
+    ms.push_back(Seconds(sentAt) * 1000);
+    while (::read(out, buffer, sizeof buffer) > 0) {
+    }
+    // The next byte 0 to 2.7 ms later, as a device's next burst may come: some
+    // arrive within the millisecond of the previous cut.
+    std::this_thread::sleep_for(std::chrono::microseconds(300 * (i % 10)));
+  }
+  return ms;
+}
+
+Latency SpyLatencyThroughComponents(veltra::engine::Word extraDelayMs, int rounds) {
+  Pty in, out;
+  OwnerLoop loop;
+  TSerialPort a(loop.calls), b(loop.calls);
+  ForwardAsSpyMode(a, b);
+  ForwardAsSpyMode(b, a);
+  for (TSerialPort* port : {&a, &b}) {
+    port->SetBaudRate(115200);
+    port->SetRTOExtraDelayTime(extraDelayMs);
+  }
+  a.SetCommPort(in.slave);
+  b.SetCommPort(out.slave);
+  a.SetActive(true);
+  b.SetActive(true);
+  loop.RunFor(300ms);
+  std::vector<double> ms;
+  std::atomic<bool> done{false};
+  std::thread device([&] {
+    ms = OneByteLatencies(in.master, out.master, rounds);
+    done = true;
+  });
+  loop.RunUntil([&] { return done.load(); }, 600s);
+  device.join();
+  a.SetActive(false);
+  b.SetActive(false);
+  return Summarise(ms);
+}
+
+Latency SpyLatencyThroughSocat(int rounds) {
+  Pty in, out;
+  const std::string left = in.slave + ",rawer";
+  const std::string right = out.slave + ",rawer";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execlp("socat", "socat", "-u", left.c_str(), right.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::this_thread::sleep_for(300ms);  // socat has opened and configured both ends
+  const Latency l = Summarise(OneByteLatencies(in.master, out.master, rounds));
+  ::kill(pid, SIGTERM);
+  ::waitpid(pid, nullptr, 0);
+  return l;
+}
+
+void PrintSpyLatency(int rounds) {
+  const std::pair<const char*, Latency> rows[] = {
+      {"5 spy, one byte relayed, default timing", SpyLatencyThroughComponents(250, rounds / 5)},
+      {"5 spy, one byte relayed, RTOExtraDelayTime 0", SpyLatencyThroughComponents(0, rounds)},
+      {"5 spy, one byte relayed, socat", SpyLatencyThroughSocat(rounds)},
+  };
+  for (const auto& [what, l] : rows) {
+    std::printf("%-46s %8.2f ms    median; p99 %.2f ms, max %.2f ms, %d samples\n", what, l.median,
+                l.p99, l.max, l.samples);
+  }
+}
+
 const char* Verdict(bool ok) {
   return ok ? "intact" : "LOST OR CORRUPTED";
 }
 
-void PrintReceive(const Stream& stream, const Checksum& expected) {
-  const Figure pty = ReceiveOverPty(stream, expected);
-  std::printf("%-46s %8.1f MB/s  %zu clusters, %zu reports, %s\n",
-              "1 receive, pty pair -> clusters", pty.mbps, pty.clusters, pty.reports,
-              Verdict(pty.intact));
-  const Figure virt = ReceiveOverVirtualPair(stream, expected);
-  std::printf("%-46s %8.1f MB/s  %zu clusters, %zu reports, %s\n",
-              "1 receive, instant virtual pair -> clusters", virt.mbps, virt.clusters, virt.reports,
-              Verdict(virt.intact));
+void PrintReceiveFigure(const char* what, const Figure& f) {
+  std::printf("%-46s %8.1f MB/s  %zu clusters (%zu with line errors), %zu reports, %zu bytes "
+              "missing, %s\n",
+              what, f.mbps, f.clusters, f.errorClusters, f.reports,
+              kStreamBytes - std::min(kStreamBytes, f.bytes), Verdict(f.intact));
+}
+
+void PrintReceive(const Stream& stream, const Checksum& expected, bool pty, bool virtualPair) {
+  if (pty) PrintReceiveFigure("1 receive, pty pair -> clusters", ReceiveOverPty(stream, expected));
+  if (virtualPair) {
+    PrintReceiveFigure("1 receive, instant virtual pair -> clusters",
+                       ReceiveOverVirtualPair(stream, expected));
+  }
 }
 
 void PrintRelay(const Stream& stream, const Checksum& expected) {
@@ -607,7 +715,8 @@ void PrintLatency(int rounds) {
 
 }  // namespace
 
-// engine_bench [--quick] [receive|relay|idle|latency|quiet]...: every section by default.
+// engine_bench [--quick]
+// [receive|receive-pty|receive-virtual|relay|idle|latency|spy|quiet]...: every section by default.
 int main(int argc, char** argv) {
   bool quick = false;
   std::vector<std::string> sections;
@@ -619,16 +728,19 @@ int main(int argc, char** argv) {
       sections.push_back(arg);
     }
   }
-  if (sections.empty()) sections = {"receive", "relay", "idle", "latency", "quiet"};
+  if (sections.empty()) sections = {"receive", "relay", "idle", "latency", "spy", "quiet"};
   const Stream stream;
   const Checksum expected = StreamChecksum(stream, kStreamBytes);
   std::printf("Veltra engine benchmark, %zu MiB streams\n\n", kStreamBytes >> 20);
   std::printf("%-46s %12s  %s\n", "measure", "figure", "notes");
   for (const std::string& section : sections) {
-    if (section == "receive") PrintReceive(stream, expected);
+    if (section == "receive") PrintReceive(stream, expected, true, true);
+    if (section == "receive-pty") PrintReceive(stream, expected, true, false);
+    if (section == "receive-virtual") PrintReceive(stream, expected, false, true);
     if (section == "relay") PrintRelay(stream, expected);
     if (section == "idle") PrintIdle(quick ? 3s : 10s);
     if (section == "latency") PrintLatency(quick ? 50 : 200);
+    if (section == "spy") PrintSpyLatency(quick ? 100 : 500);
     if (section == "quiet") PrintQuietPty(quick ? 5s : 60s);
     std::fflush(stdout);
   }

@@ -30,6 +30,10 @@ class TOwnerCallQueue {
   // Runs fn on the owner's thread and blocks until it has returned; an exception fn
   // throws is thrown again here. On the owner's thread itself fn runs directly.
   void Synchronize(const std::function<void()>& fn);
+  // As Synchronize, but the caller keeps working while it waits: whileWaiting runs
+  // on the calling thread about every `interval` until fn has returned.
+  void Synchronize(const std::function<void()>& fn, std::chrono::milliseconds interval,
+                   const std::function<void()>& whileWaiting);
   // Queues fn to run on the owner's thread without waiting (termination notices).
   void Queue(std::function<void()> fn);
 

@@ -120,6 +120,13 @@ class TSerialPort : public TObject {
   void SetReadRequest(bool v);
   bool ThreadQuietMode() const { return FThreadQuietMode; }
   void SetThreadQuietMode(bool v) { FThreadQuietMode = v; }
+  // While a handler keeps the worker waiting, the worker goes on cutting clusters
+  // and raises their OnRxClusterEvent once the owner's thread has caught up. This
+  // bounds the bytes so waiting; past it, bytes wait in the driver's queue, where
+  // flow control or CE_RXOVER takes over.
+  static constexpr Cardinal kDefaultRxBacklogLimit = 64u << 20;
+  Cardinal RxBacklogLimit() const { return FRxBacklogLimit; }
+  void SetRxBacklogLimit(Cardinal v) { FRxBacklogLimit = v; }
 
   // --- a device that vanished while open ------------------------------------------
   // The port is closed with one report (place 120) and OnDeviceRemoved. With
@@ -243,6 +250,7 @@ class TSerialPort : public TObject {
   std::atomic<bool> FSendInProgress{false};
   std::atomic<Cardinal> FWrittenBytes{0};
   std::atomic<bool> FThreadQuietMode{false};
+  std::atomic<Cardinal> FRxBacklogLimit{kDefaultRxBacklogLimit};
 
   std::atomic<win::HANDLE> FComHandle{win::INVALID_HANDLE_VALUE};
   win::OVERLAPPED WriteOverlapped{};

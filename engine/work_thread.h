@@ -2,7 +2,9 @@
 // looks at Active every 200 ms; while the port is open it runs a cycle that never
 // waits more than 75 ms: line status, write completion, receive clusters, one
 // WaitCommEvent kept outstanding, and the events that follow, each raised on the
-// owner's thread while the worker waits.
+// owner's thread while the worker waits. While it waits it goes on cutting due
+// clusters (up to RxBacklogLimit bytes), so a slow handler does not overrun the
+// driver's queue; their OnRxClusterEvent follow, one per cluster, in order.
 //
 // Handlers are looked at from the worker (to skip the round trip to the owner's
 // thread when one is unassigned), so assign them while the port is closed and the
@@ -13,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,6 +48,11 @@ class TWorkThread {
   // Report raised when an exception (normally from an event handler) reached the
   // thread's top level; the worker ends after it.
   static constexpr std::uint32_t kHandlerFaultPlace = 9900;
+  // Reports about clusters cut while handlers kept the worker waiting: the handlers
+  // fell a second behind (noise 1), or RxBacklogLimit was reached (noise 0). Once
+  // each until the handlers have kept up for a while.
+  static constexpr std::uint32_t kBehindPlace = 9920;
+  static constexpr std::uint32_t kBacklogFullPlace = 9921;
 
  private:
   using DWORD = win::DWORD;
@@ -54,7 +62,8 @@ class TWorkThread {
   void RunLoop();
   void IdleCycle();
   void WorkingCycle();
-  void WaitForOutstanding(bool eventServedAtOnce);
+  DWORD WaitTimeout() const;
+  void WaitForOutstanding(bool eventServedAtOnce, DWORD timeoutMs);
   void ReleaseAfterClose();
   void StartOfOpen();
   void NoteVanished();
@@ -75,6 +84,11 @@ class TWorkThread {
   bool ReadIsDue(DWORD waiting) const;
   void ReadDone();
   void QueueCluster(DWORD count, DWORD errors);
+  void QueueClusterBlock(std::unique_ptr<std::uint8_t[]> block, DWORD count, DWORD errors);
+  void AnnounceClusters();
+  void ReportBacklog();
+  void ReadWhileBehind();
+  std::unique_ptr<std::uint8_t[]> ReadQueuedNow(DWORD size, DWORD* got);
   void CheckWriteDone();
   void FinishWrite(DWORD written, bool reportShort);
   void AbandonWrite(DWORD writtenSoFar);
@@ -87,7 +101,8 @@ class TWorkThread {
   void SetError(std::uint32_t Place, std::uint32_t Code, std::uint8_t Noise,
                 const std::string& Msg);
   void RelayError();
-  void Report(std::uint32_t Place, std::uint32_t Code, const std::string& Msg);
+  void Report(std::uint32_t Place, std::uint32_t Code, const std::string& Msg,
+              std::uint8_t Noise = 0);
   void RaiseIfAssigned(EventSlot slot);
   void Relay(EventSlot slot);
   void SignalEvent(win::OVERLAPPED& record);
@@ -134,6 +149,22 @@ class TWorkThread {
   // Buffers of reads a broken driver never finished; kept until the end so it can
   // never write into freed memory.
   std::vector<std::unique_ptr<std::uint8_t[]>> AbandonedBuffers;
+
+  // Clusters queued whose OnRxClusterEvent is still to come, oldest first.
+  struct Unannounced {
+    DWORD tick;  // when it was cut
+    DWORD bytes;
+  };
+  std::deque<Unannounced> UnannouncedClusters;
+  std::uint64_t UnannouncedBytes = 0;
+  bool WaitingForOwner = false;  // inside SyncCall: clusters are cut, not announced
+  // Line errors a read made while waiting took from the driver; the next poll
+  // shows them in CommError.
+  DWORD HeldLineErrors = 0;
+  bool BacklogFull = false;
+  bool BehindReported = false;
+  bool FullReported = false;
+  DWORD LastBehindTick = 0;
 
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};

@@ -21,6 +21,12 @@ TOwnerCallQueue::TOwnerCallQueue() : owner_(std::this_thread::get_id()) {}
 TOwnerCallQueue::~TOwnerCallQueue() = default;
 
 void TOwnerCallQueue::Synchronize(const std::function<void()>& fn) {
+  Synchronize(fn, std::chrono::milliseconds::max(), {});
+}
+
+void TOwnerCallQueue::Synchronize(const std::function<void()>& fn,
+                                  std::chrono::milliseconds interval,
+                                  const std::function<void()>& whileWaiting) {
   if (IsOwnerThread()) {
     fn();
     return;
@@ -37,7 +43,16 @@ void TOwnerCallQueue::Synchronize(const std::function<void()>& fn) {
   std::exception_ptr error;
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return call->done; });
+    auto done = [&] { return call->done; };
+    if (!whileWaiting) {
+      changed_.wait(lock, done);
+    } else {
+      while (!changed_.wait_for(lock, interval, done)) {
+        lock.unlock();
+        whileWaiting();
+        lock.lock();
+      }
+    }
     // Taken out here, so the exception dies on this thread, not on the owner's.
     error = std::move(call->error);
   }

@@ -4,8 +4,9 @@
 // goes to the owner's thread through SyncCall while the worker waits.
 #include "engine/work_thread.h"
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 #include <exception>
 
@@ -32,6 +33,14 @@ constexpr DWORD kLineErrorMask = 31;
 // How long a cancelled request may take to come back from the driver.
 constexpr auto kCancelSettle = std::chrono::milliseconds(1000);
 constexpr const char* kReadResultText = "Error getting Overlappedresult";
+// While a handler runs, the worker looks at the receive queue this often, so a
+// fast line does not overrun the driver's queue meanwhile (4 KiB last 3.4 ms at
+// 12 Mbaud).
+constexpr auto kBehindPoll = std::chrono::milliseconds(1);
+// Handlers this far behind the line are worth a report, and a new one once they
+// have kept up for this long.
+constexpr DWORD kBehindReportMs = 1000;
+constexpr DWORD kBehindRearmMs = 10000;
 
 struct DispatchRow {
   DWORD bit;
@@ -122,19 +131,36 @@ void TWorkThread::WorkingCycle() {
   Owner.FThreadBusy = true;
   if (Owner.FOpenCount != SeenOpenCount) StartOfOpen();
   const bool serving = PortActive() && !DeviceGone;
+  // Looked at again before each step: a handler run meanwhile may have closed the
+  // port (a wait started on its cleared mask would fail and be reported).
+  auto stillServing = [&] { return serving && PortActive() && !DeviceGone; };
   if (serving) PollLineStatus();
   CheckWriteDone();
-  if (!ReadPending && serving && !DeviceGone) CheckReceive();
+  AnnounceClusters();  // those cut while handlers kept the worker waiting
+  if (!ReadPending && stillServing()) CheckReceive();
   bool eventServedAtOnce = false;
-  if (!WaitPending && serving && !DeviceGone) eventServedAtOnce = StartEventWait();
-  WaitForOutstanding(eventServedAtOnce);
+  if (!WaitPending && stillServing()) eventServedAtOnce = StartEventWait();
+  WaitForOutstanding(eventServedAtOnce, WaitTimeout());
   if (!PortActive()) ReleaseAfterClose();
 }
 
-void TWorkThread::WaitForOutstanding(bool eventServedAtOnce) {
+// The wait ends when the bytes waiting come due for a read, not up to a whole wait
+// later: with no extra delay a byte is relayed in a millisecond or two.
+DWORD TWorkThread::WaitTimeout() const {
+  const DWORD waiting = LineStat.cbInQue;
+  if (waiting == 0 || ReadPending || !PortActive() || DeviceGone) return kWaitTimeoutMs;
+  const DWORD elapsed = win::GetTickCount() - LastReadTick;
+  const double deadline =
+      waiting * static_cast<double>(Owner.FRTOCharDelayTime) / 1000.0 + Owner.FRTOExtraDelayTime;
+  // Due once the millisecond tick has passed the deadline.
+  const double left = std::floor(deadline) + 1 - elapsed;
+  return static_cast<DWORD>(std::clamp(left, 1.0, static_cast<double>(kWaitTimeoutMs)));
+}
+
+void TWorkThread::WaitForOutstanding(bool eventServedAtOnce, DWORD timeoutMs) {
   if (ReadPending && WaitPending) {
     const win::HANDLE events[2] = {Owner.ReadOverlapped.hEvent, Owner.StatusOverlapped.hEvent};
-    const DWORD result = win::WaitForMultipleObjects(2, events, win::FALSE, kWaitTimeoutMs);
+    const DWORD result = win::WaitForMultipleObjects(2, events, win::FALSE, timeoutMs);
     LastStatus = result;
     if (PortActive()) PollLineStatus();
     // Both signalled gives 0: the read is served first, the wait in a later cycle.
@@ -148,7 +174,7 @@ void TWorkThread::WaitForOutstanding(bool eventServedAtOnce) {
       AbandonWait();
     }
   } else if (ReadPending) {
-    const DWORD result = win::WaitForSingleObject(Owner.ReadOverlapped.hEvent, kWaitTimeoutMs);
+    const DWORD result = win::WaitForSingleObject(Owner.ReadOverlapped.hEvent, timeoutMs);
     LastStatus = result;
     if (PortActive()) PollLineStatus();
     if (result == win::WAIT_OBJECT_0) {
@@ -158,7 +184,7 @@ void TWorkThread::WaitForOutstanding(bool eventServedAtOnce) {
       AbandonRead();
     }
   } else if (WaitPending) {
-    const DWORD result = win::WaitForSingleObject(Owner.StatusOverlapped.hEvent, kWaitTimeoutMs);
+    const DWORD result = win::WaitForSingleObject(Owner.StatusOverlapped.hEvent, timeoutMs);
     LastStatus = result;
     if (PortActive()) PollLineStatus();
     if (result == win::WAIT_OBJECT_0) {
@@ -173,7 +199,7 @@ void TWorkThread::WaitForOutstanding(bool eventServedAtOnce) {
     win::WaitForSingleObject(Owner.WriteOverlapped.hEvent, kWaitTimeoutMs);
   } else if (!eventServedAtOnce && PortActive()) {
     // WaitCommEvent failed (an unplugged device): keep the cycle's pace, not a spin.
-    win::Sleep(kWaitTimeoutMs);
+    win::Sleep(timeoutMs);
   }
 }
 
@@ -185,7 +211,9 @@ void TWorkThread::ReleaseAfterClose() {
     win::SetCommMask(PortHandle(), 0);
     SignalEvent(Owner.StatusOverlapped);
   }
-  if (!ReadPending && !WaitPending && !Owner.FSendInProgress) ActiveLatch = false;
+  if (!ReadPending && !WaitPending && !Owner.FSendInProgress && UnannouncedClusters.empty()) {
+    ActiveLatch = false;
+  }
 }
 
 void TWorkThread::StartOfOpen() {
@@ -228,6 +256,8 @@ void TWorkThread::EndAfterHandlerFault(const std::string& what) {
     Owner.FSendInProgress = false;
   }
   ActiveLatch = false;
+  UnannouncedClusters.clear();  // they stay queued; nobody will announce them
+  UnannouncedBytes = 0;
   try {
     Report(kHandlerFaultPlace, 0, "Error worker ended by an exception: " + what);
   } catch (...) {
@@ -256,7 +286,11 @@ void TWorkThread::PollLineStatus() {
     Report(9803, win::GetLastError(), "Error ClearCommError");
     return;
   }
-  TakeLineStatus(errors, stat);
+  // ClearCommError clears them and a cycle polls more than once: the next cluster
+  // carries them.
+  UnreadLineErrors |= errors;
+  TakeLineStatus(errors | HeldLineErrors, stat);
+  HeldLineErrors = 0;
 }
 
 // A port without modem lines (a pty, a raw network port) fails every poll the same
@@ -294,7 +328,6 @@ bool TWorkThread::TakeModemStatus(DWORD status) {
 void TWorkThread::TakeLineStatus(DWORD errors, const win::COMSTAT& stat) {
   LineErrors = errors;
   LineStat = stat;
-  UnreadLineErrors |= errors;
   const auto flags = static_cast<TComStateFlags>(stat.Flags & 0xFF);
   if (Owner.FCommError == errors && Owner.FCommStateFlags == flags &&
       Owner.FCommStateInQueue == stat.cbInQue && Owner.FCommStateOutQueue == stat.cbOutQue) {
@@ -364,9 +397,10 @@ void TWorkThread::CheckReceive() {
   BytesRead = 0;
   if (win::ReadFile(PortHandle(), ReadBuffer.get(), waiting, &BytesRead, &Owner.ReadOverlapped)) {
     Owner.FReadRequest = false;
+    LineStat.cbInQue -= std::min(BytesRead, LineStat.cbInQue);
+    LastReadTick = win::GetTickCount();
     QueueCluster(BytesRead, ReadLineErrors);
     ReadBuffer.reset();
-    LastReadTick = win::GetTickCount();
     return;
   }
   const DWORD error = win::GetLastError();
@@ -402,8 +436,9 @@ void TWorkThread::ReadDone() {
   // Signalled by the close path while the driver still holds the read.
   if (error == win::ERROR_IO_INCOMPLETE) error = CancelAndSettle(Owner.ReadOverlapped, &count);
   if (error == win::ERROR_SUCCESS) {
-    QueueCluster(count, ReadLineErrors);
+    LineStat.cbInQue -= std::min(count, LineStat.cbInQue);
     LastReadTick = win::GetTickCount();
+    QueueCluster(count, ReadLineErrors);
   } else {
     LastStatus = error;
     UnreadLineErrors |= ReadLineErrors;
@@ -430,11 +465,113 @@ void TWorkThread::QueueCluster(DWORD count, DWORD errors) {
     block = std::make_unique_for_overwrite<std::uint8_t[]>(count);
     std::memcpy(block.get(), ReadBuffer.get(), count);
   }
+  QueueClusterBlock(std::move(block), count, errors);
+}
+
+void TWorkThread::QueueClusterBlock(std::unique_ptr<std::uint8_t[]> block, DWORD count,
+                                    DWORD errors) {
   auto cluster =
       std::make_unique<TSerialCluster>(std::move(block), static_cast<std::int32_t>(count), errors);
   LastCluster = cluster.get();
   Owner.QueueCluster(std::move(cluster));
-  SyncCall([this] { Relay(&TSerialPort::OnRxClusterEvent); });
+  UnannouncedClusters.push_back({win::GetTickCount(), count});
+  UnannouncedBytes += count;
+  if (!WaitingForOwner) AnnounceClusters();
+}
+
+// One OnRxClusterEvent per queued cluster, in queue order. Only those waiting on
+// entry: clusters cut meanwhile wait for the next cycle, which looks after the
+// line status and the write in flight first.
+void TWorkThread::AnnounceClusters() {
+  ReportBacklog();
+  for (std::size_t n = UnannouncedClusters.size(); n > 0 && !UnannouncedClusters.empty(); --n) {
+    UnannouncedBytes -= UnannouncedClusters.front().bytes;
+    UnannouncedClusters.pop_front();
+    SyncCall([this] { Relay(&TSerialPort::OnRxClusterEvent); });
+  }
+}
+
+// Says once how far the handlers fell behind, and once that the limit held reading
+// up; again only after they have kept up for a while.
+void TWorkThread::ReportBacklog() {
+  const DWORD now = win::GetTickCount();
+  if (UnannouncedClusters.empty()) {
+    if (now - LastBehindTick >= kBehindRearmMs) BehindReported = FullReported = false;
+    return;
+  }
+  const DWORD lateMs = now - UnannouncedClusters.front().tick;
+  if (lateMs >= kBehindReportMs) LastBehindTick = now;
+  const auto bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(UnannouncedBytes, ~0u));
+  if (lateMs >= kBehindReportMs && !BehindReported) {
+    BehindReported = true;
+    Report(kBehindPlace, bytes,
+           "Warning Handlers " + std::to_string(lateMs) + " ms behind, " + std::to_string(bytes) +
+               " Bytes in " + std::to_string(UnannouncedClusters.size()) + " Clusters waiting",
+           1);
+  }
+  if (BacklogFull && !FullReported) {
+    FullReported = true;
+    LastBehindTick = now;
+    Report(kBacklogFullPlace, bytes,
+           "Error Receive backlog full at " + std::to_string(bytes) +
+               " Bytes, reading waits for the handlers");
+  }
+  BacklogFull = false;
+}
+
+// Runs while a handler keeps the worker waiting. Bytes that come due are cut into
+// clusters as at any cycle, so a busy owner's thread does not turn into an overrun
+// of the driver's queue. Nothing is raised here; a failure waits for the next cycle.
+void TWorkThread::ReadWhileBehind() {
+  if (ReadPending || !PortActive() || DeviceGone || Owner.FDestroying) return;
+  DWORD errors = 0;
+  win::COMSTAT stat{};
+  if (!win::ClearCommError(PortHandle(), &errors, &stat)) return;
+  HeldLineErrors |= errors;
+  UnreadLineErrors |= errors;
+  LineStat.cbInQue = stat.cbInQue;
+  const DWORD waiting = stat.cbInQue;
+  if (waiting == 0) {
+    LastReadTick = win::GetTickCount();
+    return;
+  }
+  if (!ReadIsDue(waiting)) return;
+  if (UnannouncedBytes + waiting > Owner.FRxBacklogLimit) {
+    BacklogFull = true;
+    return;
+  }
+  const DWORD readErrors = UnreadLineErrors;
+  UnreadLineErrors = 0;
+  DWORD got = 0;
+  auto block = ReadQueuedNow(waiting, &got);
+  if (got == 0) {
+    UnreadLineErrors |= readErrors;
+    return;
+  }
+  Owner.FReadRequest = false;
+  LineStat.cbInQue -= std::min(got, LineStat.cbInQue);
+  LastReadTick = win::GetTickCount();
+  QueueClusterBlock(std::move(block), got, readErrors);
+}
+
+// Reads what the driver holds into a block of exactly the size read (none: null).
+std::unique_ptr<std::uint8_t[]> TWorkThread::ReadQueuedNow(DWORD size, DWORD* got) {
+  auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+  *got = 0;
+  if (!win::ReadFile(PortHandle(), buffer.get(), size, got, &Owner.ReadOverlapped)) {
+    if (win::GetLastError() != win::ERROR_IO_PENDING) return nullptr;
+    // Reads return at once with these time-outs; one that does not is not waited for.
+    if (CancelAndSettle(Owner.ReadOverlapped, got) == win::ERROR_IO_INCOMPLETE) {
+      AbandonedBuffers.push_back(std::move(buffer));
+      *got = 0;
+      return nullptr;
+    }
+  }
+  *got = std::min(*got, size);
+  if (*got == size || *got == 0) return *got == 0 ? nullptr : std::move(buffer);
+  auto exact = std::make_unique_for_overwrite<std::uint8_t[]>(*got);
+  std::memcpy(exact.get(), buffer.get(), *got);
+  return exact;
 }
 
 // --- the write in flight ----------------------------------------------------------------
@@ -520,7 +657,12 @@ void TWorkThread::SyncCall(const std::function<void()>& Method) {
   // While the component is being destroyed nothing is raised: a handler would see
   // a half-destroyed sender.
   if (Owner.FThreadQuietMode || Owner.FDestroying) return;
-  Owner.FOwnerCalls.Synchronize(Method);
+  WaitingForOwner = true;
+  struct Leave {
+    bool& flag;
+    ~Leave() { flag = false; }
+  } leave{WaitingForOwner};
+  Owner.FOwnerCalls.Synchronize(Method, kBehindPoll, [this] { ReadWhileBehind(); });
 }
 
 void TWorkThread::SetError(std::uint32_t Place, std::uint32_t Code, std::uint8_t Noise,
@@ -535,13 +677,14 @@ void TWorkThread::RelayError() {
   Owner.ProcessError(ErrPlace, ErrCode, ErrMsg, ErrNoise);
 }
 
-void TWorkThread::Report(std::uint32_t Place, std::uint32_t Code, const std::string& Msg) {
+void TWorkThread::Report(std::uint32_t Place, std::uint32_t Code, const std::string& Msg,
+                         std::uint8_t Noise) {
   // A vanished device fails every call; the owner says so once, naming it.
   if (Code == win::ERROR_DEVICE_NOT_CONNECTED && Place != kHandlerFaultPlace) {
     NoteVanished();
     return;
   }
-  SetError(Place, Code, 0, Msg);
+  SetError(Place, Code, Noise, Msg);
   SyncCall([this] { RelayError(); });
 }
 

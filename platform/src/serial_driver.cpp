@@ -658,7 +658,7 @@ void SerialDriver::OnVanished() {
 
 std::size_t SerialDriver::TakeTransmit(std::uint8_t* out, std::size_t max) {
   Lock lock(mutex_);
-  if (closed_ || vanished_ || !write_) return 0;
+  if (closed_ || vanished_ || !write_ || write_->expired) return 0;
   const std::size_t n = std::min(max, write_->bytes.size() - write_->taken);
   std::memcpy(out, write_->bytes.data() + write_->taken, n);
   write_->taken += n;
@@ -707,13 +707,19 @@ void SerialDriver::UpdateInputFlow() {
 
 // Brings the lower half's receive pause in line with pauseWanted_. Inside a sink
 // callback the Uart cannot be stopped meanwhile, so uartUse_ is not taken there
-// (Close may hold it while Stop waits for this very callback), and a busy
-// pauseMutex_ means another thread is applying and will see the newest wish;
-// until then the lower half learns of it from ReceivePauseWanted.
+// (Close may hold it while Stop waits for this very callback); elsewhere it is
+// taken before pauseMutex_, the order Open and Close also keep. A callback waits
+// for a service thread that is applying meanwhile instead of leaving the newest
+// wish to it: that thread may be preempted, and an instant line delivering in the
+// callback's thread would overrun the ring until it runs again. Waiting is safe
+// because PauseReceive of such a lower half never waits for its own callbacks.
 void SerialDriver::ApplyPause(bool inCallback) {
-  std::unique_lock guard(pauseMutex_, std::defer_lock);
-  if (inCallback && !guard.try_lock()) return;
-  if (!inCallback) guard.lock();
+  std::shared_lock use(uartUse_, std::defer_lock);
+  if (!inCallback) {
+    use.lock();
+    if (uartStopped_) return;
+  }
+  std::lock_guard guard(pauseMutex_);
   for (;;) {
     bool pause = false;
     {
@@ -721,13 +727,7 @@ void SerialDriver::ApplyPause(bool inCallback) {
       if (closed_ || pauseWanted_ == pauseApplied_) return;
       pause = pauseApplied_ = pauseWanted_;
     }
-    if (inCallback) {
-      uart_->PauseReceive(pause);
-    } else {
-      std::shared_lock use(uartUse_);
-      if (uartStopped_) return;
-      uart_->PauseReceive(pause);
-    }
+    uart_->PauseReceive(pause);
   }
 }
 
@@ -762,8 +762,25 @@ void SerialDriver::ExpireTimeouts(Clock::time_point now) {
     const bool gap = read_->interval && read_->got > 0 && now >= read_->lastByte + *read_->interval;
     if (total || gap) CompleteRead(ERROR_SUCCESS);
   }
-  // A write that runs out of time ends successfully with what went out so far.
-  if (write_ && write_->deadline && now >= *write_->deadline) CompleteWrite(ERROR_SUCCESS);
+  // A write that runs out of time ends successfully with what went out so far
+  // (EndExpiredWrite).
+  if (write_ && write_->deadline && now >= *write_->deadline) write_->expired = true;
+}
+
+// What the lower half took for the write but still holds never went out: it is
+// taken back and not counted, so a short write says truly how much was sent.
+void SerialDriver::EndExpiredWrite(Lock& lock) {
+  const std::uint64_t id = write_->id;
+  lock.unlock();
+  std::size_t unsent = 0;
+  {
+    std::shared_lock use(uartUse_);
+    if (!uartStopped_) unsent = uart_->TakeBackUnsent();
+  }
+  lock.lock();
+  if (!write_ || write_->id != id) return;  // cancelled, purged or closed meanwhile
+  write_->taken -= std::min(unsent, write_->taken);
+  CompleteWrite(ERROR_SUCCESS);
 }
 
 // Wakes the service thread only when a deadline comes before the one it sleeps
@@ -777,6 +794,10 @@ void SerialDriver::ServiceLoop() {
   Lock lock(mutex_);
   while (!stopService_) {
     ExpireTimeouts(Clock::now());
+    if (write_ && write_->expired) {
+      EndExpiredWrite(lock);
+      continue;
+    }
     if (pauseWanted_ != pauseApplied_) {
       lock.unlock();
       ApplyPause(false);

@@ -122,6 +122,7 @@ class SerialDriver final : public HandleObject, public UartSink {
     std::vector<std::uint8_t> bytes;
     std::size_t taken = 0;
     std::optional<Clock::time_point> deadline;
+    bool expired = false;  // timed out: nothing more is taken while it ends
   };
   struct WaitRequest {
     OVERLAPPED* ov = nullptr;
@@ -149,6 +150,7 @@ class SerialDriver final : public HandleObject, public UartSink {
   void ApplyLineControlChanges(const DCB& old, const DCB& now);
   void ServiceLoop();
   void ExpireTimeouts(Clock::time_point now);
+  void EndExpiredWrite(Lock& lock);
   std::optional<Clock::time_point> NextDeadline() const;
   void WakeServiceForDeadlines();
 

@@ -82,6 +82,9 @@ class Uart {
   // Drops bytes waiting below the driver (kernel queues, virtual wire).
   virtual void PurgeTransmit() = 0;
   virtual void PurgeReceive() = 0;
+  // A write timed out: drops what was taken from the driver and has not left yet,
+  // as far as the device can tell, and returns how many bytes that was.
+  virtual std::size_t TakeBackUnsent() { return 0; }
   // EscapeCommFunction SETXOFF / SETXON: transmission acts as if XOFF / XON had been
   // received (tcflow on a tty).
   virtual DWORD SetTransmitHeld(bool held) {
@@ -89,7 +92,9 @@ class Uart {
     return win::ERROR_NOT_SUPPORTED;
   }
   // True when PauseReceive may be called from inside a sink callback on the lower
-  // half's own thread; otherwise the driver calls it from another thread.
+  // half's own thread; otherwise the driver calls it from another thread. Such a
+  // PauseReceive must never wait for a sink callback to end: a callback may be
+  // waiting for another thread's PauseReceive call to return.
   virtual bool AcceptsCallsFromSink() const { return false; }
 };
 

@@ -60,6 +60,24 @@ constexpr int kQuickDrainChecks = 10;
 constexpr double kBaudTolerance = 0.04;
 
 std::atomic<const TtyModemLines*> g_testLines{nullptr};
+std::atomic<int> g_writeFault{0};
+std::atomic<int> g_epollFault{0};
+
+ssize_t WriteTty(int fd, const void* bytes, std::size_t n) {
+  if (const int fault = g_writeFault.load()) {
+    errno = fault;
+    return -1;
+  }
+  return write(fd, bytes, n);
+}
+
+int WaitForEvents(int epollFd, epoll_event* events, int max, int timeoutMs) {
+  if (const int fault = g_epollFault.load()) {
+    errno = fault;
+    return -1;
+  }
+  return epoll_wait(epollFd, events, max, timeoutMs);
+}
 
 DWORD OpenError(int err) {
   return Win32ErrorFromErrno(err, ErrnoStage::kOpening);
@@ -196,6 +214,7 @@ class PosixUart final : public Uart {
   void PauseReceive(bool paused) override;
   void PurgeTransmit() override;
   void PurgeReceive() override;
+  std::size_t TakeBackUnsent() override;
   DWORD SetTransmitHeld(bool held) override;
   bool AcceptsCallsFromSink() const override { return true; }
 
@@ -221,6 +240,7 @@ class PosixUart final : public Uart {
   void ReadInput();
   void Deliver(const std::vector<RxPiece>& pieces);
   void ServiceTransmit();
+  bool TransmitHeld() const;
   bool TakeMore();
   void WatchDrain();
   void PollLines();
@@ -259,8 +279,9 @@ class PosixUart final : public Uart {
   std::atomic<bool> outputSuspended_{false};
 
   // Transmit path. txMutex_ orders writes against PurgeTransmit; no sink call is made
-  // while it is held.
+  // while it is held. holdMutex_ orders the flow settings against taking bytes.
   std::mutex txMutex_;
+  std::mutex holdMutex_;
   std::vector<std::uint8_t> txBuffer_;
   std::vector<std::uint8_t> txScratch_;  // I/O thread: what TakeMore takes from the driver
   std::atomic<std::size_t> txBuffered_{0};
@@ -329,10 +350,13 @@ DWORD PosixUart::Configure(const DCB& dcb) {
     tty::RestoreTermios(fd_, before);
     return ERROR_INVALID_PARAMETER;
   }
-  ctsFlow_.store((dcb.Flags & DCB_fOutxCtsFlow) != 0);
+  {
+    std::lock_guard hold(holdMutex_);
+    ctsFlow_.store((dcb.Flags & DCB_fOutxCtsFlow) != 0);
+    dsrFlow_.store((dcb.Flags & DCB_fOutxDsrFlow) != 0);
+  }
   parityOn_.store(wanted.parity != tty::Parity::kNone);
   writeChunk_.store(WriteChunkFor(pseudo_, got.baud));
-  dsrFlow_.store((dcb.Flags & DCB_fOutxDsrFlow) != 0);
   dsrSensitive_.store((dcb.Flags & DCB_fDsrSensitivity) != 0);
   ApplyLineModes(dcb);
   Wake();  // flow settings may release or hold output
@@ -402,6 +426,7 @@ DWORD PosixUart::GetModemStatus(DWORD* modemStatus) {
 
 DWORD PosixUart::SetTransmitHeld(bool held) {
   if (!Usable()) return Unusable();
+  std::lock_guard hold(holdMutex_);
   if (const int err = tty::SuspendOutput(fd_, held)) return FailedCall(err);
   outputSuspended_.store(held);
   if (!held) Wake();
@@ -462,6 +487,9 @@ void PosixUart::Run() {
   wake.data.fd = wakeFd_;
   epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake);
   while (!stopping_.load()) {
+    // Whoever found the device gone (a write in this thread, a call in another),
+    // it is reported before the thread waits: a vanished port waits without end.
+    if (vanished_.load()) Vanish();
     // One look at the pause serves both the interest and the time-out: a wish
     // withdrawn between two looks would leave the input unwatched, with no
     // PauseReceive ever coming to wake the thread.
@@ -469,8 +497,12 @@ void PosixUart::Run() {
     const bool wished = sink_->ReceivePauseWanted();
     UpdateInterest(paused || wished);
     epoll_event events[2];
-    const int n = epoll_wait(epollFd_, events, 2, NextTimeoutMs(!paused && wished));
-    if (n < 0 && errno != EINTR) break;
+    const int n = WaitForEvents(epollFd_, events, 2, NextTimeoutMs(!paused && wished));
+    if (n < 0 && errno != EINTR) {
+      // Nothing can be waited for any more: to the driver the device is lost.
+      Vanish();
+      return;
+    }
     bool ttyReady = false, ttyWritable = false, ttyHangup = false;
     for (int i = 0; i < n; ++i) {
       if (events[i].data.fd == wakeFd_) {
@@ -607,8 +639,7 @@ void PosixUart::Vanish() {
 // once fewer than 256 bytes are queued: the driver's bytes stay in the driver (where
 // write time-outs count them) instead of piling up in the kernel.
 void PosixUart::ServiceTransmit() {
-  const bool dsrHeld = dsrFlow_.load() && modemKnown_.load() && !(modemStatus_.load() & MS_DSR_ON);
-  while (!waitingForRoom_ && !dsrHeld && !outputSuspended_.load() && !stopping_.load()) {
+  while (!waitingForRoom_ && !TransmitHeld() && !stopping_.load()) {
     if (txBuffered_.load() == 0 && !TakeMore()) return;
     std::lock_guard lock(txMutex_);
     if (txPurges_.load() != txPurgesSeen_) {
@@ -617,8 +648,9 @@ void PosixUart::ServiceTransmit() {
       txBuffered_.store(0);
       continue;
     }
+    if (txBuffer_.empty()) continue;  // taken back meanwhile (a write timed out)
     if (rtsToggle_.load()) ChangeLine(TIOCM_RTS, true);
-    const ssize_t n = write(fd_, txBuffer_.data(), txBuffer_.size());
+    const ssize_t n = WriteTty(fd_, txBuffer_.data(), txBuffer_.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
       waitingForRoom_ = true;
@@ -636,7 +668,42 @@ void PosixUart::ServiceTransmit() {
   }
 }
 
+// Output waits in the driver while the line says stop: under CTS and DSR flow
+// here, not in the kernel, whose queue would count as sent and go out whenever
+// the line rises, long after the write timed out. The kernel's own CRTSCTS still
+// stops the bytes already handed to it.
+bool PosixUart::TransmitHeld() const {
+  if (outputSuspended_.load()) return true;
+  if (!modemKnown_.load()) return false;
+  const DWORD modem = modemStatus_.load();
+  return (ctsFlow_.load() && !(modem & MS_CTS_ON)) || (dsrFlow_.load() && !(modem & MS_DSR_ON));
+}
+
+// A write timed out: what was taken for it and has not left is dropped and counted,
+// so the driver reports only what went out. The kernel's queue is flushed only as
+// far as TIOCOUTQ counts it (a pty counts nothing, and its flush would drop bytes
+// already on their way to the other side).
+std::size_t PosixUart::TakeBackUnsent() {
+  if (!Usable()) return 0;
+  std::lock_guard lock(txMutex_);
+  std::size_t dropped = txBuffer_.size();
+  txBuffer_.clear();
+  txBuffered_.store(0);
+  int before = 0;
+  if (ioctl(fd_, TIOCOUTQ, &before) == 0 && before > 0) {
+    tty::FlushOutput(fd_);
+    int after = 0;
+    if (ioctl(fd_, TIOCOUTQ, &after) != 0 || after < 0) after = 0;
+    if (before > after) dropped += static_cast<std::size_t>(before - after);
+  }
+  return dropped;
+}
+
 bool PosixUart::TakeMore() {
+  // Flow settings changed before a write was queued must hold that write's bytes:
+  // looking and taking is one step against Configure and SetTransmitHeld.
+  std::lock_guard hold(holdMutex_);
+  if (TransmitHeld()) return false;
   const std::uint64_t purgesBefore = txPurges_.load();
   txScratch_.resize(writeChunk_.load());
   const std::size_t n = sink_->TakeTransmit(txScratch_.data(), txScratch_.size());
@@ -797,6 +864,11 @@ int OpenExclusive(const std::string& path, OpenedTty* out, std::string* text) {
 
 void UseTtyModemLinesForTests(const TtyModemLines* lines) {
   g_testLines.store(lines);
+}
+
+void InjectTtyIoFaultsForTests(TtyIoFaults faults) {
+  g_writeFault.store(faults.writeErrno);
+  g_epollFault.store(faults.epollErrno);
 }
 
 std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {

@@ -1,6 +1,7 @@
-// Fault-injection seam of the tty lower half: ptys have no modem lines, so tests
+// Fault-injection seams of the tty lower half: ptys have no modem lines, so tests
 // can stand in for the UART's line register (TIOCMGET / TIOCMBIS / TIOCMBIC) and
-// its counters (TIOCGICOUNT).
+// its counters (TIOCGICOUNT); and the I/O thread's writes and waits can be made to
+// fail as a lost device makes them.
 #pragma once
 
 #include <linux/serial.h>
@@ -20,5 +21,13 @@ struct TtyModemLines {
 // Ports opened from now on use `lines` (null: the real ioctls). The object must
 // outlive those ports.
 void UseTtyModemLinesForTests(const TtyModemLines* lines);
+
+// From now on every tty I/O thread's write() (writeErrno) or epoll_wait()
+// (epollErrno) fails with that errno instead of being made; 0 makes them again.
+struct TtyIoFaults {
+  int writeErrno = 0;
+  int epollErrno = 0;
+};
+void InjectTtyIoFaultsForTests(TtyIoFaults faults);
 
 }  // namespace veltra::platform

@@ -2,6 +2,9 @@
 // size threshold, ReadRequest, line errors, and the queue's accessors.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "worker_test_support.h"
 
 namespace veltra::engine::workertest {
@@ -151,6 +154,80 @@ TEST(WorkerReceive, QuietModeStillQueuesAndPolls) {
   rig.cable.Near()->Unplug();
   rig.PumpFor(300ms);
   EXPECT_EQ(raised, 0);
+}
+
+
+// A busy owner's thread (a handler that takes a while) must not turn into bytes
+// dropped by the driver: the worker goes on cutting clusters meanwhile and raises
+// one event per cluster once the handler is back; how far behind is said once.
+// Past RxBacklogLimit reading waits, and the driver's overrun shows as usual.
+struct StalledOwner {
+  Rig rig{false};  // paced at 92 KB/s: the driver's 16 KiB queue lasts 180 ms
+  FarEnd far{rig.cable.far};
+  std::string got;
+  Integer errors = 0;
+  int events = 0;
+
+  explicit StalledOwner(std::chrono::milliseconds stall) {
+    rig.port->SetBaudRate(921600);
+    rig.port->SetRxQueueSize(16384);
+    rig.port->SetClusterSize(1024);  // leaves the worker 160 ms to read a due cluster
+    win::DCB dcb;
+    win::GetCommState(far.Handle(), &dcb);
+    dcb.BaudRate = 921600;
+    win::SetCommState(far.Handle(), &dcb);
+    rig.log.HookReports(*rig.port);
+    rig.port->OnRxClusterEvent = [this, stall](TObject*) {
+      if (events++ == 0) std::this_thread::sleep_for(stall);  // the busy window
+      errors |= rig.port->FirstClusterErrors();
+      std::string cluster;
+      rig.port->TakeFirstCluster(cluster);
+      got += cluster;
+    };
+  }
+  // Until everything came, or nothing more came for well past the quiet deadline.
+  void Stream(const std::string& bytes) {
+    EXPECT_TRUE(rig.Open());
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+      far.Write(bytes);
+      written = true;
+    });
+    std::size_t seen = 0;
+    auto grew = Clock::now();
+    rig.Pump(
+        [&] {
+          if (got.size() != seen) seen = got.size(), grew = Clock::now();
+          return got.size() >= bytes.size() || (written && MsSince(grew) > 600);
+        },
+        10s);
+    writer.join();
+    rig.PumpFor(100ms);  // nothing more may come
+  }
+};
+
+TEST(WorkerReceive, BusyHandlerLosesNothingAndIsReportedOnce) {
+  StalledOwner owner(1100ms);
+  std::string sent(110000, '\0');
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i % 251);
+  owner.Stream(sent);
+  EXPECT_TRUE(owner.got == sent) << owner.got.size() << " of " << sent.size();
+  EXPECT_EQ(owner.errors, 0);
+  EXPECT_EQ(owner.rig.port->FirstClusterSize(), -1) << "one event per cluster";
+  ASSERT_EQ(owner.rig.log.ReportsAt(TWorkThread::kBehindPlace), 1);
+  const Report* behind = owner.rig.log.FindReport(TWorkThread::kBehindPlace);
+  EXPECT_EQ(behind->noise, 1);
+  EXPECT_GT(behind->code, 50000u) << "the bytes waiting";
+  EXPECT_NE(behind->msg.find(" ms behind, "), std::string::npos) << behind->msg;
+}
+
+TEST(WorkerReceive, BacklogLimitHoldsReadingAndSaysSo) {
+  StalledOwner owner(500ms);
+  owner.rig.port->SetRxBacklogLimit(8192);
+  owner.Stream(std::string(60000, 'x'));
+  EXPECT_LT(owner.got.size(), 60000u);
+  EXPECT_NE(owner.errors & static_cast<Integer>(win::CE_RXOVER), 0);
+  EXPECT_EQ(owner.rig.log.ReportsAt(TWorkThread::kBacklogFullPlace), 1);
 }
 
 }  // namespace

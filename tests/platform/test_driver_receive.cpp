@@ -1,5 +1,9 @@
 // The receive side of the driver: events, line errors, character handling and
 // modem-line events, driven from the far end of instant virtual pairs.
+#include <atomic>
+#include <thread>
+
+#include "platform/src/serial_driver.h"
 #include "tests/platform/test_driver_support.h"
 
 namespace veltra::test {
@@ -199,6 +203,82 @@ TEST_F(DriverReceive, AbortOnErrorFailsReadsUntilTheErrorIsCleared) {
   EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
   EXPECT_EQ(TakeErrors(b.h()), CE_FRAME);
   EXPECT_EQ(ReadQueued(b.h()), "e") << "the byte waited in the queue";
+}
+
+
+// A virtual lower half whose resumes take a while to return, as when the driver's
+// service thread is preempted right after resuming the line.
+class SlowResumeUart final : public platform::Uart {
+ public:
+  explicit SlowResumeUart(std::unique_ptr<platform::Uart> inner) : inner_(std::move(inner)) {}
+  void Start(platform::UartSink& sink) override { inner_->Start(sink); }
+  void Stop() override { inner_->Stop(); }
+  DWORD Configure(const DCB& dcb) override { return inner_->Configure(dcb); }
+  DWORD SetRts(bool on) override { return inner_->SetRts(on); }
+  DWORD SetDtr(bool on) override { return inner_->SetDtr(on); }
+  DWORD SetBreak(bool on) override { return inner_->SetBreak(on); }
+  DWORD GetModemStatus(DWORD* status) override { return inner_->GetModemStatus(status); }
+  void TransmitReady() override { inner_->TransmitReady(); }
+  DWORD OutputPending() override { return inner_->OutputPending(); }
+  DWORD HoldFlags() override { return inner_->HoldFlags(); }
+  void PurgeTransmit() override { inner_->PurgeTransmit(); }
+  void PurgeReceive() override { inner_->PurgeReceive(); }
+  bool AcceptsCallsFromSink() const override { return inner_->AcceptsCallsFromSink(); }
+  void PauseReceive(bool paused) override {
+    inner_->PauseReceive(paused);
+    if (!paused) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+
+ private:
+  std::unique_ptr<platform::Uart> inner_;
+};
+
+TEST(DriverInputFlow, HandshakeHoldsAnInstantSenderWhileAResumeIsStillReturning) {
+  Pair pair;
+  DWORD error = 0;
+  auto inner = platform::OpenVirtualUart(pair.b, &error);
+  ASSERT_TRUE(inner) << error;
+  platform::SerialDriver rx(std::make_unique<SlowResumeUart>(std::move(inner)));
+  ASSERT_EQ(rx.Open(), ERROR_SUCCESS);
+  ASSERT_EQ(rx.SetupComm(4096, 4096), ERROR_SUCCESS);
+  DCB dcb;
+  rx.GetCommState(&dcb);
+  dcb.Flags = DCB_fBinary | (RTS_CONTROL_HANDSHAKE << 12);
+  dcb.XonLim = dcb.XoffLim = 1024;
+  ASSERT_EQ(rx.SetCommState(dcb), ERROR_SUCCESS);
+  COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
+  rx.SetCommTimeouts(immediate);
+
+  Port tx(pair.a);
+  SetLine(tx.h(), 9600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow);
+  std::string sent(32768, '\0');
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 7 + i / 251);
+  std::atomic<bool> written{false};
+  std::thread writer([&] {
+    for (std::size_t at = 0; at < sent.size(); at += 4096) Send(tx.h(), sent.substr(at, 4096));
+    written = true;
+  });
+  std::string got;
+  DWORD errors = 0;
+  WaitUntil(
+      [&] {
+        // A slow reader: the sender fills the queue to its limit between two reads.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const bool last = written;  // an overrun sender finishes; what it left is read once more
+        char chunk[8192];
+        OVERLAPPED ov{};
+        DWORD n = 0;
+        if (rx.ReadFile(chunk, sizeof chunk, &n, &ov) == ERROR_SUCCESS) got.append(chunk, n);
+        DWORD e = 0;
+        rx.ClearCommError(&e, nullptr);
+        errors |= e;
+        return got.size() >= sent.size() || (last && n == 0);
+      },
+      std::chrono::milliseconds(10000));
+  writer.join();
+  EXPECT_EQ(errors, 0u) << "CE_RXOVER: the sender was not held";
+  EXPECT_TRUE(got == sent) << got.size() << " of " << sent.size() << " bytes";
+  rx.Close();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/src/uart_posix_seam.h"
+#include "tests/platform/test_driver_support.h"
 #include "tests/platform/test_posix_sink.h"
 
 namespace veltra::test {
@@ -209,6 +210,48 @@ TEST(PosixUartLines, RtsToggleFramesATransmission) {
   EXPECT_TRUE(p.port.sink.WaitFor([&] { return p.port.sink.empties > 0; }));
   EXPECT_TRUE(WaitUntil([&] { return !p.lines.IsOn(TIOCM_RTS); }));
   EXPECT_GE(p.lines.ChangeCount(), before + 2) << "raised, then lowered";
+}
+
+
+// Under CTS flow a write waits in the driver while CTS is low. One that times out
+// counts only the bytes that reached the far end: what the tty layer still held is
+// taken back, and nothing goes out once CTS rises again.
+TEST(PosixUartLines, CtsHeldWriteCountsOnlyWhatWentOut) {
+  FakeLineRegister lines;
+  Pty pty;
+  Port port(pty.slave());
+  ASSERT_TRUE(port.ok()) << GetLastError();
+  SetLine(port.h(), 921600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow | 0x2000u);
+  ImmediateReads(port.h(), 400);
+  auto write = [&](const std::string& bytes) {
+    Overlapped o;
+    DWORD written = 0;
+    if (!WriteFile(port.h(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, &o.ov)) {
+      EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+      EXPECT_TRUE(GetOverlappedResult(port.h(), &o.ov, &written, TRUE));
+    }
+    return written;
+  };
+  EXPECT_EQ(write("held"), 0u) << "CTS low";
+  EXPECT_EQ(pty.Read(4, milliseconds(50)), "");
+
+  // The far end reads nothing: the pty fills, one chunk waits in the tty layer.
+  lines.Set(TIOCM_CTS, true);
+  const std::string big(1 << 18, 'x');
+  DWORD written = 0;
+  std::thread writer([&] { written = write(big); });
+  ASSERT_TRUE(WaitUntil([&] {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    return ClearCommError(port.h(), &errors, &stat) && stat.cbOutQue > 0 &&
+           stat.cbOutQue + 8192 < big.size();
+  }));
+  lines.Set(TIOCM_CTS, false);
+  writer.join();
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, big.size());
+  lines.Set(TIOCM_CTS, true);
+  EXPECT_EQ(pty.Read(big.size(), milliseconds(300)).size(), written);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/src/uart.h"
+#include "platform/src/uart_posix_seam.h"
 #include "tests/platform/test_posix_pty.h"
 #include "tests/platform/test_posix_sink.h"
 
@@ -264,6 +265,31 @@ TEST(PosixUartPty, IdlePortCostsNoCpu) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // 0.5 % is the goal; 5 % leaves room for a loaded machine yet catches any busy loop.
   EXPECT_LT(cpu / wall, 0.05);
+}
+
+
+// --- a device lost in the I/O thread ------------------------------------------------
+
+// A write that finds the device gone, or a wait that can no longer be made, is
+// reported at once; the I/O thread must not wait for an event that cannot come.
+TEST(PosixUartFaults, FailedWriteOrWaitReportsTheDeviceGone) {
+  struct Clear {
+    ~Clear() { platform::InjectTtyIoFaultsForTests({}); }
+  } clear;
+  for (const platform::TtyIoFaults faults : {platform::TtyIoFaults{EIO, 0},  //
+                                             platform::TtyIoFaults{0, EBADF}}) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    OpenPort port(pty);
+    ASSERT_NE(port.uart, nullptr);
+    port.uart->Start(port.sink);
+    platform::InjectTtyIoFaultsForTests(faults);
+    port.sink.Offer("x");
+    port.uart->TransmitReady();
+    EXPECT_TRUE(port.sink.WaitFor([&] { return port.sink.vanished == 1; }))
+        << "write errno " << faults.writeErrno << ", epoll errno " << faults.epollErrno;
+    platform::InjectTtyIoFaultsForTests({});
+  }
 }
 
 }  // namespace
