@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "app/logic/hex_dump.h"
+#include "app/logic/log_lines.h"
 #include "app/logic/log_record.h"
 
 namespace veltra::app {
@@ -38,20 +39,7 @@ std::size_t TPaneLog::MaxLines() const {
 
 void TPaneLog::Add(std::string_view entry) {
   const std::size_t from = pending_.size();
-  pending_.reserve(from + entry.size() + 1);
-  std::size_t lines = 1;
-  for (std::size_t i = 0; i < entry.size(); ++i) {
-    const char c = entry[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < entry.size() && entry[i + 1] == '\n') ++i;
-      pending_.push_back('\n');
-      ++lines;
-    } else {
-      pending_.push_back(c);
-    }
-  }
-  pending_.push_back('\n');
-  Added(from, lines);
+  Added(from, logic::AppendEntryLines(entry, pending_));
 }
 
 void TPaneLog::AddDump(std::string_view block) {

@@ -9,7 +9,8 @@
 #include <cctype>
 #include <limits>
 
-#include "app/char_code.h"
+#include "app/logic/char_code.h"
+#include "app/logic/port_settings.h"
 #include "app/veltra.h"
 #include "engine/comm_port_list.h"
 #include "platform/port_presence.h"
@@ -18,10 +19,13 @@ namespace veltra::app {
 
 namespace {
 
-constexpr const char* kSettingsKey = "Software\\Orvane\\Veltra";
-
-// The flow list's positions and the component's FlowControl values.
-constexpr std::array<Integer, 4> FlowControlCodes = {0x0000, 0x0380, 0x2004, 0x0028};
+using logic::CharCodeToText;
+using logic::EConvertError;
+using logic::FlowControlCodes;
+using logic::kSettingsKey;
+using logic::RangeErrorText;
+using logic::StrToIntInRange;
+using logic::TextToCharCode;
 
 std::string Latin1(const QString& text) {
   return text.toLatin1().toStdString();
@@ -188,15 +192,15 @@ void TVeltra::EventCharEditExit() {
 }
 
 void TVeltra::JvHTButton3Click() {
-  SerialPort1->ReadSettings(kSettingsKey, "ComTest1");
-  SerialPort2->ReadSettings(kSettingsKey, "ComTest2");
+  SerialPort1->ReadSettings(kSettingsKey, logic::kPort1Section);
+  SerialPort2->ReadSettings(kSettingsKey, logic::kPort2Section);
   RestoreLastPorts();
   FormCreate();
 }
 
 void TVeltra::JvHTButton4Click() {
-  SerialPort1->WriteSettings(kSettingsKey, "ComTest1");
-  SerialPort2->WriteSettings(kSettingsKey, "ComTest2");
+  SerialPort1->WriteSettings(kSettingsKey, logic::kPort1Section);
+  SerialPort2->WriteSettings(kSettingsKey, logic::kPort2Section);
   FStoredPort1 = SerialPort1->CommPort();
   FStoredPort2 = SerialPort2->CommPort();
 }

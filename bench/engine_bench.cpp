@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
 #include "platform/comm_api.h"
@@ -37,55 +38,18 @@ using veltra::engine::TObject;
 using veltra::engine::TOwnerCallQueue;
 using veltra::engine::TSerialPort;
 namespace win = veltra::win;
-using Clock = std::chrono::steady_clock;
-
-constexpr std::size_t kStreamBytes = std::size_t{64} << 20;
+using veltra::bench::Checksum;
+using veltra::bench::Clock;
+using veltra::bench::kStreamBytes;
+using veltra::bench::Pty;
+using veltra::bench::ReadStream;
+using veltra::bench::Seconds;
+using veltra::bench::Stream;
+using veltra::bench::StreamChecksum;
+using veltra::bench::WriteStream;
 constexpr veltra::engine::Integer kRtsHandshake = 0x2000;   // input flow control
 constexpr veltra::engine::Integer kCtsAndRtsFlow = 0x2004;  // both ways
 constexpr veltra::engine::Word kBenchQueueSize = 32768;
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-// The stream every throughput figure moves: pseudo-random, reproducible.
-class Stream {
- public:
-  Stream() {
-    std::mt19937 random(4711);
-    for (auto& b : table_) b = static_cast<std::uint8_t>(random());
-  }
-  void Fill(std::size_t at, std::uint8_t* out, std::size_t n) const {
-    for (std::size_t k = 0; k < n; ++k) {
-      const std::size_t i = at + k;
-      out[k] = static_cast<std::uint8_t>(table_[i & 0xFFFF] ^ ((i >> 16) * 131));
-    }
-  }
-
- private:
-  std::array<std::uint8_t, 65536> table_{};
-};
-
-// FNV-1a over everything fed, in order.
-struct Checksum {
-  std::uint64_t value = 1469598103934665603ull;
-  std::size_t bytes = 0;
-  void Feed(const std::uint8_t* p, std::size_t n) {
-    for (std::size_t k = 0; k < n; ++k) value = (value ^ p[k]) * 1099511628211ull;
-    bytes += n;
-  }
-};
-
-Checksum StreamChecksum(const Stream& stream, std::size_t total) {
-  Checksum sum;
-  std::vector<std::uint8_t> chunk(65536);
-  for (std::size_t at = 0; at < total; at += chunk.size()) {
-    const std::size_t n = std::min(chunk.size(), total - at);
-    stream.Fill(at, chunk.data(), n);
-    sum.Feed(chunk.data(), n);
-  }
-  return sum;
-}
 
 // The owner's thread, as an event loop runs it: asleep until a worker queues a
 // call (no polling, so idle figures measure the engine, not this loop).
@@ -121,58 +85,6 @@ class OwnerLoop {
   std::condition_variable wake_;
   bool queued_ = false;
 };
-
-struct Pty {
-  int master = -1;
-  std::string slave;
-  Pty() {
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
-  }
-  ~Pty() {
-    if (master >= 0) ::close(master);
-  }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-};
-
-// Writes the stream into a non-blocking fd until done or stopped.
-void WriteStream(int fd, const Stream& stream, std::size_t total, const std::atomic<bool>& stop) {
-  veltra::platform::NameCurrentThread("bench-writer");
-  std::vector<std::uint8_t> chunk(65536);
-  for (std::size_t at = 0; at < total && !stop;) {
-    const std::size_t n = std::min(chunk.size(), total - at);
-    stream.Fill(at, chunk.data(), n);
-    for (std::size_t off = 0; off < n && !stop;) {
-      const ssize_t w = ::write(fd, chunk.data() + off, n - off);
-      if (w > 0) {
-        off += static_cast<std::size_t>(w);
-      } else {
-        pollfd p{fd, POLLOUT, 0};
-        ::poll(&p, 1, 100);
-      }
-    }
-    at += n;
-  }
-}
-
-// Reads a non-blocking fd into a checksum until `total` bytes or stopped;
-// `progress` follows the count for other threads.
-void ReadStream(int fd, Checksum& sum, std::size_t total, const std::atomic<bool>& stop,
-                std::atomic<std::size_t>& progress) {
-  veltra::platform::NameCurrentThread("bench-reader");
-  std::vector<std::uint8_t> buffer(65536);
-  while (sum.bytes < total && !stop) {
-    const ssize_t r = ::read(fd, buffer.data(), buffer.size());
-    if (r > 0) {
-      sum.Feed(buffer.data(), static_cast<std::size_t>(r));
-      progress = sum.bytes;
-    } else {
-      pollfd p{fd, POLLIN, 0};
-      ::poll(&p, 1, 100);
-    }
-  }
-}
 
 // A raw handle on the far end of a virtual pair (the device side).
 class VirtualDevice {

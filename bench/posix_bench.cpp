@@ -2,16 +2,20 @@
 // how long Configure takes. Prints figures; asserts nothing.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/src/uart.h"
 #include "platform/src/uart_posix_seam.h"
@@ -88,33 +92,74 @@ void Outbound(int master, platform::Uart& uart, CountingSink& sink, std::size_t 
               static_cast<double>(total) / Seconds(start) / 1e6);
 }
 
-void IdleCost(const char* what) {
+long ContextSwitches() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
+void IdleCost(const char* what, const std::atomic<long>* looks = nullptr) {
+  const long looks0 = looks ? looks->load() : 0;
+  const long switches0 = ContextSwitches();
   const double cpu0 = ProcessCpuSeconds();
   const auto start = Clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(2));
-  std::printf("idle port, %s: %.4f %% of one core over %.1f s\n", what,
-              100.0 * (ProcessCpuSeconds() - cpu0) / Seconds(start), Seconds(start));
+  const double seconds = Seconds(start);
+  std::printf("idle, %s: %.4f %% of one core, %.1f context switches/s", what,
+              100.0 * (ProcessCpuSeconds() - cpu0) / seconds,
+              static_cast<double>(ContextSwitches() - switches0) / seconds);
+  if (looks) std::printf(", %.1f line reads/s", static_cast<double>(*looks - looks0) / seconds);
+  std::printf(" over %.1f s\n", seconds);
 }
 
-// A pty has no modem lines, so its I/O thread sleeps for good; a UART's lines are
-// polled every 10 ms. A stand-in line register shows what that polling costs.
-void IdleCostWithModemLines(const char* slave) {
+// A pty has no modem lines, so its I/O thread sleeps for good. A stand-in UART
+// (line register and counters, as serial_core has them) shows what following the
+// lines costs: polled every 10 ms where TIOCMIWAIT is refused, else waited for.
+void IdleCostWithModemLines(int ports, bool waits) {
+  std::atomic<long> looks{0};
+  const int bell = eventfd(0, EFD_CLOEXEC);  // never rung: the lines never move
   platform::TtyModemLines lines;
-  lines.get = [](int* bits) {
+  lines.get = [&](int* bits) {
+    ++looks;
     *bits = 0;
     return 0;
   };
+  lines.counters = [&](serial_icounter_struct* c) {
+    ++looks;
+    *c = {};
+    return 0;
+  };
   lines.change = [](int, bool) { return 0; };
+  lines.wait = [&](int) {
+    if (!waits) return ENOTTY;
+    std::uint64_t rung = 0;
+    return read(bell, &rung, sizeof rung) < 0 ? errno : 0;  // EINTR when closed
+  };
   platform::UseTtyModemLinesForTests(&lines);
-  win::DWORD error = 0;
-  auto uart = platform::OpenPosixUart(slave, &error);
-  if (uart) {
-    CountingSink sink;
-    uart->Start(sink);
-    IdleCost("modem lines polled");
-    uart->Stop();
+  std::vector<int> masters;
+  std::vector<std::unique_ptr<platform::Uart>> uarts;
+  std::vector<std::unique_ptr<CountingSink>> sinks;
+  for (int i = 0; i < ports; ++i) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    char slave[128] = {};
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, slave, sizeof slave) != 0)
+      break;
+    masters.push_back(master);
+    win::DWORD error = 0;
+    uarts.push_back(platform::OpenPosixUart(slave, &error));
+    sinks.push_back(std::make_unique<CountingSink>());
+    if (uarts.back()) uarts.back()->Start(*sinks.back());
   }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // past the start
+  const std::string what = std::to_string(ports) + (ports == 1 ? " port" : " ports") +
+                           (waits ? ", lines waited for (TIOCMIWAIT)" : ", lines polled");
+  IdleCost(what.c_str(), &looks);
+  for (auto& uart : uarts)
+    if (uart) uart->Stop();
+  for (const int master : masters) close(master);
   platform::UseTtyModemLinesForTests(nullptr);
+  close(bell);
 }
 
 void ConfigureCost(platform::Uart& uart) {
@@ -152,7 +197,10 @@ int main() {
   IdleCost("pty");
   ConfigureCost(*uart);
   uart->Stop();
-  IdleCostWithModemLines(slave);
   close(master);
+  for (const bool waits : {false, true}) {
+    IdleCostWithModemLines(1, waits);
+    IdleCostWithModemLines(2, waits);
+  }
   return 0;
 }

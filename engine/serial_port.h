@@ -22,6 +22,7 @@
 #include "engine/owner_calls.h"
 #include "engine/serial_cluster.h"
 #include "platform/comm_api.h"
+#include "platform/port_notices.h"
 #include "platform/port_presence.h"
 
 namespace veltra::engine {
@@ -140,6 +141,10 @@ class TSerialPort : public TObject {
   // Why the last open failed, in words (permission, in use, no such device, not a
   // serial port); empty after a successful open or when the system said no more.
   const std::string& LastOpenFailure() const { return FLastOpenFailure; }
+  // What the layer below says that no call fails with (a network server's protocol
+  // faults, a setting it refused, why its connection ended) is reported at this
+  // place, each once: noise 0 where it explains a failure, else 1.
+  static constexpr Cardinal kPortNoticePlace = 130;
 
   // --- observed status (read-only, written by the worker) -----------------------
   TComStateFlags CommStateFlags() const { return FCommStateFlags; }
@@ -174,6 +179,10 @@ class TSerialPort : public TObject {
   // --- settings persistence ------------------------------------------------------
   void WriteSettings(const std::string& Key, const std::string& Section);
   void ReadSettings(const std::string& Key, const std::string& Section);
+  // ReadSettings without opening or closing the port: the stored Active is not
+  // looked at and CommPort is taken as stored. For a caller that opens the port
+  // itself, so that loading cannot open a stored device it does not want.
+  void LoadSettings(const std::string& Key, const std::string& Section);
 
   // --- operations shared with the worker ----------------------------------------
   void ProcessError(Cardinal Place, Cardinal Code, const std::string& Msg, Byte Noise);
@@ -193,10 +202,12 @@ class TSerialPort : public TObject {
   void CloseVanishedPort();              // owner's thread, queued by the worker
   void ReopenReturnedPort(const std::string& Name);  // likewise
   void RunOnOwner(std::function<void(TSerialPort&)> Call);  // from the worker
+  void ReportPortNotices(const std::vector<platform::PortNotice>& Notices);  // owner's thread
   platform::PortIdentity ReturnIdentity();
   // ReopenPort's opening half; a reopen attempt for a returning device says
   // nothing until the device has opened.
   void OpenPort(bool QuietIfAbsent = false);
+  void ReadStored(const std::string& Key, const std::string& Section, bool FollowActive);
   void LoadFields(TSettingsReader& in);  // ReadSettings: the values after CommPort
   void ApplyCommState();
   void EnableCommEvents();

@@ -67,6 +67,7 @@ class TWorkThread {
   void ReleaseAfterClose();
   void StartOfOpen();
   void NoteVanished();
+  void RelayPortNotices();
   void LookForReturn();
   void EndAfterHandlerFault(const std::string& what);
 

@@ -10,8 +10,15 @@
 
 namespace veltra::platform {
 
+struct PortNotice {
+  std::string text;
+  // It explains a failure (a setting refused, the connection gone); else the port
+  // goes on and this is a warning.
+  bool error = false;
+};
+
 // The notices of an open port since the last call, oldest first (at most the 32
 // newest are kept); empty for any other handle.
-std::vector<std::string> TakePortNotices(win::HANDLE port);
+std::vector<PortNotice> TakePortNotices(win::HANDLE port);
 
 }  // namespace veltra::platform

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/spooler.h"
 
@@ -52,6 +53,13 @@ class TRAWPrinter {
   win::HANDLE FPrinterHandle = 0;
   Integer FPrintState = 0;
 };
+
+// Sends `writes` to `printerName` as one document, each write whole. A document left
+// over from an earlier failure is abandoned first (it would still go to the old
+// printer), and one that fails half-way is abandoned, so nothing partial is printed.
+// True when the spooler took every byte and closed the document.
+bool PrintRawDocument(TRAWPrinter& printer, const std::string& printerName,
+                      const std::vector<std::string>& writes);
 
 // The printer name in a "name,driver,port" profile entry: the text up to the
 // first NUL, without leading blanks, up to the first comma.

@@ -6,10 +6,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev libcli11-dev
   cups cups-client libcups2-dev
   libudev-dev
-  socat xxd bsdextrautils
+  socat jpnevulator xxd bsdextrautils
   ser2net
   xvfb xauth
 )

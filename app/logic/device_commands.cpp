@@ -33,7 +33,22 @@ std::string Hex4(std::uint32_t v) {
   return buf;
 }
 
+std::int32_t HalfToEven(std::int32_t ms) {
+  const std::int32_t low = ms >= 0 ? ms / 2 : -((1 - ms) / 2);
+  if (ms % 2 == 0) return low;
+  return low % 2 == 0 ? low : low + 1;
+}
+
+char LowByte(std::int32_t value) {
+  return static_cast<char>(static_cast<std::uint8_t>(value & 0xFF));
+}
+
 }  // namespace
+
+std::string DrawerPulseCommand(bool secondDrawer, std::int32_t onMs, std::int32_t offMs) {
+  return std::string{27, 112, secondDrawer ? char{1} : char{0}, LowByte(HalfToEven(onMs)),
+                     LowByte(HalfToEven(offMs))};
+}
 
 std::uint8_t ComplementSum(std::string_view bytes) {
   std::uint8_t sum = 0;

@@ -34,6 +34,17 @@ std::uint8_t ComplementSum(std::string_view bytes);
 inline constexpr char kEOT = 0x04, kSTX = 0x02, kETX = 0x03, kENQ = 0x05, kACK = 0x06, kDLE = 0x10,
                       kNAK = 0x15, kESC = 0x1B;
 
+// Dialog 06 weight request (EOT ENQ): the scale answers with its weight record.
+inline const std::string kScaleWeightRequest{"\x04\x05", 2};
+
+// Cash drawer through an ESC/POS receipt printer: select the printer as the
+// peripheral device and initialise it, then the pulse.
+inline const std::string kDrawerSelectAndInit{"\x1B=\x01\x1B@", 5};
+// ESC p m t1 t2 for drawer 1 (pin 2) or drawer 2 (pin 5). The printer counts the
+// times in 2 ms steps; an odd time lies halfway and goes to the even neighbour
+// (25 ms gives 12, 27 ms gives 14); only the low byte of each is sent.
+std::string DrawerPulseCommand(bool secondDrawer, std::int32_t onMs, std::int32_t offMs);
+
 struct TScaleChecksum {
   bool Replaced = false;  // the random number was invalid and 11 was used
   std::uint32_t KW = 0;

@@ -25,5 +25,8 @@ std::size_t LinesToTrim(std::size_t lineCount, std::int32_t maxErrors);
 // kind. Valid codes below 256 give one byte each (their low 8 bits); others are
 // skipped. A code starting on the text's last character is not read.
 std::string ParseAsciiCodes(std::string_view text);
+// The first code ParseAsciiCodes skips (not a number, 256 or more, or a character
+// left alone at the end); empty when it reads every code.
+std::string FirstSkippedAsciiCode(std::string_view text);
 
 }  // namespace veltra::logic

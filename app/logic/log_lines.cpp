@@ -41,6 +41,23 @@ std::string LogHeader(std::string_view prefix, const std::tm& local) {
   return header;
 }
 
+std::size_t AppendEntryLines(std::string_view entry, std::string& out) {
+  out.reserve(out.size() + entry.size() + 1);
+  std::size_t lines = 1;
+  for (std::size_t i = 0; i < entry.size(); ++i) {
+    const char c = entry[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < entry.size() && entry[i + 1] == '\n') ++i;
+      out.push_back('\n');
+      ++lines;
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('\n');
+  return lines;
+}
+
 std::string ErrorReportText(std::uint32_t code, std::uint32_t place, std::string_view msg) {
   std::string text = "Code " + std::to_string(code) + " at " + std::to_string(place) + " Text: ";
   text += msg;

@@ -1,6 +1,7 @@
 // The log lines of both panes: entry headers and the texts that follow them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -28,6 +29,10 @@ std::tm LocalNow();
 
 // prefix + stamp + " :".
 std::string LogHeader(std::string_view prefix, const std::tm& local);
+
+// Appends `entry` as log lines, each ended by '\n'; a line break inside it (CR LF,
+// LF or CR) continues on a new line, as in the panes. Returns the number of lines.
+std::size_t AppendEntryLines(std::string_view entry, std::string& out);
 
 // "Code %d at %d Text: %s" filled with code, place and message.
 std::string ErrorReportText(std::uint32_t code, std::uint32_t place, std::string_view msg);

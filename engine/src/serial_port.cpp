@@ -306,6 +306,7 @@ void TSerialPort::ClosePort() {
   FDTRState = false;
   DriveLine(*this, handle, kRtsLine, false);
   FRTSState = false;
+  ReportPortNotices(platform::TakePortNotices(handle));  // the last chance to hear them
   if (!win::CloseHandle(handle)) {
     ProcessError(103, win::GetLastError(), "Error closing Port", 0);
   }
@@ -404,6 +405,9 @@ void TSerialPort::ApplyCommState() {
     ProcessError(802, win::GetLastError(),
                  "Error setting CommState, 87 indicate that Parms are incorrect", 0);
   }
+  // A network server says which setting it refused (and, at opening, what it
+  // cannot do at all) right after the code.
+  ReportPortNotices(platform::TakePortNotices(handle));
 }
 
 void TSerialPort::EnableCommEvents() {
@@ -484,6 +488,7 @@ void TSerialPort::RunOnOwner(std::function<void(TSerialPort&)> Call) {
 // One report, then a quiet close: every call on the gone handle would fail.
 void TSerialPort::CloseVanishedPort() {
   if (FDestroying || !FActive) return;
+  ReportPortNotices(platform::TakePortNotices(FComHandle));  // why, where the layer knows
   ProcessError(kDeviceRemovedPlace, win::ERROR_DEVICE_NOT_CONNECTED,
                "Error device removed: " + FCommPort, 0);
   FMuteReports = true;
@@ -493,6 +498,12 @@ void TSerialPort::CloseVanishedPort() {
   FWorkThread->WakeIdle();
   const TNotifyEvent handler = OnDeviceRemoved;
   if (handler) handler(this);
+}
+
+void TSerialPort::ReportPortNotices(const std::vector<platform::PortNotice>& Notices) {
+  for (const platform::PortNotice& notice : Notices) {
+    ProcessError(kPortNoticePlace, 0, notice.text, notice.error ? 0 : 1);
+  }
 }
 
 // A failed attempt (the node is back but still held, say) stays quiet; the worker

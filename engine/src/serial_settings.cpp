@@ -143,18 +143,27 @@ void TSerialPort::WriteSettings(const std::string& Key, const std::string& Secti
 }
 
 void TSerialPort::ReadSettings(const std::string& Key, const std::string& Section) {
+  ReadStored(Key, Section, true);
+}
+
+void TSerialPort::LoadSettings(const std::string& Key, const std::string& Section) {
+  ReadStored(Key, Section, false);
+}
+
+void TSerialPort::ReadStored(const std::string& Key, const std::string& Section,
+                             bool FollowActive) {
   std::uint32_t error = 0;
   std::unique_ptr<SettingsKey> key = platform::OpenCurrentUserKey(Key, &error);
   bool ok = key != nullptr;
   bool storedActive = false;
   if (ok) {
     TSettingsReader in(*key, Section);
-    storedActive = in.Bool("Active", false).value_or(false);
+    if (FollowActive) storedActive = in.Bool("Active", false).value_or(false);
     if (!in.Failed()) {
       if (storedActive) {
         if (auto port = in.String("CommPort", "COM2")) SetCommPort(*port);
       } else {
-        SetActive(false);
+        if (FollowActive) SetActive(false);
         if (auto port = in.String("CommPort", "COM2")) FCommPort = port->substr(0, 255);
       }
     }
@@ -167,7 +176,7 @@ void TSerialPort::ReadSettings(const std::string& Key, const std::string& Sectio
     ProcessError(402, error, "Error reading Settings", 0);
     return;
   }
-  SetActive(storedActive);
+  if (FollowActive) SetActive(storedActive);
   ProcessError(401, 0, "Settings readed", 2);
 }
 

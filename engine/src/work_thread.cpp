@@ -13,6 +13,7 @@
 #include "engine/serial_cluster.h"
 #include "platform/comm_api.h"
 #include "platform/network_ports.h"
+#include "platform/port_notices.h"
 #include "platform/port_presence.h"
 #include "platform/thread_name.h"
 
@@ -135,6 +136,7 @@ void TWorkThread::WorkingCycle() {
   // port (a wait started on its cleared mask would fail and be reported).
   auto stillServing = [&] { return serving && PortActive() && !DeviceGone; };
   if (serving) PollLineStatus();
+  RelayPortNotices();
   CheckWriteDone();
   AnnounceClusters();  // those cut while handlers kept the worker waiting
   if (!ReadPending && stillServing()) CheckReceive();
@@ -230,6 +232,15 @@ void TWorkThread::NoteVanished() {
   if (DeviceGone || !PortActive() || Owner.FThreadQuietMode) return;
   DeviceGone = true;
   Owner.RunOnOwner([](TSerialPort& port) { port.CloseVanishedPort(); });
+}
+
+// Taken once a cycle, all in one round trip. Left for the close of a device gone,
+// which tells them first.
+void TWorkThread::RelayPortNotices() {
+  if (!PortActive() || DeviceGone) return;
+  std::vector<platform::PortNotice> notices = platform::TakePortNotices(PortHandle());
+  if (notices.empty()) return;
+  SyncCall([this, &notices] { Owner.ReportPortNotices(notices); });
 }
 
 void TWorkThread::LookForReturn() {

@@ -165,9 +165,9 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
 
 namespace veltra::platform {
 
-std::vector<std::string> TakePortNotices(win::HANDLE port) {
+std::vector<PortNotice> TakePortNotices(win::HANDLE port) {
   const auto driver = LookupHandleAs<SerialDriver>(port);
-  return driver ? driver->TakeNotices() : std::vector<std::string>{};
+  return driver ? driver->TakeNotices() : std::vector<PortNotice>{};
 }
 
 }  // namespace veltra::platform

@@ -219,7 +219,7 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
 namespace veltra::platform {
 
 // Windows' own drivers leave no notices.
-std::vector<std::string> TakePortNotices(win::HANDLE /*port*/) {
+std::vector<PortNotice> TakePortNotices(win::HANDLE /*port*/) {
   return {};
 }
 

@@ -674,14 +674,14 @@ void SerialDriver::OnTransmitterEmpty() {
 
 // --- notices ------------------------------------------------------------------------
 
-void SerialDriver::OnNotice(const std::string& text) {
+void SerialDriver::OnNotice(const PortNotice& notice) {
   constexpr std::size_t kKept = 32;  // nobody asking must not grow without bound
   Lock lock(mutex_);
   if (notices_.size() == kKept) notices_.erase(notices_.begin());
-  notices_.push_back(text);
+  notices_.push_back(notice);
 }
 
-std::vector<std::string> SerialDriver::TakeNotices() {
+std::vector<PortNotice> SerialDriver::TakeNotices() {
   Lock lock(mutex_);
   return std::exchange(notices_, {});
 }

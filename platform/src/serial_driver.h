@@ -97,10 +97,10 @@ class SerialDriver final : public HandleObject, public UartSink {
   std::size_t TakeTransmit(std::uint8_t* out, std::size_t max) override;
   void OnTransmitterEmpty() override;
   bool ReceivePauseWanted() override;
-  void OnNotice(const std::string& text) override;
+  void OnNotice(const PortNotice& notice) override;
 
   // The lower half's notices since the last call, oldest first.
-  std::vector<std::string> TakeNotices();
+  std::vector<PortNotice> TakeNotices();
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -182,7 +182,7 @@ class SerialDriver final : public HandleObject, public UartSink {
   std::optional<ReadRequest> read_;
   std::optional<WriteRequest> write_;
   std::optional<WaitRequest> wait_;
-  std::vector<std::string> notices_;
+  std::vector<PortNotice> notices_;
   std::thread service_;
 };
 

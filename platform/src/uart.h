@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/port_notices.h"
 #include "platform/win32_types.h"
 
 namespace veltra::platform {
@@ -49,7 +50,7 @@ class UartSink {
   virtual bool ReceivePauseWanted() { return false; }
   // Something a technician should hear of that no call fails with: a peer breaking
   // its protocol, a setting it refused, why a connection ended.
-  virtual void OnNotice(const std::string& text) { (void)text; }
+  virtual void OnNotice(const PortNotice& notice) { (void)notice; }
 };
 
 // The lower half. Every call returns 0 or a Win32 error code.

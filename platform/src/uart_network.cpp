@@ -164,7 +164,8 @@ class NetworkUart final : public Uart, private telnet::Decoder::Handler {
   void Queue(const Bytes& bytes);
   void QueueRequest(Command command, std::uint32_t value);
   void Wake();
-  void Notice(const std::string& text);
+  // error: it explains a failure (a refused setting, the connection gone).
+  void Notice(const std::string& text, bool error = false);
 
   // Negotiation, on the opening thread
   bool NegotiationSettled() const;
@@ -247,7 +248,7 @@ class NetworkUart final : public Uart, private telnet::Decoder::Handler {
   std::array<Confirmation, kSettingCount> confirmations_{};
 
   std::mutex noticeMutex_;
-  std::vector<std::string> earlyNotices_;  // made before Start
+  std::vector<PortNotice> earlyNotices_;  // made before Start
   int notices_ = 0;
 
   // Opening thread, then I/O thread
@@ -304,15 +305,17 @@ void NetworkUart::Wake() {
 
 // Notices made while opening wait for Start. The driver never calls in while its
 // own lock is held, so holding noticeMutex_ into the sink is safe.
-void NetworkUart::Notice(const std::string& text) {
+void NetworkUart::Notice(const std::string& text, bool error) {
   std::lock_guard lock(noticeMutex_);
-  if (notices_ > kMaxNotices) return;
-  const std::string line = endpoint_.Label() + ": " +
-                           (++notices_ > kMaxNotices ? "further problems are not reported" : text);
+  // A peer that babbles is cut short; a failure is always told.
+  if (!error && notices_ > kMaxNotices) return;
+  const bool last = !error && ++notices_ > kMaxNotices;
+  const PortNotice notice{
+      endpoint_.Label() + ": " + (last ? "further problems are not reported" : text), error};
   if (sink_ == nullptr) {
-    earlyNotices_.push_back(line);
+    earlyNotices_.push_back(notice);
   } else {
-    sink_->OnNotice(line);
+    sink_->OnNotice(notice);
   }
 }
 
@@ -556,7 +559,8 @@ DWORD NetworkUart::AwaitConfirmations(const rfc2217::LineRequest& want,
     const std::uint32_t got = c.value;
     lock.unlock();
     Notice("the server refused " + SettingText(s, SettingValue(want, s)) + " (it answered " +
-           SettingText(s, got) + ")");
+               SettingText(s, got) + ")",
+           /*error=*/true);
     return ERROR_INVALID_PARAMETER;
   }
   return ERROR_SUCCESS;
@@ -672,7 +676,7 @@ void NetworkUart::Start(UartSink& sink) {
   {
     std::lock_guard lock(noticeMutex_);
     sink_ = &sink;
-    for (const std::string& line : earlyNotices_) sink_->OnNotice(line);
+    for (const PortNotice& notice : earlyNotices_) sink_->OnNotice(notice);
     earlyNotices_.clear();
   }
   started_.store(true);
@@ -727,7 +731,7 @@ void NetworkUart::LoseConnection(int err) {
   replied_.notify_all();
   if (lossReported_) return;
   lossReported_ = true;
-  Notice("connection " + LossText(err));
+  Notice("connection " + LossText(err), /*error=*/true);
   sink_->OnVanished();
 }
 

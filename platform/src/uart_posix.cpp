@@ -1,7 +1,8 @@
 // The lower half over a kernel tty (ttyS*, ttyUSB*, ttyACM*, ptys). One I/O thread
 // per open port waits in epoll on the tty and an eventfd (the other threads' way to
-// wake it), reads into the driver, writes what the driver hands over, and polls the
-// modem lines and the line-error counters where the tty has them.
+// wake it), reads into the driver, writes what the driver hands over, and follows
+// the modem lines and the line-error counters where the tty has them: told by a
+// waiter thread blocked in TIOCMIWAIT where the driver has it, else by polling.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/epoll.h>
@@ -26,6 +27,7 @@
 
 #include "platform/open_failure.h"
 #include "platform/src/errno_map.h"
+#include "platform/src/modem_waiter_posix.h"
 #include "platform/src/termios2_linux.h"
 #include "platform/src/uart.h"
 #include "platform/src/uart_posix_parse.h"
@@ -54,6 +56,9 @@ constexpr int kReadsPerWake = 16;           // then look at stop/pause requests 
 constexpr auto kModemPollPeriod = std::chrono::milliseconds(10);
 // Where the counters count line changes, the line register is still read this often.
 constexpr auto kModemCheckPeriod = std::chrono::milliseconds(500);
+// How soon to look again whether the waiter is back in its wait.
+constexpr auto kRearmLook = std::chrono::milliseconds(1);
+constexpr int kWatchedLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
 constexpr auto kDrainPollPeriod = std::chrono::milliseconds(2);
 constexpr int kQuickDrainChecks = 10;
 // A tty that reads back a rate further off than this cannot do the rate asked for.
@@ -243,7 +248,12 @@ class PosixUart final : public Uart {
   bool TransmitHeld() const;
   bool TakeMore();
   void WatchDrain();
+  void StartWaiter();
+  bool WaiterWatching() const { return waiter_ && waiter_->Watching(); }
+  int WaiterTimeoutMs() const;
   void PollLines();
+  void FollowWaiter();
+  bool ReadLineState(bool readRegister);
   void PollModem();
   void PollCounters();
   void Vanish();
@@ -298,6 +308,11 @@ class PosixUart final : public Uart {
   serial_icounter_struct counters_{};
   std::uint32_t interestSet_ = ~0u;
   Clock::time_point nextModemPoll_{};
+  // Where the driver has TIOCMIWAIT; the lines are then read only when it wakes.
+  std::unique_ptr<ModemLineWaiter> waiter_;
+  bool armedReadOwed_ = true;  // a line read once the waiter is back in its wait
+  bool countersOwed_ = false;  // bytes came since the counters were read (overruns)
+  Clock::time_point nextCountersRead_{};
 
   bool vanishReported_ = false;  // I/O thread only
   MarkedInputState marks_;
@@ -313,7 +328,23 @@ void PosixUart::Start(UartSink& sink) {
   if (ReadCounters(&counters_) != 0) countersKnown_ = false;
   lineCounters_ = counters_;
   PollModem();  // the baseline; changes from here on are reported
+  if (modemKnown_.load()) StartWaiter();
   io_ = std::thread([this] { Run(); });
+}
+
+// The waiter runs on the side: a refused wait (a pty) leaves the polling on, a
+// device gone ends the port as any failed call does.
+void PosixUart::StartWaiter() {
+  ModemLineWaiter::WaitFn wait = [this] {
+    return ioctl(fd_, TIOCMIWAIT, kWatchedLines) == 0 ? 0 : errno;
+  };
+  if (testLines_ != nullptr && testLines_->wait) {
+    wait = [this] { return testLines_->wait(kWatchedLines); };
+  }
+  waiter_ = std::make_unique<ModemLineWaiter>(std::move(wait), [this](int endError) {
+    if (MeansGone(endError)) vanished_.store(true);
+    Wake();
+  });
 }
 
 void PosixUart::Stop() {
@@ -321,6 +352,7 @@ void PosixUart::Stop() {
   stopping_.store(true);
   Wake();
   if (io_.joinable()) io_.join();
+  if (waiter_) waiter_->Stop();
   ioctl(fd_, TIOCNXCL);
   close(fd_);  // also gives up the flock
 }
@@ -542,8 +574,19 @@ int PosixUart::NextTimeoutMs(bool pauseOnlyWished) const {
     return static_cast<int>(drainChecks_ < kQuickDrainChecks ? kDrainPollPeriod.count()
                                                              : kModemPollPeriod.count());
   }
+  if (WaiterWatching()) return WaiterTimeoutMs();
   if (!modemKnown_.load() && !countersKnown_) return -1;
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextModemPoll_ - Clock::now());
+  return static_cast<int>(std::max<std::int64_t>(0, left.count()));
+}
+
+// Idle with the waiter in its wait: no time-out at all.
+int PosixUart::WaiterTimeoutMs() const {
+  Clock::time_point due = Clock::time_point::max();
+  if (armedReadOwed_) due = nextModemPoll_;
+  if (countersOwed_) due = std::min(due, nextCountersRead_);
+  if (due == Clock::time_point::max()) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
   return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
@@ -580,6 +623,10 @@ void PosixUart::ReadInput() {
     if (n <= 0) {  // 0 after a hang-up, EIO once the device has gone
       Vanish();
       return;
+    }
+    if (!countersOwed_ && countersKnown_ && WaiterWatching()) {
+      countersOwed_ = true;  // overruns come with bytes: the counters are read soon
+      nextCountersRead_ = std::max(nextCountersRead_, Clock::now());
     }
     if (const std::uint64_t purges = rxPurges_.load(); purges != rxPurgesSeen_) {
       rxPurgesSeen_ = purges;
@@ -743,25 +790,56 @@ void PosixUart::WatchDrain() {
 // transfer on most adapters) only when they moved, and now and then to learn
 // whether this driver counts line changes at all.
 void PosixUart::PollLines() {
+  if (WaiterWatching()) {
+    FollowWaiter();
+    return;
+  }
   const auto now = Clock::now();
   if (now < nextModemPoll_) return;
   nextModemPoll_ = now + kModemPollPeriod;
+  const bool trusted = countersKnown_ && countersCountLines_;
+  const bool check = !trusted || now >= nextModemCheck_;
+  if (check) nextModemCheck_ = now + kModemCheckPeriod;
+  if (ReadLineState(check) && trusted) countersCountLines_ = false;
+  modemTracked_.store(countersKnown_ && countersCountLines_ && modemKnown_.load());
+}
+
+// The lines are read when the waiter wakes, and again once it is asleep in its next
+// wait: a change in between woke nobody, but the counters hold it. Between bytes
+// received the counters are read for overruns.
+void PosixUart::FollowWaiter() {
+  const auto now = Clock::now();
+  const bool moved = waiter_->TakeMoved();
+  if (countersOwed_ && now >= nextCountersRead_) {
+    countersOwed_ = false;
+    nextCountersRead_ = now + kModemPollPeriod;
+    ReadLineState(false);
+  }
+  if (!moved && (!armedReadOwed_ || now < nextModemPoll_)) return;
+  const bool armed = waiter_->Armed();  // first: a change after the read wakes it
+  if (moved || armed) ReadLineState(!countersKnown_);
+  armedReadOwed_ = !armed;
+  if (!armed) nextModemPoll_ = now + kRearmLook;
+  modemTracked_.store(modemKnown_.load());
+}
+
+// Reads the counters, then the line register where they moved or readRegister asks,
+// and reports the changes, pulses shorter than the last look included. True when a
+// level changed while no counter moved.
+bool PosixUart::ReadLineState(bool readRegister) {
   PollCounters();
   const serial_icounter_struct countersBefore = lineCounters_;
   lineCounters_ = counters_;
   const bool moved = countersKnown_ && LineCountersMoved(countersBefore, counters_);
-  const bool trusted = countersKnown_ && countersCountLines_;
-  if (trusted && !moved && now < nextModemCheck_) return;
-  nextModemCheck_ = now + kModemCheckPeriod;
+  if (!moved && !readRegister) return false;
   const DWORD before = modemStatus_.load();
   PollModem();
   const DWORD after = modemStatus_.load();
-  if (vanished_.load()) return;
-  if (trusted && !moved && after != before) countersCountLines_ = false;
-  modemTracked_.store(countersKnown_ && countersCountLines_ && modemKnown_.load());
+  if (vanished_.load()) return false;
   const DWORD pulsed = moved ? PulsedLines(countersBefore, counters_, before, after) : 0;
   if (pulsed != 0) sink_->OnModemStatus(before ^ pulsed);
   if (after != before || pulsed != 0) sink_->OnModemStatus(after);
+  return !moved && after != before;
 }
 
 void PosixUart::PollModem() {

@@ -1,7 +1,7 @@
 // Fault-injection seams of the tty lower half: ptys have no modem lines, so tests
-// can stand in for the UART's line register (TIOCMGET / TIOCMBIS / TIOCMBIC) and
-// its counters (TIOCGICOUNT); and the I/O thread's writes and waits can be made to
-// fail as a lost device makes them.
+// can stand in for the UART's line register (TIOCMGET / TIOCMBIS / TIOCMBIC), its
+// counters (TIOCGICOUNT) and the wait for a line change (TIOCMIWAIT); and the I/O
+// thread's writes and waits can be made to fail as a lost device makes them.
 #pragma once
 
 #include <linux/serial.h>
@@ -16,6 +16,9 @@ struct TtyModemLines {
   std::function<int(int tiocmBits, bool on)> change;
   // The driver's counters (TIOCGICOUNT); unset: the real ioctl.
   std::function<int(serial_icounter_struct* counters)> counters;
+  // Blocks until a line in tiocmMask changes, as TIOCMIWAIT does; must return EINTR
+  // when a signal interrupts it. Unset: the real ioctl (a pty refuses it).
+  std::function<int(int tiocmMask)> wait;
 };
 
 // Ports opened from now on use `lines` (null: the real ioctls). The object must

@@ -88,4 +88,14 @@ bool TRAWPrinter::AbortDocument() {
   return FPrintState == 0;
 }
 
+bool PrintRawDocument(TRAWPrinter& printer, const std::string& printerName,
+                      const std::vector<std::string>& writes) {
+  printer.SetPrinterName(printerName);
+  bool sent = (printer.PrintState() == 0 || printer.AbortDocument()) && printer.OpenDocument();
+  for (const std::string& bytes : writes) sent = sent && printer.WriteString(bytes);
+  sent = sent && printer.CloseDocument();
+  if (!sent) printer.AbortDocument();
+  return sent;
+}
+
 }  // namespace veltra::printer

@@ -1,12 +1,12 @@
 // The text form of one-byte settings and the panel's integer reader.
 #include <QtTest>
 
-#include "app/char_code.h"
+#include "app/logic/char_code.h"
 
-using veltra::app::CharCodeToText;
-using veltra::app::EConvertError;
-using veltra::app::StrToInt;
-using veltra::app::TextToCharCode;
+using veltra::logic::CharCodeToText;
+using veltra::logic::EConvertError;
+using veltra::logic::StrToInt;
+using veltra::logic::TextToCharCode;
 
 class TestCharCode : public QObject {
   Q_OBJECT

@@ -191,6 +191,16 @@ TEST_F(Settings, StoredActiveOpensThePortWithTheLoadedSettings) {
   EXPECT_EQ(log.Find("Error setting CommState, 87 indicate that Parms are incorrect")->code, 87u);
 }
 
+TEST_F(Settings, LoadSettingsNeverOpensThePort) {
+  Cable pair;
+  WriteSection("\"Active\"=\"1\"\n\"CommPort\"=\"" + pair.near + "\"\n\"BaudRate\"=\"4800\"\n");
+  port.LoadSettings(kKey, "ComTest1");
+  EXPECT_EQ(log.reports.back(), (Report{401, 0, "Settings readed", 2}));
+  EXPECT_FALSE(port.Active());
+  EXPECT_EQ(port.CommPort(), pair.near);
+  EXPECT_EQ(port.BaudRate(), 4800u);
+}
+
 // A file that cannot be read whole, a cut line included, fails the read and is
 // never written over, so nothing in it is silently lost.
 TEST_F(Settings, DamagedFileIsReportedAndLeftAlone) {

@@ -35,7 +35,8 @@ DWORD NextEvents(HANDLE h) {
 
 std::string Notices(HANDLE h) {
   std::string all;
-  for (const std::string& n : platform::TakePortNotices(h)) all += n + "\n";
+  for (const platform::PortNotice& n : platform::TakePortNotices(h))
+    all += (n.error ? "error: " : "") + n.text + "\n";
   return all;
 }
 

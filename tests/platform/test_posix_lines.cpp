@@ -1,10 +1,15 @@
 // Modem-line behaviour of the tty lower half. A pty has no modem lines, so a
-// stand-in line register takes the place of TIOCMGET/TIOCMBIS/TIOCMBIC while the
-// data still flows through a real pty.
+// stand-in line register takes the place of TIOCMGET/TIOCMBIS/TIOCMBIC (and of the
+// counters and TIOCMIWAIT where a test asks) while the data still flows through a
+// real pty.
 #include <gtest/gtest.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <functional>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -16,20 +21,29 @@
 namespace veltra::test {
 namespace {
 
+// What the stand-in driver can do besides TIOCMGET.
+struct Driver {
+  bool counts = false;  // TIOCGICOUNT counts line changes, as serial_core and most USB adapters do
+  bool waits = false;   // TIOCMIWAIT, which counts every Set
+  int waitError = 0;    // TIOCMIWAIT fails at once with this
+};
+
 class FakeLineRegister {
  public:
-  // `counting`: the driver also counts line changes, as serial_core and most USB
-  // adapters do.
-  explicit FakeLineRegister(bool counting = false) {
-    if (counting) {
+  explicit FakeLineRegister(bool counting = false) : FakeLineRegister(Driver{.counts = counting}) {}
+  explicit FakeLineRegister(Driver driver) : countsSets_(driver.waits) {
+    if (driver.counts) {
       lines_.counters = [this](serial_icounter_struct* c) {
         std::lock_guard lock(mutex_);
+        ++looks_;
         *c = counters_;
         return 0;
       };
     }
+    if (driver.waits) lines_.wait = [this, driver](int) { return Wait(driver.waitError); };
     lines_.get = [this](int* bits) {
       std::lock_guard lock(mutex_);
+      ++looks_;
       *bits = bits_;
       return 0;
     };
@@ -41,17 +55,36 @@ class FakeLineRegister {
     };
     platform::UseTtyModemLinesForTests(&lines_);
   }
-  ~FakeLineRegister() { platform::UseTtyModemLinesForTests(nullptr); }
+  ~FakeLineRegister() {
+    platform::UseTtyModemLinesForTests(nullptr);
+    close(bell_);
+  }
 
   void Set(int bits, bool on) {
-    std::lock_guard lock(mutex_);
-    bits_ = on ? (bits_ | bits) : (bits_ & ~bits);
+    Update([&] {
+      const int was = bits_;
+      bits_ = on ? (bits_ | bits) : (bits_ & ~bits);
+      if (countsSets_) Count(was ^ bits_, 1);
+    });
   }
-  // Up and down again between two polls: only the counter shows it.
+  // Up and down again between two looks: only the counter shows it.
   void Pulse(int line) {
-    std::lock_guard lock(mutex_);
-    if (line == TIOCM_CTS) counters_.cts += 2;
+    Update([&] { Count(line, 2); });
   }
+  // The UART lost bytes: only the counters know.
+  void Overrun() {
+    Update([&] { ++counters_.overrun; });
+  }
+  // Runs `change` on the waiter's thread as it enters its next wait, once the
+  // port has read the lines the last wait woke it for: a change no wait sees.
+  void BeforeNextWait(std::function<void()> change) {
+    std::lock_guard lock(mutex_);
+    beforeWait_ = std::move(change);
+  }
+  int Waits() const { return waits_; }
+  bool Interrupted() const { return interrupted_; }
+  // TIOCMGET and TIOCGICOUNT calls so far.
+  int Looks() const { return looks_; }
   bool IsOn(int bits) {
     std::lock_guard lock(mutex_);
     return (bits_ & bits) == bits;
@@ -62,16 +95,69 @@ class FakeLineRegister {
   }
 
  private:
+  void Count(int lines, int by) {
+    if (lines & TIOCM_CTS) counters_.cts += by;
+    if (lines & TIOCM_DSR) counters_.dsr += by;
+    if (lines & TIOCM_CAR) counters_.dcd += by;
+    if (lines & TIOCM_RNG) counters_.rng += by;
+  }
+  // Changes under the lock, then wakes a wait.
+  template <class Change>
+  void Update(Change change) {
+    {
+      std::lock_guard lock(mutex_);
+      change();
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(bell_, &one, sizeof one);
+  }
+  int LineCount() {
+    std::lock_guard lock(mutex_);
+    return counters_.cts + counters_.dsr + counters_.dcd + counters_.rng;  // they only grow
+  }
+  // As TIOCMIWAIT: the counters at entry, then asleep until one of them moves.
+  int Wait(int error) {
+    ++waits_;
+    if (error != 0) return error;
+    std::function<void()> change;
+    {
+      std::lock_guard lock(mutex_);
+      change = std::exchange(beforeWait_, nullptr);
+    }
+    // Spinning, not asleep: only the wait itself may look like one.
+    while (change && looks_ < looksAtWake_ + 2) std::this_thread::yield();  // counters, register
+    if (change) change();
+    const int start = LineCount();
+    // A blocking read, as the ioctl: resumed after a signal whose handler asked for it.
+    while (LineCount() == start) {
+      std::uint64_t rung = 0;
+      if (read(bell_, &rung, sizeof rung) < 0) {
+        interrupted_ = errno == EINTR;
+        return errno;
+      }
+    }
+    looksAtWake_ = looks_.load();
+    return 0;
+  }
+
   platform::TtyModemLines lines_;
+  const bool countsSets_;
+  const int bell_ = eventfd(0, EFD_CLOEXEC);
   std::mutex mutex_;
   int bits_ = 0;
+  std::atomic<int> looks_{0};
+  std::atomic<int> looksAtWake_{0};
   serial_icounter_struct counters_{};
+  std::function<void()> beforeWait_;
+  std::atomic<int> waits_{0};
+  std::atomic<bool> interrupted_{false};
   std::vector<std::pair<int, bool>> changes_;
 };
 
 // The register must outlive the port, so it comes first.
 struct LinedPort {
   explicit LinedPort(bool counting = false) : lines(counting), port(pty) {}
+  explicit LinedPort(Driver driver) : lines(driver), port(pty) {}
   FakeLineRegister lines;
   Pty pty;
   OpenPort port;
@@ -90,6 +176,67 @@ TEST(PosixUartLines, APulseShorterThanThePollIsSeenByTheCounters) {
   // register is read again before long, and from then on at every poll.
   p.lines.Set(TIOCM_DSR, true);
   EXPECT_TRUE(p.port.sink.WaitFor([&] { return p.port.sink.modem.back() == MS_DSR_ON; }));
+}
+
+// Where the driver has TIOCMIWAIT the lines are read when it wakes: edges, pulses
+// and overruns are reported, an idle port looks at nothing, closing cuts the wait short.
+TEST(PosixUartLines, TheWaiterReportsEdgesPulsesAndOverrunsAndIdlesWithoutLooking) {
+  LinedPort p(Driver{.counts = true, .waits = true});
+  ASSERT_NE(p.port.uart, nullptr);
+  p.port.uart->Start(p.port.sink);
+  ASSERT_TRUE(WaitUntil([&] { return p.lines.Waits() > 0; }));
+  auto& m = p.port.sink.modem;
+  p.lines.Set(TIOCM_CTS, true);
+  EXPECT_TRUE(p.port.sink.WaitFor([&] { return !m.empty() && m.back() == MS_CTS_ON; }));
+  p.lines.Pulse(TIOCM_DSR);
+  EXPECT_TRUE(p.port.sink.WaitFor([&] {
+    return m.size() >= 2 && m[m.size() - 2] == (MS_CTS_ON | MS_DSR_ON) && m.back() == MS_CTS_ON;
+  })) << "DSR up, then down again";
+  // With nothing polling, bytes arriving are the cue to look for an overrun.
+  p.lines.Overrun();
+  ASSERT_TRUE(p.pty.Write("x"));
+  EXPECT_TRUE(p.port.sink.WaitFor([&] { return (p.port.sink.errors & CE_OVERRUN) != 0; }));
+  // Polling would look about 30 times meanwhile; the waiter's follow-up read may
+  // still be on its way.
+  const int looks = p.lines.Looks();
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_LE(p.lines.Looks() - looks, 3);
+  const auto start = std::chrono::steady_clock::now();
+  p.port.uart->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_TRUE(p.lines.Interrupted());
+}
+
+// Each wait compares with the counters at its start: a change after one wait has
+// returned and before the next has begun wakes nobody, yet must be reported.
+TEST(PosixUartLines, AChangeBetweenTwoWaitsIsNotLost) {
+  LinedPort p(Driver{.counts = true, .waits = true});
+  ASSERT_NE(p.port.uart, nullptr);
+  p.port.uart->Start(p.port.sink);
+  ASSERT_TRUE(WaitUntil([&] { return p.lines.Waits() > 0; }));
+  p.lines.BeforeNextWait([&] { p.lines.Set(TIOCM_CAR, true); });
+  p.lines.Set(TIOCM_CTS, true);
+  auto& m = p.port.sink.modem;
+  EXPECT_TRUE(
+      p.port.sink.WaitFor([&] { return !m.empty() && m.back() == (MS_CTS_ON | MS_RLSD_ON); }));
+}
+
+// A driver without TIOCMIWAIT leaves the lines to the poll; a wait that finds the
+// device gone ends the port.
+TEST(PosixUartLines, AFailedWaitFallsBackToPollingOrEndsTheGonePort) {
+  {
+    LinedPort p(Driver{.waits = true, .waitError = ENOTTY});
+    ASSERT_NE(p.port.uart, nullptr);
+    p.port.uart->Start(p.port.sink);
+    p.lines.Set(TIOCM_CTS, true);
+    EXPECT_TRUE(p.port.sink.WaitFor(
+        [&] { return !p.port.sink.modem.empty() && p.port.sink.modem.back() == MS_CTS_ON; }));
+    EXPECT_EQ(p.lines.Waits(), 1);
+  }
+  LinedPort p(Driver{.waits = true, .waitError = EIO});
+  ASSERT_NE(p.port.uart, nullptr);
+  p.port.uart->Start(p.port.sink);
+  EXPECT_TRUE(p.port.sink.WaitFor([&] { return p.port.sink.vanished == 1; }));
 }
 
 TEST(PosixUartLines, ChangesOfTheInputLinesAreReportedAsTheyHappen) {

@@ -74,5 +74,13 @@ INSTANTIATE_TEST_SUITE_P(
                     AscCase{" 65 066", "AB"},
                     AscCase{"065\r\n066", "A"}));  // after CR LF the token is LF "06"
 
+TEST(SendAsAscSkipped, NamesTheFirstCodeLeftOut) {
+  EXPECT_EQ(FirstSkippedAsciiCode("065 066 067"), "");
+  EXPECT_EQ(FirstSkippedAsciiCode("065 300 066 abc"), "300");
+  EXPECT_EQ(FirstSkippedAsciiCode("65 66"), "65 ");
+  EXPECT_EQ(FirstSkippedAsciiCode("065 6"), "6");
+  EXPECT_EQ(FirstSkippedAsciiCode(""), "");
+}
+
 }  // namespace
 }  // namespace veltra::logic

@@ -1,0 +1,75 @@
+// send and the device tests: the bytes go to port 1 as SendToPort1 sends them, the
+// command waits until they have left the port, then shows the answer for a while.
+#include <cstdio>
+
+#include "app/logic/log_lines.h"
+#include "cli/commands.h"
+#include "cli/session.h"
+
+namespace veltra::cli {
+
+namespace {
+
+// A script wants stderr quiet unless something is wrong: errors and warnings.
+constexpr Byte kSendNoise = 1;
+// Beyond the port's own write time-out, which ends a write that stalls.
+constexpr auto kSlack = std::chrono::seconds(2);
+
+// The port's write time-out for `count` bytes (it ends a stalled write by itself).
+Clock::duration WriteBudget(const engine::TSerialPort& port, std::size_t count) {
+  const double ms =
+      static_cast<double>(count) * port.WTOCharDelayTime() / 1000.0 + port.WTOExtraDelayTime();
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
+}
+
+Clock::duration SecondsOf(double seconds) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// Written, and gone from the driver and the kernel to the line. Closing purges
+// whatever is still queued, so a command that ended at "written" could lose the tail.
+bool WaitUntilSent(TPortSession& s, TPortWatch& w, std::size_t count, std::string* why) {
+  const std::uint64_t drainedBefore = w.Counters.TxEmpty;
+  const auto written =
+      s.Run([&] { return w.WritesIdle(); }, Clock::now() + WriteBudget(w.Port, count) + kSlack);
+  if (written == TOwnerLoop::TEnd::Stopped) *why = "interrupted";
+  if (written != TOwnerLoop::TEnd::Done) return false;
+  if (w.Counters.FailedWrites > 0 || w.Counters.ShortWrites > 0) {
+    *why = "the port took " + std::to_string(w.Counters.BytesOut) + " of " + std::to_string(count) +
+           " bytes";
+    return false;
+  }
+  const auto drained = s.Run([&] { return w.Counters.TxEmpty > drainedBefore; },
+                             Clock::now() + WriteBudget(w.Port, count) + kSlack);
+  if (drained == TOwnerLoop::TEnd::Done || w.Port.CommStateOutQueue() == 0) return true;
+  *why = drained == TOwnerLoop::TEnd::Stopped
+             ? "interrupted"
+             : std::to_string(w.Port.CommStateOutQueue()) + " bytes did not leave the port";
+  return false;
+}
+
+}  // namespace
+
+int RunSend(const TOptions& o, TConsole& console, TRunControl& control) {
+  TPortSession s(console, control, o);
+  if (!s.OpenLog()) return kExitUsage;
+  TPortWatch* w = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kSendNoise, true);
+  if (w == nullptr || !s.Open(*w)) return kExitFailed;
+  const std::string lineEnd = std::string(o.AddCR ? "\r" : "") + (o.AddLF ? "\n" : "");
+  const std::size_t count = o.Data.size() + lineEnd.size();
+  w->Send(o.Data, lineEnd);
+  std::string why;
+  const bool sent = o.Data.empty() || WaitUntilSent(s, *w, count, &why);
+  if (sent && o.ListenSeconds > 0) {
+    s.Run([] { return false; }, Clock::now() + SecondsOf(o.ListenSeconds));
+    s.TakeWhatWaits();
+  }
+  s.CloseAll();
+  if (!sent) {
+    s.Say("not all bytes sent to " + w->Port.CommPort() + ": " + why);
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace veltra::cli

@@ -1,0 +1,75 @@
+// monitor and spy: ports watched until Ctrl-C, SIGTERM or --duration.
+#include <cstdio>
+
+#include "app/logic/log_lines.h"
+#include "cli/commands.h"
+#include "cli/session.h"
+
+namespace veltra::cli {
+
+namespace {
+
+// The window's report level after "Start" with its defaults: everything.
+constexpr Byte kWatchNoise = 4;
+// How long a spy that was told to stop may still hand over what it has received.
+constexpr auto kForwardGrace = std::chrono::seconds(1);
+
+Clock::time_point Deadline(const TOptions& o) {
+  if (!o.Duration) return Clock::time_point::max();
+  return Clock::now() +
+         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*o.Duration));
+}
+
+std::string Duration(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", seconds);
+  return text;
+}
+
+std::string LineEnd(const TOptions& o) {
+  return std::string(o.AddCR ? "\r" : "") + (o.AddLF ? "\n" : "");
+}
+
+}  // namespace
+
+int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
+  TPortSession s(console, control, o);
+  if (!s.OpenLog()) return kExitUsage;
+  TPortWatch* watch = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
+  if (watch == nullptr || !s.Open(*watch)) return kExitFailed;
+  s.Run([] { return false; }, Deadline(o));
+  s.TakeWhatWaits();
+  s.CloseAll();
+  const TPortCounters& c = watch->Counters;
+  s.Say("monitor " + watch->Port.CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
+        ReceiveSummary(c) + ", " + Plural(c.ErrorReports, "error report", "error reports"));
+  return kExitOk;
+}
+
+int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
+  TPortSession s(console, control, o);
+  if (!s.OpenLog()) return kExitUsage;
+  TPortWatch* p1 = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
+  TPortWatch* p2 = p1 == nullptr ? nullptr
+                                 : s.AddPort(o.Port2, o.Line.WithPortOverrides(o.Line2),
+                                             logic::kPort2Prefixes, kWatchNoise, false);
+  if (p2 == nullptr) return kExitFailed;
+  p1->ForwardTo(*p2, LineEnd(o));
+  p2->ForwardTo(*p1, LineEnd(o));
+  if (!s.Open(*p1) || !s.Open(*p2)) return kExitFailed;
+  s.Run([] { return false; }, Deadline(o));
+  s.TakeWhatWaits();
+  s.Run([&] { return p1->WritesIdle() && p2->WritesIdle(); }, Clock::now() + kForwardGrace,
+        /*stopEnds=*/false);
+  s.CloseAll();
+  const std::uint64_t left = p1->BytesNotWritten() + p2->BytesNotWritten();
+  s.Say("spy " + p1->Port.CommPort() + " <-> " + p2->Port.CommPort() + " ended after " +
+        Duration(s.Seconds()) + ": P1 " + ReceiveSummary(p1->Counters) + "; P2 " +
+        ReceiveSummary(p2->Counters) + "; " +
+        Plural(p1->Counters.ErrorReports + p2->Counters.ErrorReports, "error report",
+               "error reports") +
+        "; " + Plural(left, "byte", "bytes") + " not forwarded");
+  return kExitOk;
+}
+
+}  // namespace veltra::cli

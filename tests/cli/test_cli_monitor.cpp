@@ -1,0 +1,106 @@
+// monitor over a virtual cable: blocks, line errors, the event character, comm
+// events and reports, the "Save Logs" files, time stamps, a terminal, the summary.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli_test_support.h"
+
+namespace veltra::cli::test {
+namespace {
+
+namespace fs = std::filesystem;
+using engine::test::Cable;
+
+std::string FileBytes(const fs::path& path) {
+  std::stringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+std::string CrLf(const std::string& lines) {
+  std::string converted;
+  for (char c : lines) converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return converted;
+}
+
+// Quick cuts, and 0x01 as the event character so NUL bytes in the data cut nothing.
+std::vector<std::string> Monitor(const Cable& cable, std::vector<std::string> more) {
+  std::vector<std::string> args = {"monitor", cable.near,     "--rto-extra",
+                                   "20",      "--event-char", "0x01"};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+TEST(CliMonitor, ShowsWhatThePanesShowAndLogsItAsSaveLogsDoes) {
+  Cable cable;
+  const fs::path dir = fs::temp_directory_path() / "veltra-cli-monitor";
+  fs::create_directories(dir);
+  TCliRun run(Monitor(cable, {"--log", (dir / "m.log").string()}));
+  ASSERT_TRUE(OpenedBy({&cable}));
+  TFarEnd far(cable.far);
+  far.Write("ABCDEFGHI");
+  ASSERT_TRUE(run.OutHas(" 49                      : I       \n"));
+  cable.Far()->CorruptNextBytes(1, win::CE_FRAME);  // one byte: bytes with errors come one by one
+  far.Write("!");
+  ASSERT_TRUE(run.OutHas(" 21                      : !       \n"));
+  far.Write(std::string("\x1B\x00 \x80\xFF\x01", 6));
+  ASSERT_TRUE(run.OutHas("P1:Msg "));
+  ASSERT_TRUE(run.OutHas(" 1B 00 20 80 FF 01       : .. \x80\xFF.  \n"));
+  EXPECT_EQ(run.Stop(), 0);
+
+  EXPECT_EQ(WithoutStamps(run.Out()),
+            "P1:Rec  <stamp> :\n"
+            " 41 42 43 44 45 46 47 48 : ABCDEFGH\n"
+            " 49                      : I       \n"
+            "P1:RecX <stamp> :\n"
+            " 21                      : !       \n"
+            "P1:Msg <stamp> : RxEventCharEvent occours\n"
+            "P1:Rec  <stamp> :\n"
+            " 1B 00 20 80 FF 01       : .. \x80\xFF.  \n");
+  const std::string err = WithoutStamps(run.Err());
+  EXPECT_NE(err.find("P1:Msg  <stamp> :ComEvent"), std::string::npos) << err;
+  EXPECT_NE(err.find("ended after"), std::string::npos) << err;
+  EXPECT_NE(err.find(": 16 bytes in 3 blocks, 1 with line errors, 0 error reports\n"),
+            std::string::npos)
+      << err;
+  // The files: the traffic beside the event log, CR LF, bytes as received.
+  EXPECT_EQ(FileBytes(dir / "m.txt"), CrLf(run.Out()));
+  const std::string events = FileBytes(dir / "m.log");
+  EXPECT_NE(events.find(" :ComEvent"), std::string::npos);
+  EXPECT_NE(events.find("Msg start deactivating Port\r\n"), std::string::npos);
+  EXPECT_EQ(events.find("ended after"), std::string::npos);  // the summary is not a pane line
+  fs::remove_all(dir);
+}
+
+TEST(CliMonitor, EventsInlineAndMillisecondStamps) {
+  Cable cable;
+  TCliRun run(Monitor(cable, {"--events", "inline", "--timestamps=ms"}));
+  ASSERT_TRUE(OpenedBy({&cable}));
+  TFarEnd far(cable.far);
+  far.Write("x");
+  ASSERT_TRUE(run.OutHas(" 78                      : x       \n"));
+  EXPECT_EQ(run.Stop(), 0);
+  const std::string out = run.Out();
+  EXPECT_NE(out.find("at 110 Text: Msg start reactivating Port\n"), std::string::npos) << out;
+  EXPECT_TRUE(
+      std::regex_search(out, std::regex(R"(P1:Rec  \d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\.\d\d\d :)")))
+      << out;
+}
+
+TEST(CliMonitor, TerminalGetsNoControlBytesAndAStatusLine) {
+  Cable cable;
+  TCliRun run(Monitor(cable, {"--report", "nothing"}), /*terminal=*/true);
+  ASSERT_TRUE(OpenedBy({&cable}));
+  TFarEnd far(cable.far);
+  far.Write("\x9B");  // C1 CSI: a terminal would start an escape sequence
+  ASSERT_TRUE(run.OutHas(" 9B                      : .       \n"));
+  ASSERT_TRUE(run.ErrHas("P1 in 1 B"));
+  EXPECT_EQ(run.Stop(), 0);
+  EXPECT_EQ(run.Out().find('\x9B'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veltra::cli::test
