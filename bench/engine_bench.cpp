@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,12 +124,17 @@ struct Figure {
   std::size_t clusters = 0;
   std::size_t errorClusters = 0;  // clusters with line-error flags (CE_RXOVER: bytes dropped)
   std::size_t reports = 0;        // error reports the component raised meanwhile
+  std::set<std::string> reported;  // their "code/place", to tell noise from trouble
   bool intact = false;
 };
 
-void CountReports(TSerialPort& port, std::size_t& reports) {
-  port.OnProcessError = [&reports](TObject*, veltra::engine::Cardinal, veltra::engine::Cardinal,
-                                   const std::string&, veltra::engine::Byte) { ++reports; };
+void CountReports(TSerialPort& port, Figure& f) {
+  port.OnProcessError = [&f](TObject*, veltra::engine::Cardinal place,
+                             veltra::engine::Cardinal code, const std::string&,
+                             veltra::engine::Byte) {
+    ++f.reports;
+    f.reported.insert(std::to_string(code) + "/" + std::to_string(place));
+  };
 }
 
 // --- 1. receive throughput ----------------------------------------------------------
@@ -179,7 +185,7 @@ Figure ReceiveOverPty(const Stream& stream, const Checksum& expected) {
   Checksum got;
   Figure f;
   CountClusters(port, got, f);
-  CountReports(port, f.reports);
+  CountReports(port, f);
   ConfigureForThroughput(port);
   port.SetFlowControl(kRtsHandshake);
   port.SetCommPort(pty.slave);
@@ -199,7 +205,7 @@ Figure ReceiveOverVirtualPair(const Stream& stream, const Checksum& expected) {
   {
     TSerialPort port(loop.calls);
     CountClusters(port, got, f);
-    CountReports(port, f.reports);
+    CountReports(port, f);
     ConfigureForThroughput(port);
     port.SetFlowControl(kCtsAndRtsFlow);
     port.SetCommPort("BENCHRXA");
@@ -562,9 +568,11 @@ const char* Verdict(bool ok) {
 }
 
 void PrintReceiveFigure(const char* what, const Figure& f) {
-  std::printf("%-46s %8.1f MB/s  %zu clusters (%zu with line errors), %zu reports, %zu bytes "
-              "missing, %s\n",
-              what, f.mbps, f.clusters, f.errorClusters, f.reports,
+  std::string reported;
+  for (const std::string& r : f.reported) reported += " " + r;
+  std::printf("%-46s %8.1f MB/s  %zu clusters (%zu with line errors), %zu reports (code/place:%s), "
+              "%zu bytes missing, %s\n",
+              what, f.mbps, f.clusters, f.errorClusters, f.reports, reported.c_str(),
               kStreamBytes - std::min(kStreamBytes, f.bytes), Verdict(f.intact));
 }
 
