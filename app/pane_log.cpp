@@ -1,5 +1,6 @@
 #include "app/pane_log.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -12,6 +13,7 @@
 #include <cstring>
 
 #include "app/logic/hex_dump.h"
+#include "app/logic/line_history.h"
 #include "app/logic/log_lines.h"
 #include "app/logic/log_record.h"
 
@@ -24,17 +26,50 @@ int Lines(const QTextDocument* doc) {
   return doc->blockCount() - (doc->lastBlock().length() == 1 ? 1 : 0);
 }
 
+int AsInt(std::size_t n) {
+  return static_cast<int>(std::min<std::size_t>(n, INT_MAX / 2));
+}
+
+// A pane line into the history: Latin-1 when it is, else UTF-8, so what the operator
+// typed comes back as typed.
+void ToHistory(logic::TLineHistory& history, const QString& text, std::string& latin1) {
+  latin1.resize(static_cast<std::size_t>(text.size()));
+  const QChar* c = text.constData();
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (c[i].unicode() > 0xFF) {
+      const QByteArray utf8 = text.toUtf8();
+      history.PushUtf8(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+      return;
+    }
+    latin1[static_cast<std::size_t>(i)] = static_cast<char>(c[i].unicode());
+  }
+  history.Push(latin1);
+}
+
+// Pieces of a file this big go out at once.
+constexpr qsizetype kWriteBytes = 1 << 20;
+
 }  // namespace
 
-TPaneLog::TPaneLog(QPlainTextEdit*& pane, std::function<std::size_t()> maxLines)
-    : pane_(pane), maxLines_(std::move(maxLines)) {
+TPaneLog::TPaneLog(QPlainTextEdit*& pane, std::function<std::size_t()> maxLines,
+                   logic::TLineHistory* history)
+    : pane_(pane), maxLines_(std::move(maxLines)), history_(history) {
   timer_.setSingleShot(true);
   QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { FlushSlice(); });
 }
 
 std::size_t TPaneLog::MaxLines() const {
   // The document counts in int.
-  return std::clamp<std::size_t>(maxLines_(), 1, INT_MAX / 2);
+  const std::size_t window = std::clamp<std::size_t>(maxLines_(), 1, INT_MAX / 2);
+  // Scrolled up, the operator may be reading back: the pane keeps more of what it shows.
+  if (history_ != nullptr && !follow_)
+    return std::max(window, std::min<std::size_t>(readBackMaxLines_, INT_MAX / 2));
+  return window;
+}
+
+void TPaneLog::SetReadBack(std::size_t maxLines, std::size_t blockLines) {
+  readBackMaxLines_ = maxLines;
+  readBackBlockLines_ = std::max<std::size_t>(blockLines, 1);
 }
 
 void TPaneLog::Add(std::string_view entry) {
@@ -52,7 +87,9 @@ void TPaneLog::Added(std::size_t from, std::size_t lines) {
   if (record_ != nullptr) record_->Append(std::string_view(pending_).substr(from));
   pendingLines_ += lines;
   // The window was held up: drop the surplus now, so the waiting text stays bounded.
-  if (pendingLines_ > 2 * MaxLines()) SkipSurplus();
+  // With a history, the flush moves the pane into it a slice at a time; only when far
+  // behind does it go at once.
+  if (pendingLines_ > (history_ == nullptr ? 2 : 8) * MaxLines()) SkipSurplus(true);
   Schedule();
 }
 
@@ -79,7 +116,7 @@ void TPaneLog::FlushSlice() {
 
 void TPaneLog::InsertPending(std::size_t maxLines) {
   if (start_ >= pending_.size() || pane_ == nullptr) return;
-  SkipSurplus();
+  if (!SkipSurplus(false)) return;
   std::size_t end = pending_.size();
   std::size_t lines = pendingLines_;
   if (lines > maxLines) {
@@ -101,19 +138,32 @@ void TPaneLog::InsertPending(std::size_t maxLines) {
   }
 }
 
-void TPaneLog::SkipSurplus() {
+bool TPaneLog::SkipSurplus(bool wholePane) {
   const std::size_t limit = MaxLines();
-  if (pendingLines_ <= limit) return;
-  for (std::size_t n = pendingLines_ - limit; n > 0; --n) {
-    const auto* at = static_cast<const char*>(
-        std::memchr(pending_.data() + start_, '\n', pending_.size() - start_));
-    start_ = static_cast<std::size_t>(at - pending_.data()) + 1;
+  if (pendingLines_ <= limit) return true;
+  // All the pane holds is older than what is skipped, and would go with the next
+  // insert: it goes first rather than show a gap in the middle. Into the history a
+  // slice at a time, so the ports' events are served meanwhile.
+  if (pane_ != nullptr && history_ != nullptr) {
+    const int held = Lines(pane_->document());
+    RemoveOldest(wholePane ? held : std::min(held, kHistorySlice));
+    if (!wholePane && held > kHistorySlice) return false;
   }
+  PendingToHistory(pendingLines_ - limit);
   linesSkipped_ += pendingLines_ - limit;
   pendingLines_ = limit;
-  // All the pane holds is older than what is skipped, and would go with the next
-  // insert: it starts afresh now rather than show a gap in the middle.
-  if (pane_ != nullptr) pane_->clear();
+  if (pane_ != nullptr && history_ == nullptr) pane_->clear();
+  return true;
+}
+
+void TPaneLog::PendingToHistory(std::size_t lines) {
+  for (; lines > 0; --lines) {
+    const auto* at = static_cast<const char*>(
+        std::memchr(pending_.data() + start_, '\n', pending_.size() - start_));
+    const auto end = static_cast<std::size_t>(at - pending_.data());
+    if (history_ != nullptr) history_->Push(std::string_view(pending_).substr(start_, end - start_));
+    start_ = end + 1;
+  }
 }
 
 void TPaneLog::Insert(QString text, int lines) {
@@ -156,8 +206,10 @@ void TPaneLog::WatchScrolling() {
   watched_ = vertical;
   follow_ = vertical->value() >= vertical->maximum();
   // The timer is the context: the connections end with this object.
-  QObject::connect(vertical, &QScrollBar::valueChanged, &timer_,
-                   [this, vertical](int value) { follow_ = value >= vertical->maximum(); });
+  QObject::connect(vertical, &QScrollBar::valueChanged, &timer_, [this, vertical](int value) {
+    follow_ = value >= vertical->maximum();
+    ScrolledTo(value);
+  });
   QObject::connect(vertical, &QScrollBar::rangeChanged, &timer_, [this, vertical](int, int most) {
     if (follow_) vertical->setValue(most);
   });
@@ -189,10 +241,22 @@ void TPaneLog::RestoreScroll(const TScroll& scroll, int removedLines) {
 }
 
 int TPaneLog::MakeRoom(int incoming) {
-  QTextDocument* doc = pane_->document();
-  const int lines = Lines(doc);
+  const int lines = Lines(pane_->document());
   const int excess = std::min(lines, lines + incoming - static_cast<int>(MaxLines()));
   if (excess <= 0) return 0;
+  RemoveOldest(excess);
+  return excess;
+}
+
+void TPaneLog::RemoveOldest(int lines) {
+  if (lines <= 0) return;
+  QTextDocument* doc = pane_->document();
+  if (history_ != nullptr) {
+    std::string latin1;
+    QTextBlock block = doc->begin();
+    for (int i = 0; i < lines && block.isValid(); ++i, block = block.next())
+      ToHistory(*history_, block.text(), latin1);
+  }
   // One jump inside an edit block, where a cursor lays out no block. A block-by-block
   // move lays out every block it passes, which makes Qt's own limit (maximumBlockCount)
   // several times slower than inserting. And once the widest line has gone, laying out
@@ -200,12 +264,69 @@ int TPaneLog::MakeRoom(int incoming) {
   // text layout kept for each: a second's stall and about 330 bytes a line.
   QTextCursor cursor(doc);
   cursor.beginEditBlock();
-  const QTextBlock first = doc->findBlockByNumber(excess);
+  const QTextBlock first = doc->findBlockByNumber(lines);
   cursor.setPosition(first.isValid() ? first.position() : doc->characterCount() - 1,
                      QTextCursor::KeepAnchor);
   cursor.removeSelectedText();
   cursor.endEditBlock();
-  return excess;
+}
+
+void TPaneLog::ScrolledTo(int value) {
+  if (history_ == nullptr || readBackQueued_ || pane_ == nullptr) return;
+  const bool atTop = value == watched_->minimum() && !follow_ && history_->Lines() > 0;
+  const bool tooLong = follow_ && static_cast<std::size_t>(Lines(pane_->document())) > MaxLines();
+  if (!atTop && !tooLong) return;
+  // Not inside the scroll bar's own signal.
+  readBackQueued_ = true;
+  QTimer::singleShot(0, &timer_, [this] {
+    readBackQueued_ = false;
+    if (pane_ == nullptr) return;
+    if (follow_)
+      ShrinkToWindow();
+    else
+      ReadBack();
+  });
+}
+
+void TPaneLog::ReadBack() {
+  QScrollBar* vertical = pane_->verticalScrollBar();
+  QTextDocument* doc = pane_->document();
+  const int room = AsInt(readBackMaxLines_) - Lines(doc);
+  if (vertical->value() != vertical->minimum() || history_->Lines() == 0 || room <= 0) return;
+  QString text;
+  const std::size_t lines = history_->TakeNewest(
+      std::min(static_cast<std::size_t>(room), readBackBlockLines_),
+      [&text](std::string_view line, bool utf8) {
+        const auto size = static_cast<qsizetype>(line.size());
+        text += utf8 ? QString::fromUtf8(line.data(), size) : QString::fromLatin1(line.data(), size);
+        text += QLatin1Char('\n');
+      });
+  if (doc->isUndoRedoEnabled()) doc->setUndoRedoEnabled(false);
+  const TCaret caret = SaveCaret();
+  const TScroll scroll = SaveScroll();
+  QTextCursor cursor(doc);
+  cursor.beginEditBlock();
+  cursor.insertText(text);  // at the start
+  cursor.endEditBlock();
+  // The operator's caret and view stay on the same text, now further down.
+  const int added = doc->characterCount() - 1 - caret.End;
+  QTextCursor restored = pane_->textCursor();
+  restored.setPosition(caret.Anchor + added);
+  restored.setPosition(caret.Position + added, QTextCursor::KeepAnchor);
+  pane_->setTextCursor(restored);
+  vertical->setValue(scroll.Top + static_cast<int>(lines));
+  pane_->horizontalScrollBar()->setValue(scroll.Left);
+}
+
+void TPaneLog::ShrinkToWindow() {
+  // In steps, so a long trim does not hold up the ports' events.
+  constexpr int kStep = 20'000;
+  const int excess = Lines(pane_->document()) - static_cast<int>(MaxLines());
+  if (excess <= 0) return;
+  const TScroll scroll = SaveScroll();
+  RemoveOldest(std::min(excess, kStep));
+  RestoreScroll(scroll, std::min(excess, kStep));
+  if (excess > kStep) ScrolledTo(pane_->verticalScrollBar()->value());
 }
 
 int TPaneLog::LineCount() {
@@ -218,25 +339,55 @@ void TPaneLog::Clear() {
   pending_.clear();
   start_ = 0;
   pendingLines_ = 0;
+  if (history_ != nullptr) history_->Clear();
   if (pane_ != nullptr) pane_->clear();
 }
 
-QByteArray TPaneLog::LinesWithCrLf() {
+template <typename Write>
+void TPaneLog::HistoryLines(Write write) const {
+  if (history_ == nullptr) return;
+  history_->ForEach([&write](std::string_view line, bool utf8) {
+    if (!utf8) return write(line);
+    const QByteArray latin1 = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())).toLatin1();
+    write(std::string_view(latin1.constData(), static_cast<std::size_t>(latin1.size())));
+  });
+}
+
+bool TPaneLog::WriteLines(QIODevice& file) {
   const int lines = LineCount();
   QByteArray bytes;
-  if (pane_ == nullptr) return bytes;
-  QTextBlock block = pane_->document()->begin();
+  bool written = true;
+  const auto add = [&](std::string_view line) {
+    bytes.append(line.data(), static_cast<qsizetype>(line.size()));
+    bytes += "\r\n";
+    if (bytes.size() < kWriteBytes) return;
+    written = written && file.write(bytes) == bytes.size();
+    bytes.clear();
+  };
+  HistoryLines(add);
+  QTextBlock block = pane_ == nullptr ? QTextBlock() : pane_->document()->begin();
   for (int i = 0; i < lines; ++i, block = block.next()) {
     // Block text keeps 0xA0 as it is; the document's plain text would make it a blank.
-    bytes += block.text().toLatin1();
-    bytes += "\r\n";
+    const QByteArray latin1 = block.text().toLatin1();
+    add(std::string_view(latin1.constData(), static_cast<std::size_t>(latin1.size())));
   }
-  return bytes;
+  return written && file.write(bytes) == bytes.size();
+}
+
+QByteArray TPaneLog::LinesWithCrLf() {
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  WriteLines(buffer);
+  return buffer.data();
 }
 
 QByteArray TPaneLog::Text() {
   Flush();
   QByteArray bytes;
+  HistoryLines([&bytes](std::string_view line) {
+    bytes.append(line.data(), static_cast<qsizetype>(line.size()));
+    bytes += "\r\n";
+  });
   if (pane_ == nullptr) return bytes;
   for (QTextBlock block = pane_->document()->begin(); block.isValid(); block = block.next()) {
     if (block != pane_->document()->begin()) bytes += "\r\n";

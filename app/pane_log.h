@@ -3,7 +3,11 @@
 // insert and repaint per line. The text is Latin-1: each byte one character, so bytes
 // 0x80-0xFF go back to the same byte when the pane is saved or sent.
 //
-// The pane keeps at most MaxLines lines, dropping the oldest as new ones come. It is
+// The pane keeps at most MaxLines lines. The oldest go as new ones come: into the
+// pane's history when it has one (the traffic pane: a long day in a fraction of the
+// pane's memory per line), else they are dropped. Scrolled to the top, the operator
+// reads back into the history a block at a time; the pane then grows up to a second
+// bound and goes back to MaxLines once the view is at the bottom again. The pane is
 // also where the operator types: new entries never move the operator's caret or
 // selection, and the view follows them only while it is scrolled to the bottom.
 #pragma once
@@ -17,10 +21,12 @@
 #include <string>
 #include <string_view>
 
+class QIODevice;
 class QPlainTextEdit;
 class QScrollBar;
 
 namespace veltra::logic {
+class TLineHistory;
 class TLogRecord;
 }
 
@@ -29,8 +35,10 @@ namespace veltra::app {
 class TPaneLog {
  public:
   // `pane` is the window's pointer to the pane, which may be created after this.
+  // Without a history, lines beyond MaxLines are dropped.
   explicit TPaneLog(QPlainTextEdit*& pane,
-                    std::function<std::size_t()> maxLines = [] { return kDefaultMaxLines; });
+                    std::function<std::size_t()> maxLines = [] { return kDefaultMaxLines; },
+                    logic::TLineHistory* history = nullptr);
   TPaneLog(const TPaneLog&) = delete;
   TPaneLog& operator=(const TPaneLog&) = delete;
 
@@ -44,16 +52,23 @@ class TPaneLog {
   void Flush();
   // The pane's lines (a last empty line, where the caret waits, is not one).
   int LineCount();
+  // Empties the pane and its history.
   void Clear();
-  // Each line followed by CR LF.
+  // Writes every line, the history's first, each followed by CR LF; false when a
+  // write failed.
+  bool WriteLines(QIODevice& file);
+  // The same in memory.
   QByteArray LinesWithCrLf();
-  // The whole text, lines separated by CR LF.
+  // The whole text, the history's lines first, lines separated by CR LF.
   QByteArray Text();
 
   // The most lines the pane keeps, asked at every insert; at least the newest line
   // stays.
   void SetMaxLines(std::function<std::size_t()> maxLines) { maxLines_ = std::move(maxLines); }
   std::size_t MaxLines() const;
+  // Reading back, the pane grows up to `maxLines`, `blockLines` at a time.
+  void SetReadBack(std::size_t maxLines, std::size_t blockLines);
+  const logic::TLineHistory* History() const { return history_; }
   // Every entry added from now on also goes to `record` (null: none).
   void SetRecord(logic::TLogRecord* record) { record_ = record; }
 
@@ -62,14 +77,19 @@ class TPaneLog {
   std::uint64_t LinesTaken() const { return linesTaken_; }
   std::uint64_t LinesSkipped() const { return linesSkipped_; }
 
-  // The traffic pane's default: about 275 MB of the pane's memory.
-  static constexpr std::size_t kDefaultMaxLines = 1'000'000;
+  // The traffic pane's window: about 40 MB of the pane's memory, and fast to trim.
+  static constexpr std::size_t kDefaultMaxLines = 150'000;
+  // Reading back: at most about 110 MB, a block of a few milliseconds at a time.
+  static constexpr std::size_t kReadBackMaxLines = 400'000;
+  static constexpr std::size_t kReadBackBlockLines = 5'000;
   // Longest time an entry waits before the pane starts taking it.
   static constexpr int kFlushDelayMs = 30;
   // The pane takes lines for at most this long per event-loop turn, so the ports'
   // events are served in time even when data comes faster than the pane can take it.
   static constexpr int kSliceMs = 4;
   static constexpr std::size_t kLinesPerInsert = 500;
+  // Lines moved from the pane into the history in one go when it falls behind.
+  static constexpr int kHistorySlice = 10'000;
 
  private:
   // What an insert must give back to the operator.
@@ -87,8 +107,9 @@ class TPaneLog {
   void FlushSlice();
   // Inserts up to maxLines waiting lines.
   void InsertPending(std::size_t maxLines);
-  // Drops the oldest waiting lines beyond MaxLines: the pane would not keep them.
-  void SkipSurplus();
+  // The oldest waiting lines beyond MaxLines go to the history, or are dropped: the
+  // pane would not keep them. False while the pane is still going into the history.
+  bool SkipSurplus(bool wholePane);
   void Insert(QString text, int lines);
   // Follows the operator's scrolling: the view stays at the bottom while it is there,
   // also when the pane's layout grows the range (a horizontal scroll bar appearing).
@@ -100,10 +121,25 @@ class TPaneLog {
   // Removes the oldest lines, so that `incoming` more fit within MaxLines; returns how
   // many went.
   int MakeRoom(int incoming);
+  // Removes the first `lines` lines of the pane, into the history if there is one.
+  void RemoveOldest(int lines);
+  // The waiting lines from start_ on, `lines` of them, straight into the history.
+  void PendingToHistory(std::size_t lines);
+  // At the top of the view: the history's newest block comes back above it.
+  void ScrolledTo(int value);
+  void ReadBack();
+  // Back at the bottom: the pane goes back to MaxLines.
+  void ShrinkToWindow();
+  template <typename Write>
+  void HistoryLines(Write write) const;
 
   QPlainTextEdit*& pane_;
   std::function<std::size_t()> maxLines_;
   logic::TLogRecord* record_ = nullptr;
+  logic::TLineHistory* history_ = nullptr;
+  std::size_t readBackMaxLines_ = kReadBackMaxLines;
+  std::size_t readBackBlockLines_ = kReadBackBlockLines;
+  bool readBackQueued_ = false;
   std::string pending_;           // Latin-1, each entry ended by '\n'
   std::size_t start_ = 0;         // pending_ before this has reached the pane
   std::size_t pendingLines_ = 0;  // lines in pending_ from start_ on

@@ -161,9 +161,10 @@ void TVeltra::Button2Click() {
 
 namespace {
 
-void WriteLogFile(const QString& path, const QByteArray& bytes) {
+// In pieces: the traffic pane's history may hold gigabytes of text.
+void WriteLogFile(const QString& path, TPaneLog& pane) {
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !pane.WriteLines(file))
     throw std::runtime_error("Cannot create file \"" + path.toStdString() + "\". " +
                              file.errorString().toStdString());
 }
@@ -185,8 +186,8 @@ void TVeltra::JvHTButton5Click() {
     ShowMessage(this, "Please enter first a valid Filename");
     return;
   }
-  WriteLogFile(SaveTo.FileName, ErrorMemoLog.LinesWithCrLf());
-  WriteLogFile(TrafficLogPath(SaveTo.FileName), Memo1Log.LinesWithCrLf());
+  WriteLogFile(SaveTo.FileName, ErrorMemoLog);
+  WriteLogFile(TrafficLogPath(SaveTo.FileName), Memo1Log);
   ShowMessage(this, "Log-Files where safed");
 }
 

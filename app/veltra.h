@@ -27,6 +27,7 @@
 #include "app/dialogs.h"
 #include "app/logic/forward_queue.h"
 #include "app/logic/hold_states.h"
+#include "app/logic/line_history.h"
 #include "app/logic/log_lines.h"
 #include "app/logic/log_record.h"
 #include "app/pane_log.h"
@@ -261,8 +262,10 @@ class TVeltra : public QWidget {
 
   // --- panes, forwarding and lamps (traffic_log.cpp, status_display.cpp) -----------
   // Entries reach the panes in batches; FlushPanes writes what waits (tests, reads).
-  // The traffic pane keeps its latest lines; the error pane MaxErrors lines.
-  TPaneLog Memo1Log{Memo1};
+  // The traffic pane keeps its latest lines and the older ones in its history; the
+  // error pane keeps MaxErrors lines.
+  logic::TLineHistory Memo1History;
+  TPaneLog Memo1Log{Memo1, [] { return TPaneLog::kDefaultMaxLines; }, &Memo1History};
   TPaneLog ErrorMemoLog{ErrorMemo, [this] { return ErrorPaneMaxLines(); }};
   std::size_t ErrorPaneMaxLines() const;
   void FlushPanes();

@@ -12,6 +12,13 @@
 //        byte as it grows and where it levels off, the error pane's most lines against
 //        MaxErrors, how late the event loop runs. With --record, spy mode also records
 //        the traffic to FILE, and the record's lines are counted against the pane's.
+// day, day-spy
+//        A day of traffic at 115200 baud fast-forwarded into the traffic pane with its
+//        history, as fast as the pane takes it: one port receiving, and spy mode both
+//        ways (each block dumped and logged as forwarded). RSS as it levels off at the
+//        history's budget, the history's bytes per logged byte, lines/s at the start and
+//        at the end, and the time to bring a block of history back at the top of the view
+//        and to go back to the window at the bottom. --hours H (default 10), --baud B.
 // Each run is a child process, so its RSS is its own; medians follow the runs.
 #include <QApplication>
 #include <QCheckBox>
@@ -19,6 +26,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
 
@@ -36,6 +44,7 @@
 #include <vector>
 
 #include "app/logic/integer_text.h"
+#include "app/logic/line_history.h"
 #include "app/veltra.h"
 #include "platform/comm_api.h"
 #include "platform/virtual_ports.h"
@@ -134,6 +143,123 @@ int StoreChild(bool qtLimit, double seconds, std::size_t maxLines) {
               qtLimit ? "Qt maximumBlockCount:" : "pane's own limit:", start, end,
               filled.c_str(), lines, rss, rss * 1e6 / lines, rss * 1e6 / lines * 33 / 256);
   PrintResult({{"start", start}, {"end", end}, {"rss_mb", rss}, {"b_per_line", rss * 1e6 / lines}});
+  return 0;
+}
+
+// --- day ----------------------------------------------------------------------------
+
+std::string Stamp(std::uint64_t second) {
+  char text[32];
+  std::snprintf(text, sizeof text, "07.12.26 %02u:%02u:%02u :",
+                static_cast<unsigned>(second / 3600 % 24), static_cast<unsigned>(second / 60 % 60),
+                static_cast<unsigned>(second % 60));
+  return text;
+}
+
+// One simulated second of traffic: 256-byte blocks at the line's rate, each port.
+void FeedSecond(TPaneLog& log, std::mt19937& rng, std::uint64_t second, unsigned baud, bool spy,
+                std::uint64_t& bytes) {
+  const std::size_t perPort = baud / 10;
+  for (std::size_t at = 0; at < perPort; at += 256) {
+    std::string block(std::min<std::size_t>(256, perPort - at), '\0');
+    for (int port = 0; port < (spy ? 2 : 1); ++port) {
+      for (char& c : block) c = static_cast<char>(rng() & 0xFF);
+      log.Add((port == 0 ? "P1:Rec  " : "P2:Rec  ") + Stamp(second));
+      log.AddDump(block);
+      bytes += block.size();
+      if (!spy) continue;
+      log.Add((port == 0 ? "P2:Snd " : "P1:Snd ") + Stamp(second));
+      log.Add(block);
+    }
+  }
+}
+
+// Brings `blocks` blocks back at the top of the view; the milliseconds each took.
+std::vector<double> TimeReadBack(QPlainTextEdit& pane, const veltra::logic::TLineHistory& history,
+                                 int blocks) {
+  std::vector<double> ms;
+  for (int i = 0; i < blocks && history.Lines() > 0; ++i) {
+    const auto before = history.Lines();
+    QElapsedTimer clock;
+    clock.start();
+    pane.verticalScrollBar()->setValue(0);
+    while (history.Lines() == before && clock.elapsed() < 5000) QCoreApplication::processEvents();
+    ms.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+  }
+  return ms;
+}
+
+void PrintDayRow(double hours, double seconds, double rss, const veltra::logic::TLineHistory& h,
+                 int paneLines, double rate) {
+  std::printf("    %5.2f h in %6.1f s: RSS %6.1f MB, history %6.1f MB in %9llu lines "
+              "(%llu dropped), pane %6d lines, %7.0f lines/s\n",
+              hours, seconds, rss, static_cast<double>(h.MemoryBytes()) / 1e6,
+              static_cast<unsigned long long>(h.Lines()),
+              static_cast<unsigned long long>(h.LinesDropped()), paneLines, rate);
+}
+
+int DayChild(bool spy, unsigned baud, double hours) {
+  QPlainTextEdit pane;
+  QPlainTextEdit* pointer = &pane;
+  pane.setLineWrapMode(QPlainTextEdit::NoWrap);
+  pane.resize(700, 300);
+  pane.show();
+  veltra::logic::TLineHistory history;
+  TPaneLog log(pointer, [] { return TPaneLog::kDefaultMaxLines; }, &history);
+  std::mt19937 rng(11);
+  const double base = RssMb();
+  std::uint64_t bytes = 0, lastLines = 0, perByteAtBytes = 0;
+  double perByte = 0, rssPerByte = 0, startRate = 0, endRate = 0, rssMost = 0;
+  QElapsedTimer clock, interval;
+  clock.start();
+  interval.start();
+  const auto seconds = static_cast<std::uint64_t>(hours * 3600);
+  const std::uint64_t every = 1800;
+  for (std::uint64_t second = 0; second < seconds; ++second) {
+    FeedSecond(log, rng, 8 * 3600 + second, baud, spy, bytes);
+    log.Flush();
+    QCoreApplication::processEvents();
+    if ((second + 1) % every != 0 && second + 1 != seconds) continue;
+    const auto lines = log.LinesTaken() + log.LinesSkipped();
+    const double rate = static_cast<double>(lines - lastLines) / (interval.restart() / 1000.0);
+    lastLines = lines;
+    if (startRate == 0) startRate = rate;
+    endRate = rate;
+    const double rss = RssMb();
+    rssMost = std::max(rssMost, rss);
+    // Before the budget drops anything: what the history costs per byte it holds.
+    if (history.LinesDropped() == 0 && lines > 0) {
+      const double held = static_cast<double>(bytes) * static_cast<double>(history.Lines()) /
+                          static_cast<double>(lines);
+      perByte = static_cast<double>(history.MemoryBytes()) / held;
+      rssPerByte = (rss - base) * 1e6 / static_cast<double>(bytes);
+      perByteAtBytes = bytes;
+    }
+    PrintDayRow(static_cast<double>(second + 1) / 3600, clock.elapsed() / 1000.0, rss, history,
+                log.LineCount(), rate);
+  }
+  pane.verticalScrollBar()->setValue(pane.verticalScrollBar()->maximum());
+  std::vector<double> back = TimeReadBack(pane, history, 20);
+  std::sort(back.begin(), back.end());
+  QElapsedTimer shrink;
+  shrink.start();
+  pane.verticalScrollBar()->setValue(pane.verticalScrollBar()->maximum());
+  while (log.LineCount() > static_cast<int>(TPaneLog::kDefaultMaxLines) && shrink.elapsed() < 20000)
+    QCoreApplication::processEvents();
+  const double shrinkMs = static_cast<double>(shrink.nsecsElapsed()) / 1e6;
+  const double readBack = back.empty() ? 0 : back[back.size() / 2];
+  std::printf("    history %.3f B a logged byte, RSS %.1f B a logged byte after %.0f MB; "
+              "RSS at most %.1f MB; read back %zu blocks of %zu lines: median %.1f ms, "
+              "worst %.1f ms; back to the window in %.0f ms\n",
+              perByte, rssPerByte, static_cast<double>(perByteAtBytes) / 1e6, rssMost, back.size(),
+              TPaneLog::kReadBackBlockLines, readBack, back.empty() ? 0 : back.back(), shrinkMs);
+  PrintResult({{"history_b_per_byte", perByte},
+               {"rss_b_per_byte", rssPerByte},
+               {"rss_most_mb", rssMost},
+               {"start", startRate},
+               {"end", endRate},
+               {"read_back_ms", readBack},
+               {"shrink_ms", shrinkMs}});
   return 0;
 }
 
@@ -456,6 +582,7 @@ struct TOptions {
   std::vector<unsigned> bauds{115200, 921600, 12000000};
   std::size_t lines = TPaneLog::kDefaultMaxLines;
   std::string record;
+  double hours = 10;
 };
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -471,6 +598,7 @@ TOptions ParseOptions(int argc, char** argv) {
     if (arg == "--runs") o.runs = std::stoi(value);
     if (arg == "--lines") o.lines = std::stoull(value);
     if (arg == "--record") o.record = value;
+    if (arg == "--hours") o.hours = std::stod(value);
     if (arg == "--baud") {
       o.bauds.clear();
       std::stringstream list(value);
@@ -531,6 +659,15 @@ int Parent(const char* self, const TOptions& o) {
     RunSeries("  pane's own limit", me + "store own" + seconds + lines, o.runs);
     RunSeries("  Qt's maximumBlockCount", me + "store qt" + seconds + lines, o.runs);
   }
+  if (o.section == "day" || o.section == "day-spy") {
+    const bool spy = o.section == "day-spy";
+    const unsigned baud = o.bauds.size() == 1 ? o.bauds.front() : 115200;
+    const std::string args = " " + std::to_string(baud) + " " + std::to_string(o.hours) + lines;
+    std::printf("%s: %.1f h at %u baud fast-forwarded, history budget %.0f MB\n",
+                spy ? "spy mode, both ways" : "one port receiving", o.hours, baud,
+                static_cast<double>(veltra::logic::TLineHistory::kDefaultBudget) / 1e6);
+    RunSeries("", me + (spy ? "day spy" : "day one") + args, o.runs);
+  }
   if (o.section == "spy" || o.section == "all") {
     std::printf("spy mode, window shown, both ports receiving, %.0f s, %zu-line limit\n",
                 o.seconds, o.lines);
@@ -553,6 +690,9 @@ int main(int argc, char** argv) {
     const double seconds = std::atof(argv[4]);
     const std::size_t lines = std::strtoull(argv[5], nullptr, 10);
     if (what == "store") return StoreChild(std::string(argv[3]) == "qt", seconds, lines);
+    if (what == "day")
+      return DayChild(std::string(argv[3]) == "spy", static_cast<unsigned>(std::stoul(argv[4])),
+                      std::atof(argv[5]));
     return SpyChild(static_cast<win::DWORD>(std::stoul(argv[3])), seconds, lines,
                     argc > 6 ? argv[6] : "");
   }

@@ -5,6 +5,7 @@
 // without its leading "Software" / registry.reg, in REGEDIT4 form.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -28,13 +29,21 @@ class SettingsKey {
   // Makes the writes so far durable. The file store replaces its file in one step
   // (a new file renamed over the old one), so a failure leaves the old file whole.
   virtual bool Commit() = 0;
+  // The Win32 code of the last failed WriteString or Commit.
+  virtual std::uint32_t LastError() const = 0;
 };
 
 // Opens keyPath (e.g. "Software\\Orvane\\Veltra") under HKEY_CURRENT_USER with full
 // access, creating it when missing (the file store creates its file at the first
 // Commit). Null when the store cannot be opened: the file exists but cannot be read
-// or parsed, or its place cannot be worked out.
-std::unique_ptr<SettingsKey> OpenCurrentUserKey(const std::string& keyPath);
+// (the OS error as a Win32 code in *error), is damaged (not a regular file, larger
+// than kMaxSettingsFileSize, or not parsed whole: ERROR_REGISTRY_CORRUPT), or its
+// place cannot be worked out. A damaged file is never rewritten.
+std::unique_ptr<SettingsKey> OpenCurrentUserKey(const std::string& keyPath,
+                                                std::uint32_t* error = nullptr);
+
+// Far above any real settings file (a few kilobytes); a larger one is damaged.
+inline constexpr std::size_t kMaxSettingsFileSize = 4u << 20;
 
 // Where keyPath is kept: the file's path, or the registry path on Windows. Empty
 // when it cannot be worked out.

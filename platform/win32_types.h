@@ -65,6 +65,10 @@ inline constexpr DWORD ERROR_NETWORK_UNREACHABLE = 1231;
 inline constexpr DWORD ERROR_HOST_UNREACHABLE = 1232;
 inline constexpr DWORD ERROR_CONNECTION_ABORTED = 1236;
 inline constexpr DWORD ERROR_COUNTER_TIMEOUT = 1121;
+// The settings store: a read-only file system, a full disk, a damaged file.
+inline constexpr DWORD ERROR_WRITE_PROTECT = 19;
+inline constexpr DWORD ERROR_DISK_FULL = 112;
+inline constexpr DWORD ERROR_REGISTRY_CORRUPT = 1015;
 
 struct OVERLAPPED {
   ULONG_PTR Internal = 0;      // status of the request (owned by the layer while pending)

@@ -1,7 +1,8 @@
 #include "app/logic/char_code.h"
 
 #include <cstdio>
-#include <limits>
+
+#include "engine/integer_text.h"
 
 namespace veltra::logic {
 
@@ -9,14 +10,6 @@ namespace {
 
 std::string NotAnInteger(const std::string& Text) {
   return "'" + Text + "' is not a valid integer value";
-}
-
-int DigitValue(char C, int Base) {
-  int value = -1;
-  if (C >= '0' && C <= '9') value = C - '0';
-  if (C >= 'a' && C <= 'f') value = C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') value = C - 'A' + 10;
-  return value < Base ? value : -1;
 }
 
 }  // namespace
@@ -27,28 +20,9 @@ std::string RangeErrorText(std::int64_t Value, std::int64_t Min, std::int64_t Ma
 }
 
 std::int32_t StrToInt(const std::string& Text) {
-  std::size_t pos = 0;
-  while (pos < Text.size() && Text[pos] == ' ') ++pos;
-  bool negative = false;
-  if (pos < Text.size() && (Text[pos] == '-' || Text[pos] == '+')) negative = Text[pos++] == '-';
-  int base = 10;
-  if (pos < Text.size() && Text[pos] == '$') {
-    base = 16;
-    ++pos;
-  }
-  if (pos == Text.size()) throw EConvertError(NotAnInteger(Text));
-  // One more than the largest magnitude, so that -2147483648 still fits.
-  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-  std::int64_t value = 0;
-  for (; pos < Text.size(); ++pos) {
-    const int digit = DigitValue(Text[pos], base);
-    if (digit < 0) throw EConvertError(NotAnInteger(Text));
-    value = value * base + digit;
-    if (value > kLimit) throw EConvertError(NotAnInteger(Text));
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) throw EConvertError(NotAnInteger(Text));
-  return static_cast<std::int32_t>(value);
+  const auto value = engine::ParseInt32(Text, engine::kHexDollar);
+  if (!value) throw EConvertError(NotAnInteger(Text));
+  return *value;
 }
 
 std::int64_t StrToIntInRange(const std::string& Text, std::int64_t Min, std::int64_t Max) {

@@ -18,7 +18,8 @@ class EConvertError : public std::runtime_error {
 std::string RangeErrorText(std::int64_t Value, std::int64_t Min, std::int64_t Max);
 
 // Reads a signed 32-bit integer: leading blanks, an optional sign, then decimal
-// digits or hexadecimal digits after "$". Throws EConvertError otherwise.
+// digits or hexadecimal digits after "$" (engine::ParseInt32). Throws EConvertError
+// otherwise.
 std::int32_t StrToInt(const std::string& Text);
 // StrToInt, then checks Min..Max (range error text on failure).
 std::int64_t StrToIntInRange(const std::string& Text, std::int64_t Min, std::int64_t Max);

@@ -52,6 +52,31 @@ void AppendDumpLines(std::string_view block, std::string& out, char lineEnd) {
   if (left > 0) WriteLine(src, left, dst, lineEnd);
 }
 
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::size_t DumpLineBytes(std::string_view line, char (&bytes)[kDumpBytesPerLine]) {
+  if (line.size() != kDumpLineLength) return 0;
+  std::size_t n = 0;
+  for (; n < kDumpBytesPerLine; ++n) {
+    const int high = HexDigit(line[3 * n + 1]), low = HexDigit(line[3 * n + 2]);
+    if (line[3 * n] != ' ' || high < 0 || low < 0) break;
+    bytes[n] = static_cast<char>(high << 4 | low);
+  }
+  if (n == 0) return 0;
+  // Everything else (padding, separator, text column) must be as the dump writes it.
+  char again[kDumpLineLength + 1];
+  WriteLine(reinterpret_cast<const unsigned char*>(bytes), n, again, '\n');
+  return std::memcmp(again, line.data(), kDumpLineLength) == 0 ? n : 0;
+}
+
 std::string DumpText(std::string_view block) {
   std::string text;
   AppendDumpLines(block, text);

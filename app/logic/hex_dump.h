@@ -18,6 +18,10 @@ void AppendDumpLines(std::string_view block, std::string& out, char lineEnd = '\
 // The dump lines of `block` joined by '\n', without a final line end.
 std::string DumpText(std::string_view block);
 
+// The bytes a dump line shows, written to `bytes`; returns their number, or 0 when
+// `line` (without its line end) is not exactly what the dump of those bytes gives.
+std::size_t DumpLineBytes(std::string_view line, char (&bytes)[kDumpBytesPerLine]);
+
 // Number of characters AppendDumpLines adds for a block of `size` bytes.
 constexpr std::size_t DumpSize(std::size_t size) {
   return (size + kDumpBytesPerLine - 1) / kDumpBytesPerLine * (kDumpLineLength + 1);

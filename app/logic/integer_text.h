@@ -10,8 +10,8 @@ namespace veltra::logic {
 
 // Reads `text` as a 32-bit integer: leading spaces, an optional sign, then decimal
 // digits or hexadecimal digits after "$", "x", "X", "0x" or "0X". Anything else,
-// trailing spaces included, or a value out of range gives nothing. Hexadecimal
-// texts up to 8 digits wrap into the signed range, as the operator's tools do.
+// trailing spaces included, or a value out of the signed 32-bit range (in either
+// base, as StrToInt) gives nothing.
 std::optional<std::int32_t> ReadInteger(std::string_view text);
 
 // MaxErrors: a text that is not an integer counts as 256.

@@ -56,6 +56,8 @@ void TSerialPort::SendData(const void* Buffer, Cardinal Count) {
   const auto* bytes = static_cast<const char*>(Buffer);
   if (bytes != FPendingWrite.data()) FPendingWrite.assign(bytes, bytes + Count);
   DWORD written = 0;
+  // As WriteFile clears its count first: a failed write must not show the last one's.
+  FWrittenBytes = 0;
   if (win::WriteFile(handle, FPendingWrite.data(), Count, &written, &WriteOverlapped)) {
     FWrittenBytes = written;
     const TNotifyEvent handler = OnWriteDone;

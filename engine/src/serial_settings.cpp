@@ -1,10 +1,10 @@
 // TSerialPort persistence: one string value per property under
 // HKEY_CURRENT_USER\<Key>\<Section>. Numbers as decimal text, booleans "0"/"1",
 // characters as one-character strings (NUL as an empty string).
-#include <charconv>
 #include <optional>
 #include <string_view>
 
+#include "engine/integer_text.h"
 #include "engine/serial_port.h"
 #include "platform/settings_store.h"
 
@@ -25,28 +25,9 @@ std::string NumberText(T n) {
   return std::to_string(n);
 }
 
-// The integer a text holds: optional blanks and sign, then decimal digits, or hex
-// digits after "$" or "0x". Nothing else may follow.
-std::optional<long long> ParseInteger(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  bool negative = false;
-  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  int base = 10;
-  if (text.starts_with('$')) {
-    base = 16;
-    text.remove_prefix(1);
-  } else if (text.starts_with("0x") || text.starts_with("0X")) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty()) return std::nullopt;
-  long long value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return negative ? -value : value;
+// Stored numbers follow the window's rules, "$" or "0x" marking hexadecimal.
+std::optional<std::int32_t> ParseInteger(std::string_view text) {
+  return ParseInt32(text, kHexDollar | kHexZeroX);
 }
 
 // Stores a value that was read; skipped once a read has failed.
@@ -77,7 +58,7 @@ class TSettingsReader {
     auto text = Text(name);
     if (failed_) return std::nullopt;
     auto number = text ? ParseInteger(*text) : std::nullopt;
-    return number ? static_cast<T>(static_cast<unsigned long long>(*number)) : fallback;
+    return number ? static_cast<T>(static_cast<std::uint32_t>(*number)) : fallback;
   }
 
   std::optional<bool> Bool(const char* name, bool fallback) {
@@ -117,7 +98,8 @@ class TSettingsReader {
 };
 
 void TSerialPort::WriteSettings(const std::string& Key, const std::string& Section) {
-  std::unique_ptr<SettingsKey> key = platform::OpenCurrentUserKey(Key);
+  std::uint32_t error = 0;
+  std::unique_ptr<SettingsKey> key = platform::OpenCurrentUserKey(Key, &error);
   bool ok = key != nullptr;
   auto put = [&](const char* name, const std::string& text) {
     ok = ok && key->WriteString(Section, name, text);
@@ -150,11 +132,13 @@ void TSerialPort::WriteSettings(const std::string& Key, const std::string& Secti
   put("ErrorNoise", NumberText(FErrorNoise.load()));
   put("Active", BoolText(FActive));
   ok = ok && key->Commit();
+  if (!ok && key) error = key->LastError();
   key.reset();
   if (ok) {
     ProcessError(501, 0, "Settings saved", 2);
   } else {
-    ProcessError(502, 0, "Error saving Settings", 0);
+    // The OS error says which: a full disk, a read-only file system, a damaged file.
+    ProcessError(502, error, "Error saving Settings", 0);
   }
 }
 
@@ -168,7 +152,8 @@ void TSerialPort::LoadSettings(const std::string& Key, const std::string& Sectio
 
 void TSerialPort::ReadStored(const std::string& Key, const std::string& Section,
                              bool FollowActive) {
-  std::unique_ptr<SettingsKey> key = platform::OpenCurrentUserKey(Key);
+  std::uint32_t error = 0;
+  std::unique_ptr<SettingsKey> key = platform::OpenCurrentUserKey(Key, &error);
   bool ok = key != nullptr;
   bool storedActive = false;
   if (ok) {
@@ -187,7 +172,8 @@ void TSerialPort::ReadStored(const std::string& Key, const std::string& Section,
   }
   key.reset();
   if (!ok) {
-    ProcessError(402, 0, "Error reading Settings", 0);
+    // Code 0 for a value of another type, as the registry reports no OS error then.
+    ProcessError(402, error, "Error reading Settings", 0);
     return;
   }
   if (FollowActive) SetActive(storedActive);

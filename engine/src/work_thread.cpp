@@ -366,6 +366,9 @@ bool TWorkThread::StartEventWait() {
     return false;
   }
   LastStatus = error;
+  // A close clears Active before the event mask, so a wait refused because of the
+  // close always finds the port closed (or another open) here: not a fault.
+  if (!PortActive() || Owner.FOpenCount != SeenOpenCount) return false;
   Report(9907, error, "Error calling WaitCommEvent");
   return false;
 }

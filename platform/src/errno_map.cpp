@@ -15,7 +15,9 @@ struct ErrnoRow {
 // ENOENT ENOTDIR EISDIR ELOOP
 //   ENAMETOOLONG                 2 FILE_NOT_FOUND            2
 // ENODEV ENXIO                   2 FILE_NOT_FOUND            1167 DEVICE_NOT_CONNECTED
-// EACCES EPERM EROFS             5 ACCESS_DENIED             5
+// EACCES EPERM                   5 ACCESS_DENIED             5
+// EROFS                          19 WRITE_PROTECT            19
+// ENOSPC EDQUOT                  112 DISK_FULL               112
 // EBUSY (TIOCEXCL held)          5 ACCESS_DENIED             5
 // EWOULDBLOCK (flock refused)    5 ACCESS_DENIED             5
 // EINVAL ERANGE                  87 INVALID_PARAMETER        87
@@ -37,7 +39,9 @@ constexpr ErrnoRow kRows[] = {
     {ENXIO, win::ERROR_FILE_NOT_FOUND, win::ERROR_DEVICE_NOT_CONNECTED},
     {EACCES, win::ERROR_ACCESS_DENIED, win::ERROR_ACCESS_DENIED},
     {EPERM, win::ERROR_ACCESS_DENIED, win::ERROR_ACCESS_DENIED},
-    {EROFS, win::ERROR_ACCESS_DENIED, win::ERROR_ACCESS_DENIED},
+    {EROFS, win::ERROR_WRITE_PROTECT, win::ERROR_WRITE_PROTECT},
+    {ENOSPC, win::ERROR_DISK_FULL, win::ERROR_DISK_FULL},
+    {EDQUOT, win::ERROR_DISK_FULL, win::ERROR_DISK_FULL},
     {EBUSY, win::ERROR_ACCESS_DENIED, win::ERROR_ACCESS_DENIED},
     {EWOULDBLOCK, win::ERROR_ACCESS_DENIED, win::ERROR_ACCESS_DENIED},
     {EINVAL, win::ERROR_INVALID_PARAMETER, win::ERROR_INVALID_PARAMETER},

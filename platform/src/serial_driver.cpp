@@ -234,8 +234,10 @@ DWORD SerialDriver::SetupComm(DWORD inQueue, DWORD outQueue) {
   if (inQueue > kMaxQueueSize || outQueue > kMaxQueueSize) return ERROR_INVALID_PARAMETER;
   Lock lock(mutex_);
   if (const DWORD error = StateError()) return error;
-  if (inQueue != 0 && inQueue != ring_.Capacity()) {
-    if (ring_.Resize(inQueue) != 0) AddLineErrors(CE_RXOVER);
+  // Windows' driver only ever grows its queue: a smaller size is ignored, so the
+  // bytes waiting stay.
+  if (inQueue > ring_.Capacity()) {
+    ring_.Resize(inQueue);  // grows: nothing is dropped
     UpdateInputFlow();
   }
   if (outQueue != 0) outQueueSize_ = outQueue;
@@ -256,6 +258,9 @@ DWORD SerialDriver::SetCommState(const DCB& dcb) {
   {
     Lock lock(mutex_);
     if (const DWORD error = StateError()) return error;
+    // As Windows' driver: a flow limit beyond the input queue is refused.
+    if (dcb.XonLim > ring_.Capacity() || dcb.XoffLim > ring_.Capacity())
+      return ERROR_INVALID_PARAMETER;
     old = dcb_;
   }
   {

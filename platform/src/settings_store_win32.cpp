@@ -33,17 +33,21 @@ class RegistrySettingsKey final : public SettingsKey {
   bool WriteString(const std::string& section, const std::string& name,
                    const std::string& value) override {
     // Written with its terminating NUL, as REG_SZ values are.
-    return RegSetKeyValueA(key_, Sub(section), name.c_str(), REG_SZ, value.c_str(),
-                           static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+    lastError_ = static_cast<DWORD>(RegSetKeyValueA(key_, Sub(section), name.c_str(), REG_SZ,
+                                                    value.c_str(),
+                                                    static_cast<DWORD>(value.size() + 1)));
+    return lastError_ == ERROR_SUCCESS;
   }
 
   bool Commit() override { return true; }  // the registry writes through
+  std::uint32_t LastError() const override { return lastError_; }
 
  private:
   static const char* Sub(const std::string& section) {
     return section.empty() ? nullptr : section.c_str();
   }
   HKEY key_;
+  DWORD lastError_ = ERROR_SUCCESS;
 };
 
 }  // namespace
@@ -52,12 +56,13 @@ std::string SettingsLocation(const std::string& keyPath) {
   return "HKEY_CURRENT_USER\\" + keyPath;
 }
 
-std::unique_ptr<SettingsKey> OpenCurrentUserKey(const std::string& keyPath) {
+std::unique_ptr<SettingsKey> OpenCurrentUserKey(const std::string& keyPath,
+                                                std::uint32_t* error) {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return nullptr;
-  }
+  const LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (error != nullptr) *error = static_cast<std::uint32_t>(rc);
+  if (rc != ERROR_SUCCESS) return nullptr;
   return std::make_unique<RegistrySettingsKey>(key);
 }
 

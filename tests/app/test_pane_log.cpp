@@ -6,9 +6,11 @@
 
 #include <memory>
 
+#include "app/logic/line_history.h"
 #include "app/pane_log.h"
 
 using veltra::app::TPaneLog;
+using veltra::logic::TLineHistory;
 
 namespace {
 
@@ -18,6 +20,11 @@ std::string LineText(int n) {
 
 QString TopLine(QPlainTextEdit* pane) {
   return pane->cursorForPosition(QPoint(0, 0)).block().text();
+}
+
+// The whole text the pane gives for "Send Text": lines joined by CR LF.
+QByteArray Joined(const QStringList& lines) {
+  return lines.join("\r\n").toLatin1() + "\r\n";
 }
 
 }  // namespace
@@ -71,6 +78,53 @@ class TestPaneLog : public QObject {
     log.Flush();  // 201 of the oldest lines go
     QCOMPARE(TopLine(&pane), top);
     QVERIFY(bar->value() < bar->maximum());
+  }
+
+  void readsBackIntoItsHistoryWithoutAJumpOrAGap() {
+    QPlainTextEdit pane;
+    QPlainTextEdit* pointer = &pane;
+    pane.setLineWrapMode(QPlainTextEdit::NoWrap);
+    pane.resize(300, 200);
+    pane.show();
+    TLineHistory history;
+    TPaneLog log(pointer, [] { return 100; }, &history);
+    log.SetReadBack(400, 40);
+    QStringList all;
+    for (int i = 0; i < 300; ++i) all << QString::fromStdString(LineText(i));
+    // Typed by the operator: it leaves the pane and comes back as typed.
+    all[0] = QString("typed \u20AC");
+    QTextCursor(pane.document()).insertText(all[0] + "\n");
+    for (int i = 1; i < 300; ++i) log.Add(LineText(i));
+    log.Flush();
+    QCOMPARE(log.LineCount(), 100);
+    QCOMPARE(history.Lines(), 200u);
+    QByteArray whole = Joined(all);
+    whole.replace("\xE2\x82\xAC", "?");
+    QCOMPARE(log.Text(), whole);
+
+    QTextCursor selection(pane.document()->findBlockByNumber(50));
+    selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    pane.setTextCursor(selection);
+    QScrollBar* bar = pane.verticalScrollBar();
+    for (std::size_t left = 160; left != std::size_t(-40); left -= 40) {
+      bar->setValue(0);
+      const QString top = TopLine(&pane);
+      QTRY_COMPARE(history.Lines(), left);
+      QCOMPARE(TopLine(&pane), top);
+      QCOMPARE(pane.textCursor().selectedText(), QString("line 250"));
+    }
+    QCOMPARE(pane.document()->firstBlock().text(), all[0]);
+    QCOMPARE(log.Text(), whole);
+
+    // Data while reading: nothing moves; at the bottom the pane goes back to 100 lines.
+    for (int i = 300; i < 400; ++i) log.Add(LineText(i));
+    log.Flush();
+    QCOMPARE(pane.document()->firstBlock().text(), all[0]);
+    QCOMPARE(pane.textCursor().selectedText(), QString("line 250"));
+    bar->setValue(bar->maximum());
+    QTRY_COMPARE(log.LineCount(), 100);
+    for (int i = 300; i < 400; ++i) all << QString::fromStdString(LineText(i));
+    QCOMPARE(QString::fromLatin1(log.Text()), QString::fromLatin1(Joined(all)).replace(QChar(0x20AC), '?'));
   }
 };
 

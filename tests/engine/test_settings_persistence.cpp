@@ -3,6 +3,9 @@
 // not be lost.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -131,6 +134,21 @@ TEST_F(Settings, MissingOrUnparsableValuesFallBack) {
   EXPECT_FALSE(port.RTSState());
   EXPECT_EQ(port.FlowControl(), 0x380);
   EXPECT_EQ(port.XONChar(), 'A');
+
+  // One sign, then digits, within 32 bits: anything else falls back, never wraps.
+  for (const char* bad :
+       {"--9223372036854775808", "$-5", "+-7", "0x-3", "--5", "$FFFFFFFF", "4294967296", "$"}) {
+    SCOPED_TRACE(bad);
+    WriteSection(std::string("\"DataBits\"=\"") + bad + "\"\n\"FlowControl\"=\"" + bad + "\"\n");
+    port.ReadSettings(kKey, "ComTest1");
+    EXPECT_EQ(Last(), "Settings readed");
+    EXPECT_EQ(port.DataBits(), 8);
+    EXPECT_EQ(port.FlowControl(), 0);
+  }
+  WriteSection("\"DataBits\"=\" -$7FFFFFF9\"\n\"FlowControl\"=\"-2147483648\"\n");
+  port.ReadSettings(kKey, "ComTest1");
+  EXPECT_EQ(port.DataBits(), 7);  // the low byte of -0x7FFFFFF9
+  EXPECT_EQ(port.FlowControl(), -2147483647 - 1);
 }
 
 TEST_F(Settings, ValueOfAnotherTypeStopsTheLoad) {
@@ -164,6 +182,13 @@ TEST_F(Settings, StoredActiveOpensThePortWithTheLoadedSettings) {
   WriteSection("\"Active\"=\"0\"\n");
   port.ReadSettings(kKey, "ComTest1");
   EXPECT_FALSE(port.Active());
+
+  // A flow limit past the queue is refused by the driver, not quietly disabled.
+  WriteSection(open + "\"XONLimDiv\"=\"250\"\n");
+  port.ReadSettings(kKey, "ComTest1");
+  ASSERT_TRUE(port.Active());
+  ASSERT_NE(log.Find("Error setting CommState, 87 indicate that Parms are incorrect"), nullptr);
+  EXPECT_EQ(log.Find("Error setting CommState, 87 indicate that Parms are incorrect")->code, 87u);
 }
 
 TEST_F(Settings, LoadSettingsNeverOpensThePort) {
@@ -176,27 +201,78 @@ TEST_F(Settings, LoadSettingsNeverOpensThePort) {
   EXPECT_EQ(port.BaudRate(), 4800u);
 }
 
+// A file that cannot be read whole, a cut line included, fails the read and is
+// never written over, so nothing in it is silently lost.
 TEST_F(Settings, DamagedFileIsReportedAndLeftAlone) {
   const std::string header =
       "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Orvane\\Veltra\\ComTest1]\n";
-  for (const std::string& damaged :
-       {std::string("garbage\x01\x02 not a registry file"), header + "\"CommPort\"=\"CO",
-        header + "\"A\"=hex(1):4g,00", std::string()}) {
-    WriteFile(damaged);
+  std::vector<std::string> damaged = {std::string("garbage\x01\x02 not a registry file"),
+                                      std::string(), "[HKEY_CURRENT_USER\\Soft"};
+  for (const char* torn : {"\"CommPort\"=\"CO", "\"A\"=hex(1):4g,00", "\"XONChar\"=hex(1):1",
+                           "\"XONChar\"=hex(1):", "\"XONChar\"=hex(1):11",
+                           "\"XONChar\"=hex(1):11,0", "\"A\"=hex(", "\"A\"=hex(1", "\"A\"=hex(1)",
+                           "\"A\"=dword:0000", "\"A\"=hex(1):41,\\\n", "\"A\"=", "\"A\""})
+    damaged.push_back(header + "\"BaudRate\"=\"300\"\n" + torn);
+  for (const std::string& text : damaged) {
+    SCOPED_TRACE(text);
+    WriteFile(text);
     port.SetBaudRate(19200);
     port.ReadSettings(kKey, "ComTest1");
-    EXPECT_EQ(Last(), "Error reading Settings");
+    EXPECT_EQ(log.reports.back(), (Report{402, 1015, "Error reading Settings", 0}));
     EXPECT_EQ(port.BaudRate(), 19200u);
     port.WriteSettings(kKey, "ComTest1");
-    EXPECT_EQ(log.reports.back(), (Report{502, 0, "Error saving Settings", 0}));
-    EXPECT_EQ(FileText(), damaged);
+    EXPECT_EQ(log.reports.back(), (Report{502, 1015, "Error saving Settings", 0}));
+    EXPECT_EQ(FileText(), text);
   }
-  // A file where the key's directory belongs: neither saving nor loading works.
+  // A file where the key's directory belongs: the OS error comes with the report.
   fs::remove_all(home / "Orvane");
   fs::create_directories(home / "Orvane");
   std::ofstream(home / "Orvane" / "Veltra") << "x";
   port.WriteSettings(kKey, "ComTest1");
-  EXPECT_EQ(Last(), "Error saving Settings");
+  EXPECT_EQ(log.reports.back(), (Report{502, 2, "Error saving Settings", 0}));
+}
+
+// Not a regular file, or far too large: reported at once, without blocking on a
+// FIFO or reading a device without end.
+TEST_F(Settings, OnlyARegularFileOfSaneSizeIsRead) {
+  fs::create_directories(File().parent_path());
+  auto readAndSave = [&](const char* what) {
+    SCOPED_TRACE(what);
+    const auto start = std::chrono::steady_clock::now();
+    port.ReadSettings(kKey, "ComTest1");
+    EXPECT_EQ(log.reports.back(), (Report{402, 1015, "Error reading Settings", 0}));
+    port.WriteSettings(kKey, "ComTest1");
+    EXPECT_EQ(log.reports.back(), (Report{502, 1015, "Error saving Settings", 0}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  };
+  ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
+  readAndSave("a FIFO");
+  EXPECT_TRUE(fs::is_fifo(File()));
+  fs::remove(File());
+  fs::create_symlink("/dev/zero", File());
+  readAndSave("a link to /dev/zero");
+  EXPECT_TRUE(fs::is_symlink(File()));
+  fs::remove(File());
+  WriteFile("REGEDIT4\n" + std::string(platform::kMaxSettingsFileSize, '\n'));
+  readAndSave("a file past the size limit");
+  EXPECT_EQ(fs::file_size(File()), platform::kMaxSettingsFileSize + 9);
+}
+
+// Every byte of a value survives load and save, a NUL included.
+TEST_F(Settings, ValuesKeepEveryByteAcrossSaves) {
+  using namespace std::string_literals;
+  WriteSection("\"A\"=\"\0B\"\n\"C\"=hex(1):41,00,0d,00\n"s);
+  for (int round = 0; round < 2; ++round) {
+    auto key = platform::OpenCurrentUserKey(kKey);
+    ASSERT_NE(key, nullptr);
+    std::string value;
+    ASSERT_EQ(key->ReadString("ComTest1", "A", &value), platform::SettingsKey::ReadResult::Found);
+    EXPECT_EQ(value, "") << "read up to its NUL, as the registry gives it";
+    EXPECT_TRUE(key->WriteString("ComTest1", "D", "d" + std::to_string(round)));
+    ASSERT_TRUE(key->Commit());
+    EXPECT_NE(FileText().find("\"A\"=hex(1):00,42,00\n\"C\"=hex(1):41,00,0d,00\n"),
+              std::string::npos);
+  }
 }
 
 TEST_F(Settings, StoreReadsRegeditForms) {

@@ -39,6 +39,11 @@ TEST(TransferSend, WriteFinishingAtOnceRaisesWriteDoneInsideSendEvenWhenQuiet) {
   done = false;
   rig.port->SendString("");
   EXPECT_FALSE(done);
+
+  // A write that fails shows none of the last one's bytes.
+  rig.port->SetActive(false);
+  rig.port->SendString("x");
+  EXPECT_EQ(rig.port->WrittenBytes(), 0u);
 }
 
 TEST(TransferSend, WriteHeldByCtsEndsAtItsTimeOutShort) {

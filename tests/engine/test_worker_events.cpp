@@ -2,7 +2,9 @@
 // lifecycle against closing, destruction, Terminate and failing handlers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/sysinfo_seam.h"
 #include "worker_test_support.h"
@@ -122,6 +124,29 @@ TEST(WorkerLifecycle, ClosingReleasesThePendingWaitWithoutAnEvent) {
   EXPECT_FALSE(rig.port->ThreadBusy());
   rig.PumpFor(250ms);
   EXPECT_EQ(rig.log.events, std::vector<std::string>{});
+}
+
+// A close may refuse the wait the worker is just starting; that is the close, not
+// a fault to report.
+TEST(WorkerLifecycle, ClosingWhileEventsFlowReportsNoWaitError) {
+  Rig rig;
+  rig.log.HookReports(*rig.port);
+  FarEnd far(rig.cable.far);
+  std::atomic<bool> stop{false};
+  std::thread chatter([&] {
+    while (!stop) {
+      far.Write("x");
+      std::this_thread::sleep_for(50us);
+    }
+  });
+  for (int i = 0; i < 150 && !HasFailure(); ++i) {
+    ASSERT_TRUE(rig.Open());
+    rig.port->SetActive(false);
+    rig.TakeAll();
+  }
+  stop = true;
+  chatter.join();
+  EXPECT_EQ(rig.log.ReportsAt(9907), 0);
 }
 
 TEST(WorkerLifecycle, CloseServesAWorkerBlockedInAHandlerCall) {

@@ -298,6 +298,12 @@ TEST(DriverContract, SetCommStateValidatesLikeWindows) {
   EXPECT_EQ(now.BaudRate, 115000u);
   EXPECT_EQ(now.Flags, 0x2805u);
   EXPECT_EQ(now.XonLim, 1351);
+
+  // Flow limits beyond the input queue are refused; a grown queue admits them.
+  EXPECT_TRUE(rejected([](DCB& d) { d.XonLim = 4097; }));
+  EXPECT_TRUE(rejected([](DCB& d) { d.XoffLim = 10240; }));
+  ASSERT_TRUE(SetupComm(p.h(), 10240, 4096));
+  EXPECT_FALSE(rejected([](DCB& d) { d.XoffLim = 10240; }));
 }
 
 TEST(DriverContract, OpenIsExclusiveAndClosedHandlesAreInvalid) {

@@ -129,9 +129,9 @@ TEST(VirtualLine, RtsCtsHandshakeHoldsTheSenderWithoutLoss) {
   Pair pair;
   Port a(pair.a), b(pair.b);
   SetFlow(a.h(), DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << 12), 4096, 0, 0);
-  SetFlow(b.h(), DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << 12), 200, 20, 100);
+  SetFlow(b.h(), DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << 12), 4096, 20, 100);
   ImmediateReads(b.h());
-  const std::string data(300, 'r');
+  const std::string data(4200, 'r');
   Overlapped o;
   StartWrite(a.h(), data, o);
   ASSERT_TRUE(WaitUntil([&] { return (Holds(a.h()) & COMSTAT_fCtsHold) != 0; }));
@@ -139,8 +139,8 @@ TEST(VirtualLine, RtsCtsHandshakeHoldsTheSenderWithoutLoss) {
   ASSERT_TRUE(GetCommModemStatus(a.h(), &modem));
   EXPECT_EQ(modem & MS_CTS_ON, 0u);
   // Held once fewer than XoffLim bytes were free, give or take a FIFO or two.
-  EXPECT_GT(InQueue(b.h()), 100u);
-  EXPECT_LE(InQueue(b.h()), 150u);
+  EXPECT_GT(InQueue(b.h()), 3996u);
+  EXPECT_LE(InQueue(b.h()), 4046u);
   EXPECT_FALSE(o.Signalled());
   EXPECT_EQ(Receive(b.h(), data.size()), data);
   EXPECT_EQ(Errors(b.h()), 0u) << "no overflow";
@@ -151,9 +151,9 @@ TEST(VirtualLine, DsrDtrHandshakeHoldsTheSender) {
   Pair pair;
   Port a(pair.a), b(pair.b);
   SetFlow(a.h(), DCB_fOutxDsrFlow, 4096, 0, 0);
-  SetFlow(b.h(), DTR_CONTROL_HANDSHAKE << 4, 200, 20, 100);
+  SetFlow(b.h(), DTR_CONTROL_HANDSHAKE << 4, 4096, 20, 100);
   ImmediateReads(b.h());
-  const std::string data(300, 'd');
+  const std::string data(4200, 'd');
   Overlapped o;
   StartWrite(a.h(), data, o);
   ASSERT_TRUE(WaitUntil([&] { return (Holds(a.h()) & COMSTAT_fDsrHold) != 0; }));
@@ -161,7 +161,7 @@ TEST(VirtualLine, DsrDtrHandshakeHoldsTheSender) {
   EXPECT_EQ(Errors(b.h()), 0u);
 
   // A peer that drops DTR by hand holds the sender too.
-  SetFlow(b.h(), DTR_CONTROL_ENABLE << 4, 200, 20, 100);
+  SetFlow(b.h(), DTR_CONTROL_ENABLE << 4, 4096, 20, 100);
   ASSERT_TRUE(EscapeCommFunction(b.h(), CLRDTR));
   Overlapped o2;
   StartWrite(a.h(), "x", o2);
@@ -175,9 +175,9 @@ TEST(VirtualLine, XonXoffHoldsTheSenderAndShowsXoffSent) {
   Pair pair;
   Port a(pair.a), b(pair.b);
   SetFlow(a.h(), DCB_fOutX | DCB_fInX, 4096, 0, 0);
-  SetFlow(b.h(), DCB_fOutX | DCB_fInX, 200, 20, 100);  // no fTXContinueOnXoff
+  SetFlow(b.h(), DCB_fOutX | DCB_fInX, 4096, 20, 100);  // no fTXContinueOnXoff
   ImmediateReads(b.h());
-  const std::string data(300, 'x');
+  const std::string data(4200, 'x');
   Overlapped o;
   StartWrite(a.h(), data, o);
   ASSERT_TRUE(WaitUntil([&] { return (Holds(a.h()) & COMSTAT_fXoffHold) != 0; }));

@@ -21,12 +21,14 @@ TEST(ReadInteger, AcceptsDecimalHexSignsAndLeadingSpaces) {
   EXPECT_EQ(ReadInteger("-$10"), -16);
   EXPECT_EQ(ReadInteger("2147483647"), 2147483647);
   EXPECT_EQ(ReadInteger("-2147483648"), -2147483647 - 1);
-  EXPECT_EQ(ReadInteger("$FFFFFFFF"), -1);
+  EXPECT_EQ(ReadInteger("-$80000000"), -2147483647 - 1);
 }
 
 TEST(ReadInteger, RejectsEverythingElse) {
   for (const char* text : {"", " ", "-", "+", "$", "0x", "x", "65 ", "6 5", "1a", "$G1", "0x1G",
-                           "12a", "--1", "2147483648", "$100000000", "1.0", "\t1"})
+                           "12a", "--1", "2147483648", "$100000000", "1.0", "\t1", "$FFFFFFFF",
+                           "$80000000", "+-7", "$-5", "0x-3", "-2147483649",
+                           "--9223372036854775808", "99999999999999999999999"})
     EXPECT_EQ(ReadInteger(text), std::nullopt) << '"' << text << '"';
 }
 
