@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/logic/forward_queue.h"
 #include "bench/bench_support.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
@@ -476,15 +477,46 @@ Latency LatencyOverPty(int rounds) {
 
 // --- 5. spy relay latency ----------------------------------------------------------------
 
-// Spy mode's forwarding: each block received on `from` goes to `to` as it came.
-void ForwardAsSpyMode(TSerialPort& from, TSerialPort& to) {
-  from.OnRxClusterEvent = [&from, &to](TObject*) {
-    if (from.FirstClusterSize() < 0) return;
-    std::string bytes;
-    from.TakeFirstCluster(bytes);
-    to.SendString(bytes);
-  };
-}
+// Spy mode's forwarding as the window does it: each block received on `from` goes to
+// `to` through the forwarding queue, so a block that comes while `to` still writes the
+// previous one waits for that write's completion instead of being refused and lost.
+class SpyForward {
+ public:
+  SpyForward(TSerialPort& from, TSerialPort& to)
+      : queue_([&to] { return to.SendInProgress(); },
+               [&to](const std::string& block) { to.SendString(block); }) {
+    from.OnRxClusterEvent = [this, &from, &to](TObject*) {
+      if (from.FirstClusterSize() < 0) return;
+      std::string bytes;
+      from.TakeFirstCluster(bytes);
+      if (to.SendInProgress()) ++waited;
+      queue_.Push(std::move(bytes));
+    };
+    to.OnWriteDone = [this](TObject*) { queue_.WriteDone(); };
+    to.OnProcessError = [this](TObject*, veltra::engine::Cardinal place,
+                               veltra::engine::Cardinal code, const std::string&,
+                               veltra::engine::Byte) {
+      if (place == kWriteRefused) ++refused;
+      if (place == kWriteFailed) queue_.WriteFailed();
+      if (measuring) reports.push_back(std::to_string(code) + "/" + std::to_string(place));
+    };
+  }
+  bool measuring = false;          // the open's own messages are not counted
+  int waited = 0;                  // blocks that came while the previous write was in flight
+  int refused = 0;                 // sends the port turned down: each one a lost block
+  std::vector<std::string> reports;  // code/place while measuring
+
+ private:
+  static constexpr veltra::engine::Cardinal kWriteRefused = 901;
+  static constexpr veltra::engine::Cardinal kWriteFailed = 903;
+  veltra::logic::TForwardQueue queue_;
+};
+
+struct SpyLatency {
+  Latency latency;
+  int waited = 0, refused = 0;
+  std::vector<std::string> reports;
+};
 
 // Milliseconds from one byte written into `in` until it can be read from `out`,
 // once per round.
@@ -507,12 +539,11 @@ std::vector<double> OneByteLatencies(int in, int out, int rounds) {
   return ms;
 }
 
-Latency SpyLatencyThroughComponents(veltra::engine::Word extraDelayMs, int rounds) {
+SpyLatency SpyLatencyThroughComponents(veltra::engine::Word extraDelayMs, int rounds) {
   Pty in, out;
   OwnerLoop loop;
   TSerialPort a(loop.calls), b(loop.calls);
-  ForwardAsSpyMode(a, b);
-  ForwardAsSpyMode(b, a);
+  SpyForward toB(a, b), toA(b, a);
   for (TSerialPort* port : {&a, &b}) {
     port->SetBaudRate(115200);
     port->SetRTOExtraDelayTime(extraDelayMs);
@@ -522,6 +553,7 @@ Latency SpyLatencyThroughComponents(veltra::engine::Word extraDelayMs, int round
   a.SetActive(true);
   b.SetActive(true);
   loop.RunFor(300ms);
+  toB.measuring = toA.measuring = true;
   std::vector<double> ms;
   std::atomic<bool> done{false};
   std::thread device([&] {
@@ -530,9 +562,12 @@ Latency SpyLatencyThroughComponents(veltra::engine::Word extraDelayMs, int round
   });
   loop.RunUntil([&] { return done.load(); }, 600s);
   device.join();
+  toB.measuring = toA.measuring = false;
   a.SetActive(false);
   b.SetActive(false);
-  return Summarise(ms);
+  SpyLatency s{Summarise(ms), toB.waited + toA.waited, toB.refused + toA.refused, toB.reports};
+  s.reports.insert(s.reports.end(), toA.reports.begin(), toA.reports.end());
+  return s;
 }
 
 Latency SpyLatencyThroughSocat(int rounds) {
@@ -551,16 +586,24 @@ Latency SpyLatencyThroughSocat(int rounds) {
   return l;
 }
 
+void PrintSpyRow(const char* what, const SpyLatency& s, int rounds) {
+  std::string reported;
+  for (const std::string& r : s.reports) reported += " " + r;
+  // Fewer samples than rounds: a byte did not come through within 5 s.
+  std::printf("%-46s %8.2f ms    median; p99 %.2f ms, max %.2f ms, %d/%d samples, "
+              "%d blocks waited for a write, %d sends refused, %zu reports (code/place:%s)\n",
+              what, s.latency.median, s.latency.p99, s.latency.max, s.latency.samples, rounds,
+              s.waited, s.refused, s.reports.size(), reported.c_str());
+}
+
 void PrintSpyLatency(int rounds) {
-  const std::pair<const char*, Latency> rows[] = {
-      {"5 spy, one byte relayed, default timing", SpyLatencyThroughComponents(250, rounds / 5)},
-      {"5 spy, one byte relayed, RTOExtraDelayTime 0", SpyLatencyThroughComponents(0, rounds)},
-      {"5 spy, one byte relayed, socat", SpyLatencyThroughSocat(rounds)},
-  };
-  for (const auto& [what, l] : rows) {
-    std::printf("%-46s %8.2f ms    median; p99 %.2f ms, max %.2f ms, %d samples\n", what, l.median,
-                l.p99, l.max, l.samples);
-  }
+  PrintSpyRow("5 spy, one byte relayed, default timing",
+              SpyLatencyThroughComponents(250, rounds / 5), rounds / 5);
+  PrintSpyRow("5 spy, one byte relayed, RTOExtraDelayTime 0", SpyLatencyThroughComponents(0, rounds),
+              rounds);
+  const Latency l = SpyLatencyThroughSocat(rounds);
+  std::printf("%-46s %8.2f ms    median; p99 %.2f ms, max %.2f ms, %d/%d samples\n",
+              "5 spy, one byte relayed, socat", l.median, l.p99, l.max, l.samples, rounds);
 }
 
 const char* Verdict(bool ok) {

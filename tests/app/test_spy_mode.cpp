@@ -4,9 +4,17 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <poll.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include "far_device.h"
+#include "tests/engine/port_test_support.h"
 
 using veltra::app::TVeltra;
+using veltra::engine::test::Pty;
 using veltra::test::NewPair;
 using veltra::test::OpenWindowPort;
 using veltra::test::PaneLines;
@@ -33,6 +41,17 @@ struct TSpyBench {
   }
   bool Open() const { return w.SerialPort1->Active() && w.SerialPort2->Active(); }
 };
+
+// Serves the window's event loop until `done` or the time is up.
+bool ServeUntil(const std::function<bool()>& done, std::chrono::microseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  return true;
+}
 
 bool ErrorPaneMentions(TVeltra& w, const std::string& text) {
   for (const std::string& line : PaneLines(w, w.ErrorMemo))
@@ -103,6 +122,34 @@ class TestSpyMode : public QObject {
     QVERIFY(!ErrorPaneMentions(w, "SendInProgress"));
     QVERIFY(!ErrorPaneMentions(w, "Not all Bytes send"));
     QCOMPARE(w.ForwardToPort2.Waiting(), std::size_t{0});
+  }
+
+  // Over ttys, a byte at a time with no extra delay: the next one often comes before
+  // the worker has noticed that the previous write ended, and must wait, not be refused.
+  void singleBytesOverTtysAreAllRelayed() {
+    Pty in, out;
+    TVeltra w;
+    w.ACR->setChecked(false);
+    w.SerialPort1->SetCommPort(in.slave);
+    w.SerialPort2->SetCommPort(out.slave);
+    for (auto* port : {w.SerialPort1.get(), w.SerialPort2.get()}) port->SetRTOExtraDelayTime(0);
+    w.SpyClick();
+    QVERIFY(w.SerialPort1->Active() && w.SerialPort2->Active());
+    std::string relayed;
+    for (int i = 0; i < 150; ++i) {
+      const char byte = static_cast<char>('a' + i % 26);
+      QCOMPARE(::write(in.master, &byte, 1), ssize_t{1});
+      pollfd p{out.master, POLLIN, 0};
+      QVERIFY2(ServeUntil([&p] { return ::poll(&p, 1, 0) == 1; }, std::chrono::seconds(5)),
+               "a byte was lost");
+      char got[16];
+      const ssize_t n = ::read(out.master, got, sizeof got);
+      if (n > 0) relayed.append(got, static_cast<std::size_t>(n));
+      // The next byte 0 to 2.7 ms later, to meet the previous write's end at every phase.
+      ServeUntil([] { return false; }, std::chrono::microseconds(300 * (i % 10)));
+    }
+    QCOMPARE(relayed.size(), std::size_t{150});
+    QVERIFY(!ErrorPaneMentions(w, "SendInProgress"));
   }
 
   // The application's own message boxes activate the window again when they close;
