@@ -46,6 +46,7 @@
 #include "app/logic/integer_text.h"
 #include "app/logic/line_history.h"
 #include "app/veltra.h"
+#include "tests/platform/far_end_open.h"
 #include "platform/comm_api.h"
 #include "platform/virtual_ports.h"
 
@@ -306,16 +307,8 @@ class TStreamDevice {
   TStreamDevice(const std::string& name, win::DWORD baud, std::size_t bytes, unsigned seed,
                 unsigned otherSeed)
       : bytes_(bytes), seed_(seed), check_(otherSeed, bytes) {
-    handle_ = win::CreateFileA(name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
-                               win::OPEN_EXISTING, 0, 0);
-    win::DCB dcb;
-    win::GetCommState(handle_, &dcb);
-    dcb.BaudRate = baud;
-    win::SetCommState(handle_, &dcb);
+    handle_ = veltra::testing::OpenFarEnd(name, baud);
     win::SetupComm(handle_, 1 << 20, 1 << 16);
-    win::COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 0xFFFFFFFFu;
-    win::SetCommTimeouts(handle_, &timeouts);
   }
   ~TStreamDevice() {
     stop_ = true;

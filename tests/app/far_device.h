@@ -15,6 +15,7 @@
 #include "app/veltra.h"
 #include "platform/comm_api.h"
 #include "platform/virtual_ports.h"
+#include "tests/platform/far_end_open.h"
 
 namespace veltra::test {
 
@@ -30,18 +31,7 @@ inline std::pair<std::string, std::string> NewPair(bool instant = true) {
 class TFarDevice {
  public:
   explicit TFarDevice(const std::string& name, win::DWORD baud = 9600) {
-    handle_ = win::CreateFileA(name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
-                               win::OPEN_EXISTING, 0, 0);
-    win::DCB dcb;
-    win::GetCommState(handle_, &dcb);
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = win::NOPARITY;
-    dcb.StopBits = win::ONESTOPBIT;
-    win::SetCommState(handle_, &dcb);
-    win::COMMTIMEOUTS timeouts;
-    timeouts.ReadIntervalTimeout = 0xFFFFFFFFu;  // reads return at once with what is there
-    win::SetCommTimeouts(handle_, &timeouts);
+    handle_ = testing::OpenFarEnd(name, baud);
     control_ = platform::ControlVirtualEnd(name);
   }
   ~TFarDevice() { win::CloseHandle(handle_); }

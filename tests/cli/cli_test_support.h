@@ -11,6 +11,7 @@
 #include "cli/cli.h"
 #include "platform/comm_api.h"
 #include "tests/engine/port_test_support.h"
+#include "tests/platform/far_end_open.h"
 #include "tests/platform/test_wait.h"
 
 namespace veltra::cli::test {
@@ -63,15 +64,7 @@ class TCliRun {
 class TFarEnd {
  public:
   explicit TFarEnd(const std::string& name, win::DWORD baud = 9600) {
-    handle_ = win::CreateFileA(name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
-                               win::OPEN_EXISTING, 0, 0);
-    win::DCB dcb;
-    win::GetCommState(handle_, &dcb);
-    dcb.BaudRate = baud;
-    win::SetCommState(handle_, &dcb);
-    win::COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = win::MAXDWORD;  // reads return at once
-    win::SetCommTimeouts(handle_, &timeouts);
+    handle_ = veltra::testing::OpenFarEnd(name, baud);
   }
   ~TFarEnd() { win::CloseHandle(handle_); }
   TFarEnd(const TFarEnd&) = delete;
