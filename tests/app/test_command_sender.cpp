@@ -68,20 +68,24 @@ class TestCommandSender : public QObject {
     QCOMPARE(b.w.Mess->text(), QString("DEL sent + NAK sent "));
   }
 
-  // The pair's second byte waits until Port 1 has written the DLE (a paced line takes
-  // its time), and is held back when the DLE does not get out whole.
+  // The pair's second byte waits until Port 1 has written the DLE, and is held back when
+  // the DLE does not get out whole. CTS holds the DLE so it is surely still in flight.
   void ackAndNakFollowTheirDle() {
     TCommandBench b(false);
+    b.far->Escape(win::CLRRTS);
+    b.w.SerialPort1->SetFlowControl(static_cast<veltra::engine::Integer>(win::DCB_fOutxCtsFlow));
+    b.w.SerialPort1->SetWTOExtraDelayTime(10000);
     b.w.BACK->click();
+    QCOMPARE(b.far->ReadFor(50), std::string());
     QCOMPARE(b.w.Mess->text(), QString("DEL sent "));
+    b.far->Escape(win::SETRTS);
     QCOMPARE(b.far->ReadUntil(4), std::string("\x10\r\x06\r"));
-    QCOMPARE(b.w.Mess->text(), QString("DEL sent + ACK sent "));
+    QTRY_COMPARE(b.w.Mess->text(), QString("DEL sent + ACK sent "));
     for (const std::string& line : PaneLines(b.w, b.w.ErrorMemo))
       QVERIFY2(line.find("SendInProgress") == std::string::npos, line.c_str());
 
     QTRY_VERIFY(b.w.BSend->isEnabled());  // the ACK's write has completed
     b.far->Escape(win::CLRRTS);           // CTS off: the DLE is stuck until its time-out
-    b.w.SerialPort1->SetFlowControl(static_cast<veltra::engine::Integer>(win::DCB_fOutxCtsFlow));
     b.w.SerialPort1->SetWTOExtraDelayTime(100);
     b.w.BNAK->click();
     QTRY_COMPARE_WITH_TIMEOUT(b.w.Mess->text(), QString("DEL sent + NAK not sent "), 5000);
