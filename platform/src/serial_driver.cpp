@@ -46,6 +46,11 @@ DCB InitialDcb() {
   return dcb;
 }
 
+// How long a write's deadline may move while the lower half, free to send, has not
+// run at all (a machine too loaded to schedule its thread), and in what steps.
+constexpr auto kLateGraceStep = std::chrono::milliseconds(20);
+constexpr auto kLateGraceMost = std::chrono::milliseconds(1000);
+
 std::chrono::milliseconds Ms(std::uint64_t ms) {
   return std::chrono::milliseconds(ms);
 }
@@ -769,16 +774,36 @@ void SerialDriver::ExpireTimeouts(Clock::time_point now) {
 
 // What the lower half took for the write but still holds never went out: it is
 // taken back and not counted, so a short write says truly how much was sent.
+// A write the lower half has not touched although nothing held it was not slow on
+// the line: its thread did not run. It gets a little longer rather than failing.
 void SerialDriver::EndExpiredWrite(Lock& lock) {
   const std::uint64_t id = write_->id;
+  const bool mayWait = write_->taken == 0 && write_->lateGrace < kLateGraceMost;
   lock.unlock();
   std::size_t unsent = 0;
+  bool late = false;
   {
     std::shared_lock use(uartUse_);
-    if (!uartStopped_) unsent = uart_->TakeBackUnsent();
+    if (!uartStopped_) {
+      late = mayWait && uart_->ReadyToTake();
+      if (!late) unsent = uart_->TakeBackUnsent();
+    }
   }
   lock.lock();
   if (!write_ || write_->id != id) return;  // cancelled, purged or closed meanwhile
+  if (late) {
+    write_->expired = false;
+    write_->lateGrace += kLateGraceStep;
+    write_->deadline = Clock::now() + kLateGraceStep;
+    lock.unlock();
+    {
+      // A take refused while the write counted as expired left the lower half idle.
+      std::shared_lock use(uartUse_);
+      if (!uartStopped_) uart_->TransmitReady();
+    }
+    lock.lock();
+    return;
+  }
   write_->taken -= std::min(unsent, write_->taken);
   CompleteWrite(ERROR_SUCCESS);
 }

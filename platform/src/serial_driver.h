@@ -122,7 +122,8 @@ class SerialDriver final : public HandleObject, public UartSink {
     std::vector<std::uint8_t> bytes;
     std::size_t taken = 0;
     std::optional<Clock::time_point> deadline;
-    bool expired = false;  // timed out: nothing more is taken while it ends
+    bool expired = false;         // timed out: nothing more is taken while it ends
+    Clock::duration lateGrace{};  // added to the deadline while the lower half was late
   };
   struct WaitRequest {
     OVERLAPPED* ov = nullptr;

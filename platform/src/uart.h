@@ -86,6 +86,10 @@ class Uart {
   // A write timed out: drops what was taken from the driver and has not left yet,
   // as far as the device can tell, and returns how many bytes that was.
   virtual std::size_t TakeBackUnsent() { return 0; }
+  // True when the lower half would take the driver's bytes at once if its thread ran:
+  // nothing holds its output and nothing taken earlier still waits to leave. A write
+  // found untouched at its deadline in that state met a late thread, not a held line.
+  virtual bool ReadyToTake() { return false; }
   // EscapeCommFunction SETXOFF / SETXON: transmission acts as if XOFF / XON had been
   // received (tcflow on a tty).
   virtual DWORD SetTransmitHeld(bool held) {

@@ -67,6 +67,7 @@ constexpr double kBaudTolerance = 0.04;
 std::atomic<const TtyModemLines*> g_testLines{nullptr};
 std::atomic<int> g_writeFault{0};
 std::atomic<int> g_epollFault{0};
+std::atomic<int> g_lateTakeMs{0};
 
 ssize_t WriteTty(int fd, const void* bytes, std::size_t n) {
   if (const int fault = g_writeFault.load()) {
@@ -220,6 +221,7 @@ class PosixUart final : public Uart {
   void PurgeTransmit() override;
   void PurgeReceive() override;
   std::size_t TakeBackUnsent() override;
+  bool ReadyToTake() override;
   DWORD SetTransmitHeld(bool held) override;
   bool AcceptsCallsFromSink() const override { return true; }
 
@@ -746,7 +748,16 @@ std::size_t PosixUart::TakeBackUnsent() {
   return dropped;
 }
 
+// Under CTS or DSR flow with the lines not yet read, a hold cannot be ruled out.
+bool PosixUart::ReadyToTake() {
+  const bool flowByLines = ctsFlow_.load() || dsrFlow_.load();
+  return Usable() && !TransmitHeld() && (modemKnown_.load() || !flowByLines) &&
+         OutputPending() == 0;
+}
+
 bool PosixUart::TakeMore() {
+  if (const int late = g_lateTakeMs.load())
+    std::this_thread::sleep_for(std::chrono::milliseconds(late));
   // Flow settings changed before a write was queued must hold that write's bytes:
   // looking and taking is one step against Configure and SetTransmitHeld.
   std::lock_guard hold(holdMutex_);
@@ -947,6 +958,7 @@ void UseTtyModemLinesForTests(const TtyModemLines* lines) {
 void InjectTtyIoFaultsForTests(TtyIoFaults faults) {
   g_writeFault.store(faults.writeErrno);
   g_epollFault.store(faults.epollErrno);
+  g_lateTakeMs.store(faults.lateTakeMs);
 }
 
 std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {

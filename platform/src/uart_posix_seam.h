@@ -27,9 +27,12 @@ void UseTtyModemLinesForTests(const TtyModemLines* lines);
 
 // From now on every tty I/O thread's write() (writeErrno) or epoll_wait()
 // (epollErrno) fails with that errno instead of being made; 0 makes them again.
+// lateTakeMs: the I/O thread sleeps this long before each take of bytes to send,
+// as on a machine too loaded to run it.
 struct TtyIoFaults {
   int writeErrno = 0;
   int epollErrno = 0;
+  int lateTakeMs = 0;
 };
 void InjectTtyIoFaultsForTests(TtyIoFaults faults);
 

@@ -401,5 +401,38 @@ TEST(PosixUartLines, CtsHeldWriteCountsOnlyWhatWentOut) {
   EXPECT_EQ(pty.Read(big.size(), milliseconds(300)).size(), written);
 }
 
+// On a machine too loaded to run the I/O thread before a write's deadline, a write
+// that nothing holds still goes out whole; one that CTS holds still ends at its
+// deadline, not after the grace a late thread gets.
+TEST(PosixUartLines, LateIoThreadDelaysOnlyAWriteNothingHolds) {
+  FakeLineRegister lines;
+  Pty pty;
+  Port port(pty.slave());
+  ASSERT_TRUE(port.ok()) << GetLastError();
+  SetLine(port.h(), 921600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow | 0x2000u);
+  ImmediateReads(port.h(), 50);
+  struct Clear {
+    ~Clear() { platform::InjectTtyIoFaultsForTests({}); }
+  } clear;
+  platform::InjectTtyIoFaultsForTests({.lateTakeMs = 300});
+  auto write = [&](const std::string& bytes) {
+    Overlapped o;
+    DWORD written = 0;
+    if (!WriteFile(port.h(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, &o.ov)) {
+      EXPECT_TRUE(GetOverlappedResult(port.h(), &o.ov, &written, TRUE));
+    }
+    return written;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return Holds(port.h()) & COMSTAT_fCtsHold; }));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(write("held"), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(900));
+
+  lines.Set(TIOCM_CTS, true);
+  ASSERT_TRUE(WaitUntil([&] { return Holds(port.h()) == 0; }));
+  EXPECT_EQ(write("late"), 4u);
+  EXPECT_EQ(pty.Read(4, milliseconds(1000)), "late");
+}
+
 }  // namespace
 }  // namespace veltra::test
