@@ -360,6 +360,17 @@ TEST(PosixUartLines, RtsToggleFramesATransmission) {
 }
 
 
+// Writes and waits for the write to end; returns how many bytes it counted as sent.
+DWORD WriteAndCount(HANDLE h, const std::string& bytes) {
+  Overlapped o;
+  DWORD written = 0;
+  if (!WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, &o.ov)) {
+    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+    EXPECT_TRUE(GetOverlappedResult(h, &o.ov, &written, TRUE));
+  }
+  return written;
+}
+
 // Under CTS flow a write waits in the driver while CTS is low. One that times out
 // counts only the bytes that reached the far end: what the tty layer still held is
 // taken back, and nothing goes out once CTS rises again.
@@ -370,15 +381,7 @@ TEST(PosixUartLines, CtsHeldWriteCountsOnlyWhatWentOut) {
   ASSERT_TRUE(port.ok()) << GetLastError();
   SetLine(port.h(), 921600, 8, NOPARITY, ONESTOPBIT, DCB_fBinary | DCB_fOutxCtsFlow | 0x2000u);
   ImmediateReads(port.h(), 400);
-  auto write = [&](const std::string& bytes) {
-    Overlapped o;
-    DWORD written = 0;
-    if (!WriteFile(port.h(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, &o.ov)) {
-      EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
-      EXPECT_TRUE(GetOverlappedResult(port.h(), &o.ov, &written, TRUE));
-    }
-    return written;
-  };
+  auto write = [&](const std::string& bytes) { return WriteAndCount(port.h(), bytes); };
   EXPECT_EQ(write("held"), 0u) << "CTS low";
   EXPECT_EQ(pty.Read(4, milliseconds(50)), "");
 
@@ -415,14 +418,7 @@ TEST(PosixUartLines, LateIoThreadDelaysOnlyAWriteNothingHolds) {
     ~Clear() { platform::InjectTtyIoFaultsForTests({}); }
   } clear;
   platform::InjectTtyIoFaultsForTests({.lateTakeMs = 300});
-  auto write = [&](const std::string& bytes) {
-    Overlapped o;
-    DWORD written = 0;
-    if (!WriteFile(port.h(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, &o.ov)) {
-      EXPECT_TRUE(GetOverlappedResult(port.h(), &o.ov, &written, TRUE));
-    }
-    return written;
-  };
+  auto write = [&](const std::string& bytes) { return WriteAndCount(port.h(), bytes); };
   ASSERT_TRUE(WaitUntil([&] { return Holds(port.h()) & COMSTAT_fCtsHold; }));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(write("held"), 0u);
