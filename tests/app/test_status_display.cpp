@@ -5,14 +5,14 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/logic/hold_states.h"
 #include "far_device.h"
+#include "session/hold_states.h"
 
 using veltra::app::TVeltra;
-using veltra::logic::kLampBrightGreen;
-using veltra::logic::kLampBrightRed;
-using veltra::logic::kLampDarkGreen;
-using veltra::logic::kLampEmpty;
+using veltra::session::kLampBrightGreen;
+using veltra::session::kLampBrightRed;
+using veltra::session::kLampDarkGreen;
+using veltra::session::kLampEmpty;
 using veltra::test::NewPair;
 using veltra::test::PaneLines;
 using veltra::test::TFarDevice;
