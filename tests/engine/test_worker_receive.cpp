@@ -31,12 +31,13 @@ TEST(WorkerReceive, SingleByteWaitsForTheQuietDeadline) {
 
   clock.start = Clock::now();
   far.Write("A");
-  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 2000ms));
+  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 5000ms));
   // 1 × 1100 / 1000 + 250 = 251.1 ms after the last poll that found the queue
-  // empty; that poll came at most one 75 ms wait before the byte arrived, and the
-  // cut comes within a couple of cycles after the deadline.
+  // empty; that poll came at most one 75 ms wait before the byte arrived. The cut
+  // comes a cycle or two after the deadline on an idle machine; the upper bound
+  // only catches a cut that waits for something else (a busy machine may delay it).
   EXPECT_GE(clock.firstAt, 251.1 - 75 - 2);
-  EXPECT_LE(clock.firstAt, 251.1 + 2 * 75 + 150);
+  EXPECT_LT(clock.firstAt, 251.1 + 2500);
   EXPECT_EQ(rig.port->FirstClusterSize(), 1);
   EXPECT_EQ(rig.port->FirstClusterErrors(), 0);
   EXPECT_EQ(rig.TakeAll(), std::vector<std::string>{"A"});
@@ -53,8 +54,9 @@ TEST(WorkerReceive, ClusterSizeWaitingIsCutAtOnce) {
   clock.start = Clock::now();
   far.Write(block);
   ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 5000ms));
-  // The quiet deadline for 3072 bytes would be 3629 ms away.
-  EXPECT_LT(clock.firstAt, 1000);
+  // The quiet deadline for 3072 bytes would be 3629 ms away (at least 3554 ms
+  // after the write): well below it, the cut came from the size.
+  EXPECT_LT(clock.firstAt, 3000);
   EXPECT_EQ(rig.TakeAll(), std::vector<std::string>{block});
 }
 
@@ -62,7 +64,7 @@ TEST(WorkerReceive, ReadRequestOnAnEmptyQueueWaitsForTheNextByte) {
   Rig rig;
   FarEnd far(rig.cable.far);
   rig.port->SetXTOAuto(false);
-  rig.port->SetRTOExtraDelayTime(3000);  // no quiet cut within the test
+  rig.port->SetRTOExtraDelayTime(20000);  // no quiet cut within the test
   ClusterClock clock;
   clock.Hook(*rig.port);
   ASSERT_TRUE(rig.Open());
@@ -74,8 +76,8 @@ TEST(WorkerReceive, ReadRequestOnAnEmptyQueueWaitsForTheNextByte) {
 
   clock.start = Clock::now();
   far.Write("B");
-  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 2000ms));
-  EXPECT_LT(clock.firstAt, 1000);
+  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 10000ms));
+  EXPECT_LT(clock.firstAt, 10000) << "the quiet deadline is 20 s away";
   EXPECT_FALSE(rig.port->ReadRequest());
 
   // The request was used up: the next byte waits for the quiet deadline again.
@@ -88,7 +90,7 @@ TEST(WorkerReceive, LineErrorCutsAtOnceAndMarksOnlyItsCluster) {
   Rig rig;
   FarEnd far(rig.cable.far);
   rig.port->SetXTOAuto(false);
-  rig.port->SetRTOExtraDelayTime(3000);
+  rig.port->SetRTOExtraDelayTime(20000);  // no quiet cut within the test
   ClusterClock clock;
   clock.Hook(*rig.port);
   ASSERT_TRUE(rig.Open());
@@ -96,8 +98,8 @@ TEST(WorkerReceive, LineErrorCutsAtOnceAndMarksOnlyItsCluster) {
   rig.cable.Far()->CorruptNextBytes(1, win::CE_FRAME);
   clock.start = Clock::now();
   far.Write("D");
-  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 2000ms));
-  EXPECT_LT(clock.firstAt, 1000);
+  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 10000ms));
+  EXPECT_LT(clock.firstAt, 10000) << "the quiet deadline is 20 s away";
   EXPECT_EQ(rig.port->FirstClusterSize(), 1);
   EXPECT_NE(rig.port->FirstClusterErrors() & static_cast<Integer>(win::CE_FRAME), 0);
   rig.TakeAll();
