@@ -55,8 +55,10 @@ TEST(VirtualLine, PacesCharactersAtTheSendersRate) {
     ImmediateReads(b.h());
     const std::string data(c.count, c.size == 5 ? '\x15' : 'U');
     // A busy machine only ever makes a transfer later, never sooner: every try keeps
-    // the lower bound, and the quickest of a few shows the pace (a single try can
-    // be held up by a preempted thread).
+    // the lower bound, which is what shows the pace. A late pump leaves the line idle
+    // meanwhile (as a late sender would), so on a loaded machine a transfer takes
+    // several times its line time; the upper bound, on the quickest of a few tries,
+    // only catches a line that stalls.
     double quickest = 1e9;
     for (int attempt = 0; attempt < 3 && quickest >= c.expectedMs * 2 + 200; ++attempt) {
       Overlapped o;
@@ -69,7 +71,7 @@ TEST(VirtualLine, PacesCharactersAtTheSendersRate) {
       EXPECT_EQ(ReadQueued(b.h()), data);
       EXPECT_TRUE(WaitUntil([&] { return o.Signalled(); }));  // ended before the next
     }
-    EXPECT_LT(quickest, c.expectedMs * 2 + 200);
+    EXPECT_LT(quickest, c.expectedMs * 2 + 3000);
   }
 }
 
