@@ -73,7 +73,7 @@ class TestStatusDisplay : public QObject {
     QVERIFY(w.SerialPort1->Active());
     QCOMPARE(w.ProgressTxDQueue->maximum(), 4096);
     far.Write("\x13");  // XOFF
-    QTest::qWait(50);
+    QTRY_VERIFY(HasFlag(w.SerialPort1->CommStateFlags(), veltra::engine::TComStateFlag::fXoffHold));
     w.SerialPort1->SendString("held back");
 
     const std::string cts =
