@@ -4,8 +4,6 @@
 // session's (rfc2217_session.h).
 #pragma once
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -20,6 +18,7 @@
 #include "platform/net/rfc2217_codec.h"
 #include "platform/net/rfc2217_session.h"
 #include "platform/net/telnet_codec.h"
+#include "platform/poll/fd_loop.h"
 
 namespace veltra::platform {
 
@@ -28,13 +27,9 @@ class NetworkUart final : public Uart, private rfc2217::SessionEvents {
   using Clock = std::chrono::steady_clock;
   using Bytes = telnet::Bytes;
   static constexpr std::size_t kReadChunk = 4096;
-  NetworkUart(int fd, NetworkEndpoint endpoint, int wakeFd, int epollFd)
-      : fd_(fd), wakeFd_(wakeFd), epollFd_(epollFd), endpoint_(std::move(endpoint)) {}
-  ~NetworkUart() override {
-    Stop();
-    close(wakeFd_);
-    close(epollFd_);
-  }
+  NetworkUart(int fd, NetworkEndpoint endpoint, std::unique_ptr<FdLoop> loop)
+      : fd_(fd), loop_(std::move(loop)), endpoint_(std::move(endpoint)) {}
+  ~NetworkUart() override { Stop(); }
 
   // RFC 2217 only, on the opening thread before Start: 0 or the Win32 error, with
   // *failure saying why in a technician's words.
@@ -93,7 +88,6 @@ class NetworkUart final : public Uart, private rfc2217::SessionEvents {
   void HandleSocketEvents(std::uint32_t events);
   bool ReceiveHeld() const;
   void UpdateInterest(bool receiveHeld);
-  void DrainWakeups();
   void ReadInput();
   std::size_t FeedInput(const std::uint8_t* data, std::size_t count);
   void DropReceived();
@@ -106,8 +100,7 @@ class NetworkUart final : public Uart, private rfc2217::SessionEvents {
   void FlushOnClose();
 
   const int fd_;
-  const int wakeFd_;
-  const int epollFd_;
+  const std::unique_ptr<FdLoop> loop_;
   const NetworkEndpoint endpoint_;
   UartSink* sink_ = nullptr;
   std::thread io_;
@@ -158,7 +151,6 @@ class NetworkUart final : public Uart, private rfc2217::SessionEvents {
   std::uint64_t txPurgesSeen_ = 0;
   bool waitingForRoom_ = false;
   bool sentSinceEmpty_ = false;
-  std::uint32_t interest_ = ~0u;
   bool lossReported_ = false;
 };
 

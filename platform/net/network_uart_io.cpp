@@ -24,26 +24,16 @@ using telnet::Bytes;
 // --- the I/O thread ---------------------------------------------------------------------
 
 void NetworkUart::Run() {
-  epoll_event wake{};
-  wake.events = EPOLLIN;
-  wake.data.fd = wakeFd_;
-  epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake);
   if (!early_.empty()) sink_->OnReceive(early_.data(), early_.size());
   early_ = Bytes();
   while (!stopping_.load()) {
     const bool paused = paused_.load();
     const bool wished = sink_->ReceivePauseWanted();
     UpdateInterest(paused || wished);
-    epoll_event events[2];
-    const int n = epoll_wait(epollFd_, events, 2, WaitTimeoutMs(paused, wished));
+    FdLoop::Ready ready;
+    const int n = loop_->Wait(WaitTimeoutMs(paused, wished), &ready);
     if (n < 0 && errno != EINTR) break;
-    for (int i = 0; i < n; ++i) {
-      if (events[i].data.fd == wakeFd_) {
-        DrainWakeups();
-      } else {
-        HandleSocketEvents(events[i].events);
-      }
-    }
+    if (ready.events != 0) HandleSocketEvents(ready.events);
     if (stopping_.load()) break;
     if (vanished_.load()) continue;
     ReadInput();
@@ -72,28 +62,16 @@ bool NetworkUart::ReceiveHeld() const {
   return paused_.load() || sink_->ReceivePauseWanted();
 }
 
+// A connection gone leaves the set, else EPOLLHUP would keep waking it.
 void NetworkUart::UpdateInterest(bool receiveHeld) {
-  std::uint32_t want = 0;
-  if (!vanished_.load()) {
-    if (!receiveHeld) want |= EPOLLIN | EPOLLRDHUP;
-    if (waitingForRoom_) want |= EPOLLOUT;
-  }
-  if (want == interest_) return;
-  epoll_event ev{};
-  ev.events = want;
-  ev.data.fd = fd_;
   if (vanished_.load()) {
-    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, &ev);  // else EPOLLHUP would keep waking it
-  } else if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) != 0) {
-    epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd_, &ev);
+    loop_->Forget();
+    return;
   }
-  interest_ = want;
-}
-
-void NetworkUart::DrainWakeups() {
-  std::uint64_t count = 0;
-  while (read(wakeFd_, &count, sizeof count) > 0) {
-  }
+  std::uint32_t want = 0;
+  if (!receiveHeld) want |= EPOLLIN | EPOLLRDHUP;
+  if (waitingForRoom_) want |= EPOLLOUT;
+  loop_->Watch(want);
 }
 
 // Reads while the driver takes more; what it did not take when a pause began

@@ -9,8 +9,6 @@
 // settings reach a waiting Configure through the session.
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -96,8 +94,7 @@ void NetworkUart::QueueRequest(Command command, std::uint32_t value) {
 }
 
 void NetworkUart::Wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+  loop_->Wake();
 }
 
 // Notices made while opening wait for Start. The driver never calls in while its
@@ -437,16 +434,14 @@ std::unique_ptr<Uart> OpenNetworkUart(const std::string& name, DWORD* error) {
     SetLastOpenFailureText(failure.text);
     return nullptr;
   }
-  const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  const int epollFd = epoll_create1(EPOLL_CLOEXEC);
-  if (wakeFd < 0 || epollFd < 0) {
+  int err = 0;
+  auto loop = FdLoop::Create(fd, &err);
+  if (!loop) {
     *error = ERROR_NOT_ENOUGH_MEMORY;
-    if (wakeFd >= 0) close(wakeFd);
-    if (epollFd >= 0) close(epollFd);
     close(fd);
     return nullptr;
   }
-  auto uart = std::make_unique<NetworkUart>(fd, endpoint, wakeFd, epollFd);
+  auto uart = std::make_unique<NetworkUart>(fd, endpoint, std::move(loop));
   if (endpoint.rfc2217) {
     std::string why;
     *error = uart->Negotiate(&why);

@@ -18,6 +18,7 @@
 
 #include "platform/core/win32_types.h"
 #include "platform/driver/uart.h"
+#include "platform/poll/fd_loop.h"
 #include "platform/tty/modem_waiter_posix.h"
 #include "platform/tty/uart_posix_parse.h"
 #include "platform/tty/uart_posix_seam.h"
@@ -46,16 +47,14 @@ class PosixUart final : public Uart {
   using DCB = win::DCB;
   using DWORD = win::DWORD;
 
-  PosixUart(int fd, bool noLine, bool pty, int wakeFd, int epollFd)
+  PosixUart(int fd, bool noLine, bool pty, std::unique_ptr<FdLoop> loop)
       : fd_(fd),
-        wakeFd_(wakeFd),
-        epollFd_(epollFd),
+        loop_(std::move(loop)),
         pseudo_(noLine),
         pty_(pty),
         testLines_(g_ttyTestLines.load()) {}
   ~PosixUart() override {
     Stop();
-    CloseAll();
   }
 
   void Start(UartSink& sink) override;
@@ -87,14 +86,12 @@ class PosixUart final : public Uart {
   int ReadCounters(serial_icounter_struct* counters);
   void ApplyLineModes(const DCB& dcb);
   void Wake();
-  void CloseAll();
 
   // I/O thread
   void Run();
   bool ReceiveHeld() const;
   int NextTimeoutMs(bool pauseOnlyWished) const;
   void UpdateInterest(bool receiveHeld);
-  void DrainWakeups();
   void ReadInput();
   void Deliver(const std::vector<RxPiece>& pieces);
   void ServiceTransmit();
@@ -112,8 +109,7 @@ class PosixUart final : public Uart {
   void Vanish();
 
   const int fd_;
-  const int wakeFd_;
-  const int epollFd_;
+  const std::unique_ptr<FdLoop> loop_;
   const bool pseudo_;  // a pty: no line, no line errors, nothing marked in its input
   const bool pty_;     // a pty even with the test seam: it keeps no data size or parity
   const TtyModemLines* const testLines_;
@@ -159,7 +155,6 @@ class PosixUart final : public Uart {
   Clock::time_point nextModemCheck_{};
   serial_icounter_struct lineCounters_{};  // counters_ at the last line poll
   serial_icounter_struct counters_{};
-  std::uint32_t interestSet_ = ~0u;
   Clock::time_point nextModemPoll_{};
   // Where the driver has TIOCMIWAIT; the lines are then read only when it wakes.
   std::unique_ptr<ModemLineWaiter> waiter_;

@@ -1,8 +1,6 @@
 // Opening a tty as Windows opens a COM port: the node checked before anything opens
 // it, exclusive use, raw mode with empty queues; and the words for a failure.
 #include <fcntl.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -144,16 +142,14 @@ std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {
     SetLastOpenFailureText(failure);
     return nullptr;
   }
-  const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  const int epollFd = epoll_create1(EPOLL_CLOEXEC);
-  if (wakeFd < 0 || epollFd < 0) {
-    *error = OpenError(errno);
-    if (wakeFd >= 0) close(wakeFd);
-    if (epollFd >= 0) close(epollFd);
+  int err = 0;
+  auto loop = FdLoop::Create(tty.fd, &err);
+  if (!loop) {
+    *error = OpenError(err);
     close(tty.fd);
     return nullptr;
   }
-  return std::make_unique<PosixUart>(tty.fd, tty.noLine, tty.pty, wakeFd, epollFd);
+  return std::make_unique<PosixUart>(tty.fd, tty.noLine, tty.pty, std::move(loop));
 }
 
 }  // namespace veltra::platform

@@ -46,12 +46,12 @@ ssize_t WriteTty(int fd, const void* bytes, std::size_t n) {
   return write(fd, bytes, n);
 }
 
-int WaitForEvents(int epollFd, epoll_event* events, int max, int timeoutMs) {
+int WaitForEvents(FdLoop& loop, FdLoop::Ready* ready, int timeoutMs) {
   if (const int fault = g_ttyEpollFault.load()) {
     errno = fault;
     return -1;
   }
-  return epoll_wait(epollFd, events, max, timeoutMs);
+  return loop.Wait(timeoutMs, ready);
 }
 
 DWORD DeviceError(int err) {
@@ -86,11 +86,6 @@ void PosixUart::Stop() {
   if (waiter_) waiter_->Stop();
   ioctl(fd_, TIOCNXCL);
   close(fd_);  // also gives up the flock
-}
-
-void PosixUart::CloseAll() {
-  close(wakeFd_);
-  close(epollFd_);
 }
 
 // A call that finds the device gone marks it so; the I/O thread tells the driver.
@@ -204,17 +199,12 @@ void PosixUart::PurgeReceive() {
 }
 
 void PosixUart::Wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+  loop_->Wake();
 }
 
 // --- the I/O thread ----------------------------------------------------------------
 
 void PosixUart::Run() {
-  epoll_event wake{};
-  wake.events = EPOLLIN;
-  wake.data.fd = wakeFd_;
-  epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake);
   while (!stopping_.load()) {
     // Whoever found the device gone (a write in this thread, a call in another),
     // it is reported before the thread waits: a vanished port waits without end.
@@ -225,23 +215,16 @@ void PosixUart::Run() {
     const bool paused = paused_.load();
     const bool wished = sink_->ReceivePauseWanted();
     UpdateInterest(paused || wished);
-    epoll_event events[2];
-    const int n = WaitForEvents(epollFd_, events, 2, NextTimeoutMs(!paused && wished));
+    FdLoop::Ready ready;
+    const int n = WaitForEvents(*loop_, &ready, NextTimeoutMs(!paused && wished));
     if (n < 0 && errno != EINTR) {
       // Nothing can be waited for any more: to the driver the device is lost.
       Vanish();
       return;
     }
-    bool ttyReady = false, ttyWritable = false, ttyHangup = false;
-    for (int i = 0; i < n; ++i) {
-      if (events[i].data.fd == wakeFd_) {
-        DrainWakeups();
-        continue;
-      }
-      ttyReady = events[i].events & EPOLLIN;
-      ttyWritable = events[i].events & EPOLLOUT;
-      ttyHangup = events[i].events & (EPOLLHUP | EPOLLERR);
-    }
+    const bool ttyReady = ready.events & EPOLLIN;
+    const bool ttyWritable = ready.events & EPOLLOUT;
+    const bool ttyHangup = ready.events & (EPOLLHUP | EPOLLERR);
     if (stopping_.load()) break;
     if (!vanished_.load() && (ttyReady || ttyHangup)) ReadInput();
     if (ttyHangup || vanished_.load()) {
@@ -287,28 +270,16 @@ int PosixUart::WaiterTimeoutMs() const {
   return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
+// A device gone leaves the set: its hang-up would wake every wait.
 void PosixUart::UpdateInterest(bool receiveHeld) {
-  std::uint32_t want = 0;
-  if (!vanished_.load()) {
-    if (!receiveHeld) want |= EPOLLIN;  // a paused port leaves bytes to the kernel's throttling
-    if (waitingForRoom_) want |= EPOLLOUT;
-  }
-  if (want == interestSet_) return;
-  epoll_event ev{};
-  ev.events = want;
-  ev.data.fd = fd_;
   if (vanished_.load()) {
-    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, &ev);
-  } else if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) != 0) {
-    epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd_, &ev);
+    loop_->Forget();
+    return;
   }
-  interestSet_ = want;
-}
-
-void PosixUart::DrainWakeups() {
-  std::uint64_t count = 0;
-  while (read(wakeFd_, &count, sizeof count) > 0) {
-  }
+  std::uint32_t want = 0;
+  if (!receiveHeld) want |= EPOLLIN;  // a paused port leaves bytes to the kernel's throttling
+  if (waitingForRoom_) want |= EPOLLOUT;
+  loop_->Watch(want);
 }
 
 void PosixUart::ReadInput() {
