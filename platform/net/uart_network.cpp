@@ -321,8 +321,8 @@ DWORD NetworkUart::ConfigureLine(const rfc2217::LineRequest& want) {
 DWORD NetworkUart::AwaitConfirmations(const rfc2217::LineRequest& want,
                                       const rfc2217::AwaitedAnswers& awaited) {
   std::string refusal;
-  switch (session_.AwaitAnswers(want, awaited, kReplyWait, [this] { return !Usable(); },
-                                &refusal)) {
+  switch (session_.AwaitAnswers(
+      want, awaited, kReplyWait, [this] { return !Usable(); }, &refusal)) {
     case rfc2217::Session::Confirmation::kGone:
       return Unusable();
     case rfc2217::Session::Confirmation::kRefused:

@@ -39,7 +39,8 @@ void FdLoop::Watch(std::uint32_t events) {
   epoll_event ev{};
   ev.events = events;
   ev.data.fd = fd_;
-  if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) != 0) epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd_, &ev);
+  if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) != 0)
+    epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd_, &ev);
   watched_ = events;
 }
 

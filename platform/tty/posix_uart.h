@@ -25,7 +25,9 @@
 
 namespace veltra::platform {
 
+// The fewest bytes handed to the kernel at a time (uart_posix.cpp sizes the chunk).
 inline constexpr std::size_t kMinWriteChunk = 256;
+// How often the modem lines are looked at where no waiter tells of changes.
 inline constexpr auto kModemPollPeriod = std::chrono::milliseconds(10);
 
 // The test seams (uart_posix_seam.h); tty_open_posix.cpp holds them.
@@ -53,9 +55,7 @@ class PosixUart final : public Uart {
         pseudo_(noLine),
         pty_(pty),
         testLines_(g_ttyTestLines.load()) {}
-  ~PosixUart() override {
-    Stop();
-  }
+  ~PosixUart() override { Stop(); }
 
   void Start(UartSink& sink) override;
   void Stop() override;
@@ -132,7 +132,7 @@ class PosixUart final : public Uart {
   int lastDtrMode_ = -1;  // Configure only: modes re-applied when they change
   int lastRtsMode_ = -1;
 
-  std::atomic<bool> modemKnown_{true};  // false once TIOCMGET says the tty has no lines
+  std::atomic<bool> modemKnown_{true};     // false once TIOCMGET says the tty has no lines
   std::atomic<bool> modemTracked_{false};  // modemStatus_ follows the counters: no TIOCMGET needed
   std::atomic<DWORD> modemStatus_{0};
   std::atomic<bool> outputSuspended_{false};
@@ -146,11 +146,11 @@ class PosixUart final : public Uart {
   std::atomic<std::size_t> txBuffered_{0};
   std::atomic<std::uint64_t> txPurges_{0};
   std::uint64_t txPurgesSeen_ = 0;
-  bool waitingForRoom_ = false;  // EPOLLOUT armed
-  bool sentSinceEmpty_ = false;  // OnTransmitterEmpty still owed
-  int drainChecks_ = 0;          // looks at the UART since the last write
-  bool lsrUnsupported_ = false;  // TIOCSERGETLSR missing: TIOCOUTQ decides
-  bool countersKnown_ = true;    // TIOCGICOUNT works
+  bool waitingForRoom_ = false;     // EPOLLOUT armed
+  bool sentSinceEmpty_ = false;     // OnTransmitterEmpty still owed
+  int drainChecks_ = 0;             // looks at the UART since the last write
+  bool lsrUnsupported_ = false;     // TIOCSERGETLSR missing: TIOCOUTQ decides
+  bool countersKnown_ = true;       // TIOCGICOUNT works
   bool countersCountLines_ = true;  // it counts modem line changes too: TIOCMGET only on a change
   Clock::time_point nextModemCheck_{};
   serial_icounter_struct lineCounters_{};  // counters_ at the last line poll

@@ -39,8 +39,8 @@ TEST(DcbTermios, FieldsBecomeTheirLineSettings) {
   // Either CTS output flow or the RTS handshake makes the kernel's CRTSCTS.
   ASSERT_TRUE(LineSettingsFromDcb(Line(9600, 8, NOPARITY, ONESTOPBIT, DCB_fOutxCtsFlow), &s));
   EXPECT_TRUE(s.rtsCts);
-  ASSERT_TRUE(LineSettingsFromDcb(
-      Line(9600, 8, NOPARITY, ONESTOPBIT, RTS_CONTROL_HANDSHAKE << 12), &s));
+  ASSERT_TRUE(
+      LineSettingsFromDcb(Line(9600, 8, NOPARITY, ONESTOPBIT, RTS_CONTROL_HANDSHAKE << 12), &s));
   EXPECT_TRUE(s.rtsCts);
 
   DCB xon = Line(9600, 8, EVENPARITY, ONESTOPBIT, DCB_fOutX | DCB_fInX);

@@ -85,7 +85,9 @@ TEST(Rfc2217Session, DataStopsWhereTheReceiverSaysAndServerMessagesBecomeEvents)
   EXPECT_LT(used, data.size());
   a.events.stopAt = ~std::size_t{0};
   a.Feed(Bytes(data.begin() + static_cast<std::ptrdiff_t>(used), data.end()));
-  EXPECT_EQ(a.events.data, "a\xFF" "bc");
+  EXPECT_EQ(a.events.data,
+            "a\xFF"
+            "bc");
 
   a.Feed(ComPortMessage(107, {0x30}));  // CTS and DSR on
   a.Feed(ComPortMessage(107, {0x31}));  // CTS changed and changed back: a pulse
@@ -126,7 +128,8 @@ TEST(Rfc2217Session, SettingsAnsweredWithOtherValuesAreRefusedAndSilentOnesTaken
   awaited[rfc::kBaud] = a.session.AppendSettingRequest(rfc::kBaud, 1200, out);
   EXPECT_EQ(a.session.AwaitAnswers(want, awaited, wait, never, &refusal),
             rfc::Session::Confirmation::kTaken);  // never answered: written off
-  EXPECT_EQ(a.session.AwaitAnswers(want, awaited, wait, [] { return true; }, &refusal),
+  EXPECT_EQ(a.session.AwaitAnswers(
+                want, awaited, wait, [] { return true; }, &refusal),
             rfc::Session::Confirmation::kGone);
 }
 
