@@ -64,15 +64,5 @@ TEST(ScriptApi, PassFailAndChecksDecideTheOutcome) {
   EXPECT_EQ(args.Outcome, TScriptOutcome::Passed) << args.Message;
 }
 
-// The examples against the built-in devices (the soak kept short).
-TEST(ScriptExamples, PassAgainstTheBuiltInDevices) {
-  for (const char* example :
-       {"scanner_check.lua", "scale_check.lua", "er650_check.lua", "soak.lua"}) {
-    const TScriptResult r =
-        RunScript({std::string(VELTRA_EXAMPLES_DIR) + "/" + example, "", {"rounds=50"}});
-    EXPECT_EQ(r.Outcome, TScriptOutcome::Passed) << example << ": " << r.Message << "\n" << r.Log;
-  }
-}
-
 }  // namespace
 }  // namespace veltra::script::test
