@@ -112,17 +112,21 @@ bool TScriptPort::Send(const std::string& bytes, std::string* why) {
     return false;
   }
   if (trace_) log_(name_ + " > " + ShownBytes(bytes));
-  writing_ = true;
-  writeFailed_ = false;
-  written_ = 0;
-  port_->SendString(bytes);
   const double budgetMs = static_cast<double>(bytes.size()) * port_->WTOCharDelayTime() / 1000.0 +
                           port_->WTOExtraDelayTime();
   const auto deadline = Clock::now() +
                         std::chrono::duration_cast<Clock::duration>(
                             std::chrono::duration<double, std::milli>(budgetMs)) +
                         kWriteSlack;
-  const auto end = owner_.WaitUntil([this] { return !writing_; }, deadline);
+  written_ = 0;
+  writeFailed_ = false;
+  // A write that timed out earlier may still be in flight; the port refuses another.
+  auto end = owner_.WaitUntil([this] { return !port_->SendInProgress(); }, deadline);
+  if (end == TScriptOwner::TEnd::Done) {
+    writing_ = true;
+    port_->SendString(bytes);
+    end = owner_.WaitUntil([this] { return !writing_; }, deadline);
+  }
   if (end == TScriptOwner::TEnd::Stopped) {
     *why = "stopped";
     return false;

@@ -37,6 +37,7 @@ namespace {
 
 // Scripts are a few kilobytes; this keeps a mistaken path from reading a disk image.
 constexpr std::size_t kScriptSizeLimit = 4u << 20;
+constexpr const char* kErrorLineKey = "veltra.errorline";
 
 bool ReadScript(const std::string& path, std::string* text, std::string* why) {
   std::ifstream in(path, std::ios::binary);
@@ -75,7 +76,7 @@ int ErrorWithLine(lua_State* L) {
   if (!where.empty() && text.rfind(where, 0) != 0) text = where + " " + text;
   lua_pushstring(L, text.c_str());
   lua_pushinteger(L, line);
-  lua_rawseti(L, LUA_REGISTRYINDEX, 0x7E11);  // the line, read back by the runner
+  lua_setfield(L, LUA_REGISTRYINDEX, kErrorLineKey);  // read back by the runner
   return 1;
 }
 
@@ -124,7 +125,7 @@ void Execute(lua_State* L, TScriptContext& c, const TScriptSource& source,
   } else if (status != LUA_OK) {
     r.Outcome = TScriptOutcome::Error;
     r.Message = lua_tostring(L, -1) != nullptr ? lua_tostring(L, -1) : "error";
-    lua_rawgeti(L, LUA_REGISTRYINDEX, 0x7E11);
+    lua_getfield(L, LUA_REGISTRYINDEX, kErrorLineKey);
     r.Line = static_cast<int>(lua_tointeger(L, -1));
   } else {
     r.Outcome = TScriptOutcome::Passed;
