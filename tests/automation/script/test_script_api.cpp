@@ -1,6 +1,15 @@
 // The script API on the loopback plug: what expect returns and consumes, matches
 // across received blocks, hex and pattern forms, time-outs, modem lines, arguments
 // and the outcomes.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
 #include "tests/automation/script/script_test_support.h"
 
 namespace veltra::script::test {
@@ -48,6 +57,76 @@ TEST(ScriptApi, ModemLinesFollowTheLoopbackPlug) {
     assert(p.name == "LOOPBACK")
   )");
   EXPECT_EQ(r.Outcome, TScriptOutcome::Passed) << r.Message;
+}
+
+// A local TCP server that answers "pong" to "ping", once.
+class TPingServer {
+ public:
+  TPingServer() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&a), size);
+    ::listen(listener_, 1);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] {
+      pollfd p{listener_, POLLIN, 0};
+      if (::poll(&p, 1, 10000) != 1) return;
+      const int peer = ::accept(listener_, nullptr, nullptr);
+      std::string got;
+      char buffer[64];
+      while (got.find("ping") == std::string::npos) {
+        const ssize_t n = ::read(peer, buffer, sizeof buffer);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<std::size_t>(n));
+      }
+      if (::write(peer, "pong", 4) != 4) got.clear();
+      [[maybe_unused]] const ssize_t end =
+          ::read(peer, buffer, sizeof buffer);  // the script closes
+      ::close(peer);
+    });
+  }
+  ~TPingServer() {
+    thread_.join();
+    ::close(listener_);
+  }
+  std::string Name() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+TEST(ScriptApi, OpensPtysAndNetworkPorts) {
+  TPingServer server;
+  const TScriptResult tcp =
+      RunText("local p = open(arg[1]) p:send('ping') assert(p:expect('pong', 5)) p:close()",
+              {server.Name()});
+  EXPECT_EQ(tcp.Outcome, TScriptOutcome::Passed) << tcp.Message;
+
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+  std::thread far([master] {
+    std::string got;
+    char buffer[64];
+    pollfd p{master, POLLIN, 0};
+    while (got.find("ping") == std::string::npos && ::poll(&p, 1, 10000) == 1) {
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n <= 0) return;
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (::write(master, "pong", 4) != 4) return;
+  });
+  const TScriptResult pty = RunText(
+      "local p = open(arg[1]) p:send('ping') assert(p:expect('pong', 5))", {::ptsname(master)});
+  far.join();
+  ::close(master);
+  EXPECT_EQ(pty.Outcome, TScriptOutcome::Passed) << pty.Message;
 }
 
 TEST(ScriptApi, PassFailAndChecksDecideTheOutcome) {
