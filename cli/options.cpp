@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -252,7 +253,8 @@ void AddRunCommand(CLI::App& app, TOptions& o) {
   auto* run =
       app.add_subcommand("run", "run a Lua script against the ports: 0 pass, 1 fail, 2 error");
   run->add_option("SCRIPT", o.Script, "the script")->required();
-  run->add_option("ARGS", o.ScriptArgs, "the script's arg[1..]; key=value also sets arg.key");
+  run->add_option("ARGS", o.ScriptArgs,
+                  "the script's arg[1..]; key=value also sets arg.key; after --, options too");
   run->add_option("--junit", o.JUnitPath, "write a JUnit-XML report to FILE");
   run->add_option("--timeout", o.Timeout, "stop the script after SECONDS")
       ->check(CLI::PositiveNumber);
@@ -352,7 +354,16 @@ TParsed ParseArguments(const std::vector<std::string>& args) {
     }
     if (!known) throw TUsageError("'" + args[0] + "' is not a command; the commands: " + names);
   }
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  // run: what follows "--" goes to the script as it is, options included.
+  std::vector<std::string> own = args, passed;
+  if (!args.empty() && args[0] == "run") {
+    const auto dashes = std::find(own.begin(), own.end(), "--");
+    if (dashes != own.end()) {
+      passed.assign(dashes + 1, own.end());
+      own.erase(dashes, own.end());
+    }
+  }
+  std::vector<std::string> reversed(own.rbegin(), own.rend());
   try {
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
@@ -363,6 +374,7 @@ TParsed ParseArguments(const std::vector<std::string>& args) {
     throw TUsageError(e.what());
   }
   o.Command = CommandOf(app);
+  o.ScriptArgs.insert(o.ScriptArgs.end(), passed.begin(), passed.end());
   Finish(o, t);
   return parsed;
 }

@@ -67,6 +67,11 @@ TEST(CliRun, ExitStatusesAndTheReport) {
   EXPECT_EQ(timedOut.code, 1);
   EXPECT_EQ(timedOut.out, "STOPPED: timed out after 0.2 s\n");
   EXPECT_EQ(RunCli({"run"}).code, 2);
+
+  const fs::path args = WriteScript("args.lua", "log(arg[1], arg[2], arg[3], arg.n)\n");
+  EXPECT_EQ(RunCli({"run", args.string(), "n=3", "-q", "--", "-v", "--junit"}).out, "PASS\n");
+  EXPECT_EQ(RunCli({"run", args.string(), "n=3", "--", "-v", "--junit"}).out,
+            "n=3 -v --junit 3\nPASS\n");
 }
 
 TEST(CliRun, InterruptEndsAScriptInsideExpect) {
