@@ -31,7 +31,7 @@
 #include "app/lcd_label.h"
 #include "app/script_panel.h"
 #include "app/veltra.h"
-#include "platform/port_discovery.h"
+#include "platform/discovery/port_discovery.h"
 
 #ifdef VELTRA_HAVE_PRINTER
 #include "printer/raw_printer.h"
