@@ -17,7 +17,7 @@
 #include "automation/script/script_runner.h"
 #include "bench/bench_support.h"
 #include "engine/serial_port.h"
-#include "platform/simulated_devices.h"
+#include "platform/virtual/simulated_devices.h"
 #include "tests/platform/far_end_open.h"
 
 namespace {

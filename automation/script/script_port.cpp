@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/logic/log_lines.h"
-#include "platform/win32_types.h"
+#include "platform/core/win32_types.h"
 
 namespace veltra::script {
 

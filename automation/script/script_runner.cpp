@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "automation/script/script_context.h"
-#include "platform/thread_name.h"
+#include "platform/core/thread_name.h"
 
 namespace veltra::script {
 
