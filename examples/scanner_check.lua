@@ -2,10 +2,11 @@
 -- acknowledged with ACK, and a disabled scanner sends nothing.
 --   veltra-cli run examples/scanner_check.lua port=/dev/ttyUSB0
 local scanner = open(arg.port or "SIM-SCANNER", {baud = 9600, data = 8, parity = "none", stop = 1})
+local wait = tonumber(arg.timeout or 2)  -- seconds for each answer
 
 local function command(letter, what)
   scanner:send(letter, CR)  -- as the window sends it, "Add CR" ticked
-  if not scanner:expect(ACK, 2) then fail(what .. ": no ACK within 2 s") end
+  if not scanner:expect(ACK, wait) then fail(what .. ": no ACK within " .. wait .. " s") end
   log(what .. ": ACK")
 end
 

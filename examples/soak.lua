@@ -5,6 +5,7 @@
 local rounds = tonumber(arg.rounds or 1000)
 local maxErrors = tonumber(arg.max_errors or 0)
 local scale = open(arg.port or "SIM-SCALE", {baud = 9600, data = 8, parity = "none", stop = 1})
+local wait = tonumber(arg.timeout or 2)  -- seconds for each answer
 local weightRecord = "\2" .. "02\27%d\27(%d%d%d%d%d)\27(%d%d%d%d%d%d)\27(%d%d%d%d%d%d)\3"
 
 local timeouts, wrong = 0, 0
@@ -13,7 +14,7 @@ for round = 1, rounds do
   if round % 10 == 1 then
     price = string.format("%06d", 100 + (round * 37) % 9000)
     scale:send(EOT, STX, "01", ESC, price, ESC, ETX)
-    local answer = scale:expect_pattern("[\6\21]", 2)
+    local answer = scale:expect_pattern("[\6\21]", wait)
     if answer == nil then
       timeouts = timeouts + 1
     elseif answer ~= ACK then
@@ -21,7 +22,7 @@ for round = 1, rounds do
     end
   end
   scale:send(EOT, ENQ)
-  local record, grams, unit, toPay = scale:expect_pattern(weightRecord, 2)
+  local record, grams, unit, toPay = scale:expect_pattern(weightRecord, wait)
   if record == nil then
     timeouts = timeouts + 1
     scale:flush()

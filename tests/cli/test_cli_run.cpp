@@ -29,13 +29,14 @@ std::string ReadFile(const fs::path& path) {
 
 TEST(CliRun, TheExamplesPassAgainstTheBuiltInDevices) {
   for (const char* example : {"scanner_check.lua", "scale_check.lua", "er650_check.lua"}) {
-    const TResult r = RunCli({"run", Example(example)});
+    // Time-outs for a slow machine; the devices answer within milliseconds.
+    const TResult r = RunCli({"run", Example(example), "timeout=20"});
     EXPECT_EQ(r.code, 0) << example << "\n" << r.out << r.err;
     EXPECT_NE(r.out.find("PASS"), std::string::npos) << r.out;
   }
   const fs::path report = fs::temp_directory_path() / "veltra-cli-run-soak.xml";
   const TResult soak =
-      RunCli({"run", Example("soak.lua"), "rounds=50", "--junit", report.string()});
+      RunCli({"run", Example("soak.lua"), "rounds=50", "timeout=20", "--junit", report.string()});
   EXPECT_EQ(soak.code, 0) << soak.out << soak.err;
   EXPECT_NE(soak.out.find("50 rounds: 0 without an answer, 0 wrong\nPASS: 50 rounds, 0 errors\n"),
             std::string::npos)
@@ -78,7 +79,7 @@ TEST(CliRun, InterruptEndsAScriptInsideExpect) {
   const fs::path waiting =
       WriteScript("wait.lua", "local p = open('LOOPBACK')\nlog('waiting')\np:expect('x', 600)\n");
   TCliRun run({"run", waiting.string()});
-  ASSERT_TRUE(run.OutHas("waiting\n"));
+  ASSERT_TRUE(run.OutHas("waiting\n", 30000ms));
   EXPECT_EQ(run.Stop(), 1);
   EXPECT_EQ(run.Out(), "waiting\nSTOPPED: interrupted\n");
 }
