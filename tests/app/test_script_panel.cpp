@@ -18,6 +18,7 @@ class TestScriptPanel : public QObject {
   void runsAnExample() {
     TScriptPanel panel;
     panel.ScriptEdit->setText(QStringLiteral(VELTRA_EXAMPLES_DIR "/scanner_check.lua"));
+    panel.ArgsEdit->setText(QStringLiteral("timeout=20"));  // for a slow machine
     QTest::mouseClick(panel.BRun, Qt::LeftButton);
     QVERIFY(!panel.BRun->isEnabled() && panel.BStop->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(!panel.Verdict->text().isEmpty(), 20000);
