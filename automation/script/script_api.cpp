@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/logic/port_settings.h"
+#include "session/port_settings.h"
 #include "automation/script/script_context.h"
 #include "automation/script/script_patterns.h"
 
@@ -141,7 +141,7 @@ void ReadSetting(lua_State* L, const std::string& key, TPortConfig& c) {
   } else if (key == "stop") {
     c.StopBits = static_cast<Byte>(Choice(kStop, StringArg(L, -1, k), k));
   } else if (key == "flow") {
-    c.FlowControl = logic::FlowControlCodes[Choice(kFlow, StringArg(L, -1, k), k)];
+    c.FlowControl = session::FlowControlCodes[Choice(kFlow, StringArg(L, -1, k), k)];
   } else if (key == "rto_char") {
     c.RTOCharDelayTime = Whole(L, -1, k, 0, 0x7FFFFFFF);
   } else if (key == "rto_extra") {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/logic/char_code.h"
-#include "app/logic/integer_text.h"
+#include "session/char_code.h"
+#include "session/integer_text.h"
 
 namespace veltra::script {
 
@@ -57,18 +57,18 @@ std::string ReadHex(std::string_view text) {
 }
 
 std::string ReadAsciiCodes(std::string_view text) {
-  const std::string skipped = logic::FirstSkippedAsciiCode(text);
+  const std::string skipped = session::FirstSkippedAsciiCode(text);
   if (!skipped.empty())
     throw TPatternError("'" + skipped +
                         "' is not a code from 000 to 255 (three characters, one separator)");
-  return logic::ParseAsciiCodes(text);
+  return session::ParseAsciiCodes(text);
 }
 
 std::string ReadCharCode(std::string_view text) {
   if (text.empty()) throw TPatternError("a character or a code from 0 to 255 is needed");
   try {
-    return std::string(1, static_cast<char>(logic::TextToCharCode(std::string(text), 0)));
-  } catch (const logic::EConvertError& e) {
+    return std::string(1, static_cast<char>(session::TextToCharCode(std::string(text), 0)));
+  } catch (const session::EConvertError& e) {
     throw TPatternError(e.what());
   }
 }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/logic/log_lines.h"
+#include "session/log_lines.h"
 #include "platform/core/win32_types.h"
 
 namespace veltra::script {
@@ -161,7 +161,7 @@ void TScriptPort::ProcessError(Cardinal place, Cardinal code, const std::string&
     writing_ = false;
   }
   if (place == kOpenFailedPlace) openError_ = code;
-  log_(name_ + ": " + logic::ErrorReportText(code, place, msg));
+  log_(name_ + ": " + session::ErrorReportText(code, place, msg));
 }
 
 }  // namespace veltra::script
