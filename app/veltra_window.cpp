@@ -29,6 +29,7 @@
 
 #include "app/app_errors.h"
 #include "app/lcd_label.h"
+#include "app/script_panel.h"
 #include "app/veltra.h"
 #include "platform/discovery/port_discovery.h"
 
@@ -270,6 +271,7 @@ void TVeltra::BuildWindow() {
   PageControl1->addTab(BuildScalePage(), QStringLiteral("MT-Scale"));
   PageControl1->addTab(BuildCashDrawerPage(), QStringLiteral("Cash-Drawer"));
   PageControl1->addTab(BuildCommandsPage(), QStringLiteral("Commands"));
+  PageControl1->addTab(new TScriptPanel(this), QStringLiteral("Scripts"));
   PageControl1->setCurrentIndex(0);
 
   auto* top = new QHBoxLayout;

@@ -36,6 +36,8 @@ int Run(const std::vector<std::string>& args, TConsole& console, TRunControl& co
       return RunChecksum(o, console);
     case TCommand::Drawer:
       return RunDrawer(o, console);
+    case TCommand::Run:
+      return RunScriptFile(o, console, control);
   }
   return kExitUsage;
 }

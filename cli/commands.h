@@ -14,5 +14,7 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control);
 int RunSend(const TOptions& o, TConsole& console, TRunControl& control);
 int RunChecksum(const TOptions& o, TConsole& console);
 int RunDrawer(const TOptions& o, TConsole& console);
+// run: a Lua script on its own thread; 0 pass, 1 fail or stopped, 2 script error.
+int RunScriptFile(const TOptions& o, TConsole& console, TRunControl& control);
 
 }  // namespace veltra::cli

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -20,7 +21,9 @@ constexpr const char* kFooter = R"(Examples:
   veltra-cli spy ttyUSB0 ttyUSB1 --flow rtscts --log spy.log
   veltra-cli send ttyUSB0 --hex "02 30 31 03" --cr
   veltra-cli scale weight --settings ComTest1
-Exit status: 0 done, 1 the port or printer failed, 2 bad input.)";
+  veltra-cli run examples/soak.lua rounds=50 --junit soak.xml
+Exit status: 0 done, 1 the port or printer failed, 2 bad input.
+run: 0 the script passed, 1 it failed or was stopped, 2 a script error.)";
 
 // An option whose text is read by `read`; a TBadValue becomes an error naming it.
 template <typename T, typename Read>
@@ -246,11 +249,24 @@ void AddOtherCommands(CLI::App& app, TOptions& o, TTexts& t) {
       ->check(CLI::Range(0, 510));
 }
 
+void AddRunCommand(CLI::App& app, TOptions& o) {
+  auto* run =
+      app.add_subcommand("run", "run a Lua script against the ports: 0 pass, 1 fail, 2 error");
+  run->add_option("SCRIPT", o.Script, "the script")->required();
+  run->add_option("ARGS", o.ScriptArgs,
+                  "the script's arg[1..]; key=value also sets arg.key; after --, options too");
+  run->add_option("--junit", o.JUnitPath, "write a JUnit-XML report to FILE");
+  run->add_option("--timeout", o.Timeout, "stop the script after SECONDS")
+      ->check(CLI::PositiveNumber);
+  run->add_flag("-q,--quiet", o.Quiet, "no log lines, only the result");
+}
+
 TCommand CommandOf(const CLI::App& app) {
   static const std::pair<const char*, TCommand> kNames[] = {
       {"list", TCommand::List},   {"monitor", TCommand::Monitor},   {"spy", TCommand::Spy},
       {"send", TCommand::Send},   {"scanner", TCommand::Scanner},   {"scale", TCommand::Scale},
-      {"er650", TCommand::Er650}, {"checksum", TCommand::Checksum}, {"drawer", TCommand::Drawer}};
+      {"er650", TCommand::Er650}, {"checksum", TCommand::Checksum}, {"drawer", TCommand::Drawer},
+      {"run", TCommand::Run}};
   const std::string name = app.get_subcommands().at(0)->get_name();
   for (const auto& [text, command] : kNames)
     if (name == text) return command;
@@ -328,6 +344,7 @@ TParsed ParseArguments(const std::vector<std::string>& args) {
   AddOtherCommands(app, o, t);
   AddWatchCommands(app, o, t, o.Duration);
   AddSendCommands(app, o, t);
+  AddRunCommand(app, o);
   if (!args.empty() && !args[0].empty() && args[0][0] != '-') {
     std::string names;
     bool known = false;
@@ -337,7 +354,16 @@ TParsed ParseArguments(const std::vector<std::string>& args) {
     }
     if (!known) throw TUsageError("'" + args[0] + "' is not a command; the commands: " + names);
   }
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  // run: what follows "--" goes to the script as it is, options included.
+  std::vector<std::string> own = args, passed;
+  if (!args.empty() && args[0] == "run") {
+    const auto dashes = std::find(own.begin(), own.end(), "--");
+    if (dashes != own.end()) {
+      passed.assign(dashes + 1, own.end());
+      own.erase(dashes, own.end());
+    }
+  }
+  std::vector<std::string> reversed(own.rbegin(), own.rend());
   try {
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
@@ -348,6 +374,7 @@ TParsed ParseArguments(const std::vector<std::string>& args) {
     throw TUsageError(e.what());
   }
   o.Command = CommandOf(app);
+  o.ScriptArgs.insert(o.ScriptArgs.end(), passed.begin(), passed.end());
   Finish(o, t);
   return parsed;
 }

@@ -18,7 +18,7 @@ class TUsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class TCommand { List, Monitor, Spy, Send, Scanner, Scale, Er650, Checksum, Drawer };
+enum class TCommand { List, Monitor, Spy, Send, Scanner, Scale, Er650, Checksum, Drawer, Run };
 
 struct TOptions {
   TCommand Command = TCommand::List;
@@ -44,6 +44,11 @@ struct TOptions {
   std::string Printer;  // drawer
   bool SecondDrawer = false;
   int OnMs = 50, OffMs = 100;
+
+  std::string Script;  // run: the Lua script, its arguments, the report
+  std::vector<std::string> ScriptArgs;
+  std::string JUnitPath;
+  std::optional<double> Timeout;  // seconds; the script is stopped after it
 };
 
 struct TParsed {

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core
-  libgtest-dev libgmock-dev libcli11-dev
+  libgtest-dev libgmock-dev libcli11-dev liblua5.4-dev
   cups cups-client libcups2-dev
   libudev-dev
   socat jpnevulator xxd bsdextrautils
