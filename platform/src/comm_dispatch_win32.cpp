@@ -91,7 +91,7 @@ HANDLE CreateFileA(const char* fileName, DWORD /*desiredAccess*/, DWORD /*shareM
     return OpenLayerPort(name);
   }
   DWORD error = ERROR_SUCCESS;
-  auto port = NativePort::Open(fileName, flagsAndAttributes, &error);
+  auto port = NativePort::Open(fileName, name, flagsAndAttributes, &error);
   if (!port) {
     SetLastError(error);
     return platform::kInvalidLayerHandle;

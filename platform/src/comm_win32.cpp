@@ -5,6 +5,7 @@
 //
 // Our headers come first: <windows.h> defines TRUE, INFINITE, EV_RXCHAR, ... as
 // macros, which would break the constants' declarations.
+#include "platform/open_failure.h"
 #include "platform/src/handles_win32.h"
 #include "platform/src/native_port_win32.h"
 
@@ -32,6 +33,26 @@ Native Copy(const Ours& ours) {
   return native;
 }
 
+// The words the tty lower half uses on POSIX, where the meaning is the same.
+std::string OpenFailureText(DWORD error, const std::string& name) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "No such device: " + name + ".";
+    case ERROR_ACCESS_DENIED:  // Windows opens a COM port for one program at a time
+      return name + " is in use by another program.";
+    default:
+      break;
+  }
+  char text[512] = {};
+  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, text, sizeof text, nullptr);
+  std::string words(text, n);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+    words.pop_back();
+  return words.empty() ? "" : name + ": " + words + ".";
+}
+
 }  // namespace
 
 struct NativePort::Twin {
@@ -45,12 +66,24 @@ std::string NativeDevicePath(const std::string& name) {
   return "\\\\.\\" + name;
 }
 
-std::shared_ptr<NativePort> NativePort::Open(const std::string& name, DWORD flagsAndAttributes,
-                                             DWORD* error) {
-  const ::HANDLE h = ::CreateFileA(NativeDevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+std::shared_ptr<NativePort> NativePort::Open(const std::string& path, const std::string& name,
+                                             DWORD flagsAndAttributes, DWORD* error) {
+  const ::HANDLE h = ::CreateFileA(NativeDevicePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                    nullptr, OPEN_EXISTING, flagsAndAttributes, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *error = NativeError();
+    SetLastOpenFailureText(OpenFailureText(*error, name));
+    return nullptr;
+  }
+  // CreateFile opens files and other devices as readily as ports.
+  ::DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  const bool character = ::GetFileType(h) == FILE_TYPE_CHAR;
+  if (!character || !::GetCommState(h, &dcb)) {
+    ::CloseHandle(h);
+    *error = ERROR_INVALID_FUNCTION;
+    SetLastOpenFailureText(name + " is not a serial port (" +
+                           (character ? "a device of another kind" : "not a device") + ")");
     return nullptr;
   }
   return std::make_shared<NativePort>(h);

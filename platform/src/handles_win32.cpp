@@ -9,6 +9,7 @@
 
 #include "platform/src/windows_lean.h"
 
+#include <chrono>
 #include <mutex>
 #include <unordered_map>
 
@@ -188,8 +189,12 @@ void DeleteCriticalSection(CRITICAL_SECTION* section) {
   section->impl = nullptr;
 }
 
+// Counted in whole milliseconds, as on POSIX: the system's counter moves in steps
+// of the timer tick (10 to 16 ms), coarser than the time-outs the engine measures.
 DWORD GetTickCount() {
-  return ::GetTickCount();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+  return static_cast<DWORD>(static_cast<std::uint64_t>(ms.count()));
 }
 void Sleep(DWORD milliseconds) {
   ::Sleep(milliseconds);

@@ -25,9 +25,10 @@ std::string NativeDevicePath(const std::string& name);
 
 class NativePort final : public HandleObject {
  public:
-  // Null with *error set when the system refuses.
-  static std::shared_ptr<NativePort> Open(const std::string& name, DWORD flagsAndAttributes,
-                                          DWORD* error);
+  // Null with *error set, and words in LastOpenFailureText naming `name`, when the
+  // system refuses or the device is no serial port (a file, the console, NUL).
+  static std::shared_ptr<NativePort> Open(const std::string& path, const std::string& name,
+                                          DWORD flagsAndAttributes, DWORD* error);
   explicit NativePort(void* native) : native_(native) {}
   ~NativePort() override;
   NativePort(const NativePort&) = delete;
