@@ -18,9 +18,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # libgcc, libstdc++ and winpthread linked in: veltra-cli.exe runs on its own.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Windows 10 and later: SetupAPI's property calls and CancelIoEx are declared.
-add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00)
-# localtime_r and the other POSIX re-entrant calls, as mingw-w64 offers them.
-add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS=200112L)
-
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -22,8 +22,12 @@ namespace veltra::win {
 static_assert(sizeof(OSVERSIONINFOA) == sizeof(::OSVERSIONINFOA));
 
 // Deprecated, yet the one call that reports the platform family.
+#if defined(_MSC_VER)
+#pragma warning(disable : 4996)
+#else
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
 BOOL GetVersionExA(OSVERSIONINFOA* info) {
   const BOOL ok = ::GetVersionExA(reinterpret_cast<::OSVERSIONINFOA*>(info));
   if (!ok) SetLastError(static_cast<DWORD>(::GetLastError()));
@@ -31,6 +35,8 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
   if (ok && forced >= 0) info->dwPlatformId = static_cast<DWORD>(forced);
   return ok;
 }
+#if !defined(_MSC_VER)
 #pragma GCC diagnostic pop
+#endif
 
 }  // namespace veltra::win
