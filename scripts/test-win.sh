@@ -44,7 +44,9 @@ wait "$reader"
 [ "$(cat "$prefix/got")" = $'hello\r' ] || { echo "COM40: the pty got '$(cat "$prefix/got")'" >&2; exit 1; }
 echo "COM40 (a pty under wine): send passed"
 
-ctest --preset win --timeout 600
+status=0
+ctest --preset win --timeout 600 || status=$?
 ended=$(date +%s)
 echo "Windows: build $((built - start)) s, wine prefix $((booted - built)) s," \
   "tests $((ended - booted)) s, in all $((ended - start)) s"
+exit "$status"
