@@ -24,8 +24,9 @@ trap cleanup EXIT
 socat pty,raw,echo=0,link="$prefix/com40" pty,raw,echo=0,link="$prefix/far" &
 socat_pid=$!
 for _ in $(seq 100); do [ -e "$prefix/far" ] && break; sleep 0.1; done
-# The first start makes the prefix (a few seconds; once). Wine's own COM names lead
-# nowhere: it maps COM1.. to /dev/ttyS*, and /dev/ttyS0 can be the console.
+# The first start makes the prefix (a few seconds; once). Wine maps COM1.. to
+# /dev/ttyS*, and /dev/ttyS0 can be the console: COM1-COM8 are turned off (wine may
+# still give /dev/ttyS0 a higher free number). No test opens a COM port but COM40.
 wine wineboot --init >/dev/null 2>&1
 for n in 1 2 3 4 5 6 7 8; do
   wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d '' /f >/dev/null 2>&1
