@@ -1,10 +1,12 @@
 #include "cli/console.h"
 
+#include <langinfo.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace veltra::cli {
 
@@ -29,6 +31,11 @@ void TFdStream::Write(std::string_view bytes) {
 int TFdStream::Columns() const {
   winsize size{};
   return terminal_ && ::ioctl(fd_, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+bool TerminalTakesUtf8() {
+  const char* codeset = nl_langinfo(CODESET);
+  return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
 }
 
 void TStringStream::Write(std::string_view bytes) {

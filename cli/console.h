@@ -50,6 +50,9 @@ class TStringStream final : public TStream {
   bool terminal_;
 };
 
+// The terminal shows UTF-8 (else Latin-1 text is shown as it is).
+bool TerminalTakesUtf8();
+
 struct TConsole {
   TStream& Out;
   TStream& Err;

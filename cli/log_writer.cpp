@@ -1,7 +1,6 @@
 #include "cli/log_writer.h"
 
-#include <langinfo.h>
-
+#include <cctype>
 #include <chrono>
 #include <cstring>
 
@@ -16,9 +15,9 @@ namespace {
 
 constexpr std::size_t kFlushAt = std::size_t{1} << 20;
 
-bool TerminalTakesUtf8() {
-  const char* codeset = nl_langinfo(CODESET);
-  return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 }  // namespace

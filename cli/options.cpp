@@ -341,6 +341,8 @@ TParsed ParseArguments(const std::vector<std::string>& args) {
   CLI::App app{"veltra-cli: Veltra's serial engine from a terminal or a script", "veltra-cli"};
   app.footer(kFooter);
   app.require_subcommand(1);
+  // On Windows CLI11 would take "/x" for an option; a port path is no option.
+  app.allow_windows_style_options(false);
   AddOtherCommands(app, o, t);
   AddWatchCommands(app, o, t, o.Duration);
   AddSendCommands(app, o, t);

@@ -1,7 +1,5 @@
 #include "cli/owner_loop.h"
 
-#include <poll.h>
-
 #include <algorithm>
 
 namespace veltra::cli {
@@ -30,9 +28,7 @@ TOwnerLoop::TEnd TOwnerLoop::Run(const std::function<bool()>& done, Clock::time_
     if (hooks.Idle) hooks.Idle();
     const Clock::time_point wakeAt = hooks.Tick ? std::min(deadline, nextTick) : deadline;
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now());
-    pollfd p{Control.WakeFd(), POLLIN, 0};
-    ::poll(&p, 1, static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, 1000)));
-    Control.DrainWake();
+    Control.WaitForWake(static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, 1000)));
   }
 }
 

@@ -1,5 +1,5 @@
 // The command line's owner thread: the workers' events run here, as the window's
-// event loop runs them, asleep in poll(2) until a worker queues a call, a stop is
+// event loop runs them, asleep until a worker queues a call, a stop is
 // requested or the next tick is due.
 #pragma once
 

@@ -1,5 +1,6 @@
 #include "cli/run_control.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -37,7 +38,9 @@ void TRunControl::Wake() {
   [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
 }
 
-void TRunControl::DrainWake() {
+void TRunControl::WaitForWake(int timeoutMs) {
+  pollfd p{fd_, POLLIN, 0};
+  ::poll(&p, 1, timeoutMs);
   std::uint64_t count = 0;
   [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
 }

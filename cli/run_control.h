@@ -1,6 +1,6 @@
 // How a running command is told to end (Ctrl-C, SIGTERM, or a test) and how its
-// owner loop is woken: one eventfd that worker threads, signal handlers and other
-// threads all write to.
+// owner loop is woken: one eventfd (on Windows an event) that worker threads, signal
+// handlers and other threads all write to.
 #pragma once
 
 #include <atomic>
@@ -19,9 +19,9 @@ class TRunControl {
   bool StopRequested() const { return stop_.load(); }
   void Wake();
 
-  // The owner loop's side.
-  int WakeFd() const { return fd_; }
-  void DrainWake();
+  // The owner loop's side: sleeps until woken or timeoutMs passed, and takes the
+  // wake-ups that came.
+  void WaitForWake(int timeoutMs);
 
   // SIGINT and SIGTERM request a stop of this run; a second one ends the process
   // at once (the handler resets itself). SIGPIPE is ignored: a closed output is
@@ -30,7 +30,7 @@ class TRunControl {
 
  private:
   std::atomic<bool> stop_{false};
-  int fd_ = -1;
+  int fd_ = -1;  // eventfd; on Windows a native event
 };
 
 }  // namespace veltra::cli

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the whole suite under AddressSanitizer+UBSan, then the
-# platform and engine (the threaded layers) again under ThreadSanitizer.
+# platform and engine (the threaded layers) again under ThreadSanitizer, then the
+# Windows build's Qt-free suites under wine (scripts/test-win.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,3 +16,5 @@ ctest --preset asan --timeout 600
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan --timeout 600
+
+scripts/test-win.sh

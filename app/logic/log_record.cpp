@@ -8,6 +8,15 @@
 
 namespace veltra::logic {
 
+namespace {
+#ifdef _WIN32
+// Binary: the lines carry their own CR LF.
+constexpr int kOpenFlags = O_WRONLY | O_CREAT | O_TRUNC | O_BINARY | O_NOINHERIT;
+#else
+constexpr int kOpenFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+#endif
+}  // namespace
+
 TLogRecord::~TLogRecord() {
   OnStopped = nullptr;  // the listener may be gone already
   Stop();
@@ -15,7 +24,7 @@ TLogRecord::~TLogRecord() {
 
 std::string TLogRecord::Start(const std::string& path) {
   Stop();
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = ::open(path.c_str(), kOpenFlags, 0666);
   if (fd < 0) return std::strerror(errno);
   fd_ = fd;
   path_ = path;

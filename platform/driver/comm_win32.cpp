@@ -1,226 +1,215 @@
-// comm_api.h on Windows: each call goes straight to the native one. The layer's
-// records have the native layouts (checked below) except OVERLAPPED, whose hEvent
-// is a 32-bit handle here; each of the caller's records gets a native twin that
-// lives as long as the process (a port component owns three).
+// A COM port through the system's own calls. The layer's records have the native
+// layouts (checked below) except OVERLAPPED, whose hEvent is a layer handle: each
+// of the caller's records gets a native twin, owned by the port, that carries the
+// native event behind that handle.
 //
 // Our headers come first: <windows.h> defines TRUE, INFINITE, EV_RXCHAR, ... as
 // macros, which would break the constants' declarations.
-#include "platform/core/comm_api.h"
 #include "platform/core/open_failure.h"
-#include "platform/core/sysinfo_seam.h"
-#include "platform/driver/port_notices.h"
+#include "platform/core/handles_win32.h"
+#include "platform/driver/native_port_win32.h"
 
 #include "platform/core/windows_lean.h"
 
-#include <atomic>
-#include <memory>
-#include <mutex>
-#include <unordered_map>
+#include <cstring>
 
 namespace veltra::platform {
-namespace {
-std::atomic<long long> g_platformOverride{-1};
-}  // namespace
-
-void OverridePlatformIdForTests(std::optional<std::uint32_t> platformId) {
-  g_platformOverride.store(platformId ? static_cast<long long>(*platformId) : -1);
-}
-
-}  // namespace veltra::platform
-
-namespace veltra::win {
 
 static_assert(sizeof(DCB) == sizeof(::DCB));
 static_assert(sizeof(COMMTIMEOUTS) == sizeof(::COMMTIMEOUTS));
 static_assert(sizeof(COMSTAT) == sizeof(::COMSTAT));
-static_assert(sizeof(OSVERSIONINFOA) == sizeof(::OSVERSIONINFOA));
 
 namespace {
 
-// Kernel handles carry 32 significant bits and are sign-extended (HandleToLong /
-// LongToHandle), so INVALID_HANDLE_VALUE maps to itself.
-::HANDLE Native(HANDLE handle) {
-  return LongToHandle(static_cast<LONG>(handle));
-}
-HANDLE Ours(::HANDLE handle) {
-  return HandleToULong(handle);
+DWORD Result(BOOL ok) {
+  return ok ? 0 : NativeError();
 }
 
-::OVERLAPPED* NativeTwin(OVERLAPPED* ours) {
-  if (ours == nullptr) return nullptr;
-  static std::mutex mutex;
-  static std::unordered_map<OVERLAPPED*, std::unique_ptr<::OVERLAPPED>> twins;
-  std::lock_guard lock(mutex);
-  auto& twin = twins[ours];
-  if (!twin) twin = std::make_unique<::OVERLAPPED>();
-  twin->Offset = ours->Offset;
-  twin->OffsetHigh = ours->OffsetHigh;
-  twin->hEvent = Native(ours->hEvent);
-  return twin.get();
+template <class Native, class Ours>
+Native Copy(const Ours& ours) {
+  static_assert(sizeof(Native) == sizeof(Ours));
+  Native native;
+  std::memcpy(&native, &ours, sizeof native);
+  return native;
 }
 
-void CopyBack(OVERLAPPED* ours, const ::OVERLAPPED* twin) {
-  if (ours == nullptr) return;
-  ours->Internal = twin->Internal;
-  ours->InternalHigh = twin->InternalHigh;
+// The words the tty lower half uses on POSIX, where the meaning is the same.
+std::string OpenFailureText(DWORD error, const std::string& name) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "No such device: " + name + ".";
+    case ERROR_ACCESS_DENIED:  // Windows opens a COM port for one program at a time
+      return name + " is in use by another program.";
+    default:
+      break;
+  }
+  char text[512] = {};
+  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, text, sizeof text, nullptr);
+  std::string words(text, n);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+    words.pop_back();
+  return words.empty() ? "" : name + ": " + words + ".";
 }
 
 }  // namespace
 
-struct CriticalSectionImpl {
-  ::CRITICAL_SECTION native;
+struct NativePort::Twin {
+  ::OVERLAPPED overlapped{};
+  std::shared_ptr<NativeEvent> event;  // kept alive while the system may signal it
+  static ::OVERLAPPED* Of(Twin* twin) { return twin != nullptr ? &twin->overlapped : nullptr; }
 };
 
-HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
-                   void* securityAttributes, DWORD creationDisposition, DWORD flagsAndAttributes,
-                   HANDLE templateFile) {
-  platform::SetLastOpenFailureText({});
-  return Ours(::CreateFileA(fileName, desiredAccess, shareMode,
-                            static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes),
-                            creationDisposition, flagsAndAttributes, Native(templateFile)));
-}
-BOOL CloseHandle(HANDLE object) {
-  return ::CloseHandle(Native(object));
-}
-BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {
-  return ::SetupComm(Native(file), inQueue, outQueue);
-}
-BOOL GetCommState(HANDLE file, DCB* dcb) {
-  return ::GetCommState(Native(file), reinterpret_cast<::DCB*>(dcb));
-}
-BOOL SetCommState(HANDLE file, const DCB* dcb) {
-  return ::SetCommState(Native(file), reinterpret_cast<::DCB*>(const_cast<DCB*>(dcb)));
-}
-BOOL GetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
-  return ::GetCommTimeouts(Native(file), reinterpret_cast<::COMMTIMEOUTS*>(timeouts));
-}
-BOOL SetCommTimeouts(HANDLE file, const COMMTIMEOUTS* timeouts) {
-  return ::SetCommTimeouts(Native(file),
-                           reinterpret_cast<::COMMTIMEOUTS*>(const_cast<COMMTIMEOUTS*>(timeouts)));
-}
-BOOL GetCommMask(HANDLE file, DWORD* eventMask) {
-  return ::GetCommMask(Native(file), reinterpret_cast<::DWORD*>(eventMask));
-}
-BOOL SetCommMask(HANDLE file, DWORD eventMask) {
-  return ::SetCommMask(Native(file), eventMask);
-}
-// The mask word is written by the system when the wait completes, so it must be the
-// caller's own word: DWORD is unsigned long on Windows, the same 32 bits.
-BOOL WaitCommEvent(HANDLE file, DWORD* eventMask, OVERLAPPED* overlapped) {
-  return ::WaitCommEvent(Native(file), reinterpret_cast<::DWORD*>(eventMask),
-                         NativeTwin(overlapped));
-}
-BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
-              OVERLAPPED* overlapped) {
-  return ::ReadFile(Native(file), buffer, bytesToRead, reinterpret_cast<::DWORD*>(bytesRead),
-                    NativeTwin(overlapped));
-}
-BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
-               OVERLAPPED* overlapped) {
-  return ::WriteFile(Native(file), buffer, bytesToWrite, reinterpret_cast<::DWORD*>(bytesWritten),
-                     NativeTwin(overlapped));
-}
-BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* bytesTransferred, BOOL wait) {
-  ::OVERLAPPED* twin = NativeTwin(overlapped);
-  const BOOL ok =
-      ::GetOverlappedResult(Native(file), twin, reinterpret_cast<::DWORD*>(bytesTransferred), wait);
-  CopyBack(overlapped, twin);
-  return ok;
-}
-BOOL CancelIoEx(HANDLE file, OVERLAPPED* overlapped) {
-  return ::CancelIoEx(Native(file), NativeTwin(overlapped));
-}
-BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* stat) {
-  return ::ClearCommError(Native(file), reinterpret_cast<::DWORD*>(errors),
-                          reinterpret_cast<::COMSTAT*>(stat));
-}
-BOOL GetCommModemStatus(HANDLE file, DWORD* modemStat) {
-  return ::GetCommModemStatus(Native(file), reinterpret_cast<::DWORD*>(modemStat));
-}
-BOOL EscapeCommFunction(HANDLE file, DWORD function) {
-  return ::EscapeCommFunction(Native(file), function);
-}
-BOOL SetCommBreak(HANDLE file) {
-  return ::SetCommBreak(Native(file));
-}
-BOOL ClearCommBreak(HANDLE file) {
-  return ::ClearCommBreak(Native(file));
-}
-BOOL PurgeComm(HANDLE file, DWORD flags) {
-  return ::PurgeComm(Native(file), flags);
+std::string NativeDevicePath(const std::string& name) {
+  if (name.find_first_of("\\/:") != std::string::npos) return name;
+  return "\\\\.\\" + name;
 }
 
-HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialState,
-                    const char* name) {
-  return Ours(::CreateEventA(static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes), manualReset,
-                             initialState, name));
-}
-BOOL SetEvent(HANDLE event) {
-  return ::SetEvent(Native(event));
-}
-BOOL ResetEvent(HANDLE event) {
-  return ::ResetEvent(Native(event));
-}
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  return ::WaitForSingleObject(Native(handle), milliseconds);
-}
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
-  ::HANDLE natives[MAXIMUM_WAIT_OBJECTS];
-  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return WAIT_FAILED;
+std::shared_ptr<NativePort> NativePort::Open(const std::string& path, const std::string& name,
+                                             DWORD flagsAndAttributes, DWORD* error) {
+  const ::HANDLE h = ::CreateFileA(NativeDevicePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                   nullptr, OPEN_EXISTING, flagsAndAttributes, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = NativeError();
+    SetLastOpenFailureText(OpenFailureText(*error, name));
+    return nullptr;
   }
-  for (DWORD i = 0; i < count; ++i) natives[i] = Native(handles[i]);
-  return ::WaitForMultipleObjects(count, natives, waitAll, milliseconds);
+  // CreateFile opens files and other devices as readily as ports.
+  ::DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  const bool character = ::GetFileType(h) == FILE_TYPE_CHAR;
+  if (!character || !::GetCommState(h, &dcb)) {
+    ::CloseHandle(h);
+    *error = ERROR_INVALID_FUNCTION;
+    SetLastOpenFailureText(name + " is not a serial port (" +
+                           (character ? "a device of another kind" : "not a device") + ")");
+    return nullptr;
+  }
+  return std::make_shared<NativePort>(h);
 }
 
-void InitializeCriticalSection(CRITICAL_SECTION* section) {
-  section->impl = new CriticalSectionImpl;
-  ::InitializeCriticalSection(&section->impl->native);
-}
-void EnterCriticalSection(CRITICAL_SECTION* section) {
-  ::EnterCriticalSection(&section->impl->native);
-}
-void LeaveCriticalSection(CRITICAL_SECTION* section) {
-  ::LeaveCriticalSection(&section->impl->native);
-}
-void DeleteCriticalSection(CRITICAL_SECTION* section) {
-  ::DeleteCriticalSection(&section->impl->native);
-  delete section->impl;
-  section->impl = nullptr;
+NativePort::~NativePort() {
+  Close();
 }
 
-DWORD GetTickCount() {
-  return ::GetTickCount();
-}
-void Sleep(DWORD milliseconds) {
-  ::Sleep(milliseconds);
-}
-DWORD GetLastError() {
-  return ::GetLastError();
-}
-void SetLastError(DWORD code) {
-  ::SetLastError(code);
+DWORD NativePort::Close() {
+  void* h = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    std::swap(h, native_);
+  }
+  return h != nullptr ? Result(::CloseHandle(h)) : 0;
 }
 
-// Deprecated, yet the one call that reports the platform family.
-#if defined(_MSC_VER)
-#pragma warning(disable : 4996)
-#endif
-BOOL GetVersionExA(OSVERSIONINFOA* info) {
-  const BOOL ok = ::GetVersionExA(reinterpret_cast<::OSVERSIONINFOA*>(info));
-  const long long forced = platform::g_platformOverride.load();
-  if (ok && forced >= 0) info->dwPlatformId = static_cast<DWORD>(forced);
-  return ok;
+NativePort::Twin* NativePort::TwinFor(OVERLAPPED* ours) {
+  if (ours == nullptr) return nullptr;
+  std::lock_guard lock(mutex_);
+  auto& twin = twins_[ours];
+  if (!twin) twin = std::make_shared<Twin>();
+  twin->overlapped.Offset = ours->Offset;
+  twin->overlapped.OffsetHigh = ours->OffsetHigh;
+  twin->event = LookupHandleAs<NativeEvent>(ours->hEvent);
+  twin->overlapped.hEvent = twin->event ? static_cast<::HANDLE>(twin->event->Native()) : nullptr;
+  return twin.get();
 }
 
-}  // namespace veltra::win
-
-namespace veltra::platform {
-
-// Windows' own drivers leave no notices.
-std::vector<PortNotice> TakePortNotices(win::HANDLE /*port*/) {
-  return {};
+DWORD NativePort::SetupComm(DWORD inQueue, DWORD outQueue) {
+  return Result(::SetupComm(native_, inQueue, outQueue));
+}
+DWORD NativePort::GetCommState(DCB* dcb) {
+  ::DCB native{};
+  native.DCBlength = sizeof native;
+  const DWORD error = Result(::GetCommState(native_, &native));
+  if (error == 0) std::memcpy(static_cast<void*>(dcb), &native, sizeof native);
+  return error;
+}
+DWORD NativePort::SetCommState(const DCB& dcb) {
+  ::DCB native = Copy<::DCB>(dcb);
+  return Result(::SetCommState(native_, &native));
+}
+DWORD NativePort::GetCommTimeouts(COMMTIMEOUTS* timeouts) {
+  ::COMMTIMEOUTS native{};
+  const DWORD error = Result(::GetCommTimeouts(native_, &native));
+  if (error == 0) std::memcpy(static_cast<void*>(timeouts), &native, sizeof native);
+  return error;
+}
+DWORD NativePort::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
+  ::COMMTIMEOUTS native = Copy<::COMMTIMEOUTS>(timeouts);
+  return Result(::SetCommTimeouts(native_, &native));
+}
+DWORD NativePort::GetCommMask(DWORD* mask) {
+  ::DWORD native = 0;
+  const DWORD error = Result(::GetCommMask(native_, &native));
+  if (error == 0) *mask = native;
+  return error;
+}
+DWORD NativePort::SetCommMask(DWORD mask) {
+  return Result(::SetCommMask(native_, mask));
+}
+// The system writes the mask when the wait completes, so it must be the caller's
+// own word: DWORD is unsigned long on Windows, the same 32 bits.
+DWORD NativePort::WaitCommEvent(DWORD* mask, OVERLAPPED* ov) {
+  static_assert(sizeof(DWORD) == sizeof(::DWORD));
+  Twin* twin = TwinFor(ov);
+  return Result(::WaitCommEvent(native_, reinterpret_cast<::DWORD*>(mask), Twin::Of(twin)));
+}
+DWORD NativePort::ReadFile(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* ov) {
+  Twin* twin = TwinFor(ov);
+  return Result(::ReadFile(native_, buffer, count, reinterpret_cast<::DWORD*>(bytesRead),
+                           Twin::Of(twin)));
+}
+DWORD NativePort::WriteFile(const void* buffer, DWORD count, DWORD* bytesWritten,
+                            OVERLAPPED* ov) {
+  Twin* twin = TwinFor(ov);
+  return Result(::WriteFile(native_, buffer, count, reinterpret_cast<::DWORD*>(bytesWritten),
+                            Twin::Of(twin)));
+}
+DWORD NativePort::GetOverlappedResult(OVERLAPPED* ov, DWORD* bytes, bool wait) {
+  if (ov == nullptr) return ERROR_INVALID_PARAMETER;
+  Twin* twin;
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = twins_.find(ov);
+    if (it == twins_.end()) return ERROR_INVALID_PARAMETER;  // no request was made with it
+    twin = it->second.get();
+  }
+  const DWORD error = Result(::GetOverlappedResult(
+      native_, &twin->overlapped, reinterpret_cast<::DWORD*>(bytes), wait ? TRUE : FALSE));
+  ov->Internal = twin->overlapped.Internal;
+  ov->InternalHigh = twin->overlapped.InternalHigh;
+  return error;
+}
+DWORD NativePort::CancelIo(OVERLAPPED* ov) {
+  ::OVERLAPPED* native = nullptr;
+  if (ov != nullptr) {
+    std::lock_guard lock(mutex_);
+    const auto it = twins_.find(ov);
+    if (it == twins_.end()) return ERROR_NOT_FOUND;
+    native = &it->second->overlapped;
+  }
+  return Result(::CancelIoEx(native_, native));
+}
+DWORD NativePort::ClearCommError(DWORD* errors, COMSTAT* stat) {
+  ::DWORD nativeErrors = 0;
+  ::COMSTAT nativeStat{};
+  const DWORD error = Result(::ClearCommError(native_, &nativeErrors, &nativeStat));
+  if (error != 0) return error;
+  if (errors != nullptr) *errors = nativeErrors;
+  if (stat != nullptr) std::memcpy(static_cast<void*>(stat), &nativeStat, sizeof nativeStat);
+  return 0;
+}
+DWORD NativePort::GetCommModemStatus(DWORD* status) {
+  ::DWORD native = 0;
+  const DWORD error = Result(::GetCommModemStatus(native_, &native));
+  if (error == 0) *status = native;
+  return error;
+}
+DWORD NativePort::EscapeCommFunction(DWORD function) {
+  return Result(::EscapeCommFunction(native_, function));
+}
+DWORD NativePort::PurgeComm(DWORD flags) {
+  return Result(::PurgeComm(native_, flags));
 }
 
 }  // namespace veltra::platform

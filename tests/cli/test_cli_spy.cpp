@@ -5,14 +5,19 @@
 #include <random>
 
 #include "cli_test_support.h"
+#ifndef _WIN32
 #include "tests/platform/test_posix_pty.h"
+#endif
 
 namespace veltra::cli::test {
 namespace {
 
 using engine::test::Cable;
+#ifndef _WIN32
 using veltra::test::Pty;
+#endif
 
+#ifndef _WIN32  // ptys
 std::string RandomBytes(std::size_t n, unsigned seed) {
   std::mt19937 random(seed);
   std::string bytes(n, '\0');
@@ -41,6 +46,7 @@ TEST(CliSpy, RelaysTwoPtyPairsByteExactBothWays) {
   EXPECT_EQ(run.Out(), "");
   EXPECT_NE(run.Err().find("; 0 bytes not forwarded\n"), std::string::npos) << run.Err();
 }
+#endif
 
 TEST(CliSpy, LogsBothWaysWithTheWindowsPrefixesAndKeepsTheDataAsItIs) {
   for (const bool addCr : {false, true}) {

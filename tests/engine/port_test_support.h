@@ -2,8 +2,10 @@
 // pseudo-terminal whose slave a component opens by path.
 #pragma once
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -73,6 +75,7 @@ struct Cable {
   }
 };
 
+#ifndef _WIN32
 // A pseudo-terminal; the component opens its slave by path.
 struct Pty {
   int master = -1;
@@ -89,5 +92,6 @@ struct Pty {
   Pty(const Pty&) = delete;
   Pty& operator=(const Pty&) = delete;
 };
+#endif
 
 }  // namespace veltra::engine::test

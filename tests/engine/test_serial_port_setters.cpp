@@ -75,6 +75,13 @@ TEST_F(ClosedPort, LineWritesAreIgnoredButQueueSizesStored) {
   EXPECT_EQ(log.reports.at(1).place, 102u);
 }
 
+// A bare name is a tty under /dev on POSIX and a device name on Windows.
+#ifdef _WIN32
+constexpr const char* kMissingPortText = "No such device: ttyVeltraNoSuchDevice.";
+#else
+constexpr const char* kMissingPortText = "No such device: /dev/ttyVeltraNoSuchDevice.";
+#endif
+
 TEST_F(ClosedPort, MissingPortReportsTheSystemErrorAndStaysClosed) {
   port.SetCommPort("ttyVeltraNoSuchDevice");
   port.SetActive(true);
@@ -83,7 +90,7 @@ TEST_F(ClosedPort, MissingPortReportsTheSystemErrorAndStaysClosed) {
   ASSERT_EQ(log.Places(), (std::vector<Cardinal>{110, 112, 113}));
   EXPECT_EQ(log.reports[1], (Report{112, win::ERROR_FILE_NOT_FOUND, "Error reopening Port", 0}));
   EXPECT_EQ(log.reports[2], (Report{113, win::ERROR_FILE_NOT_FOUND,
-                                    "No such device: /dev/ttyVeltraNoSuchDevice.", 0}));
+                                    kMissingPortText, 0}));
   EXPECT_EQ(port.LastOpenFailure(), log.reports[2].msg);
 }
 

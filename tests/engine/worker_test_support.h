@@ -21,7 +21,9 @@ namespace veltra::engine::workertest {
 
 using namespace std::chrono_literals;
 using test::Cable;
+#ifndef _WIN32
 using test::Pty;
+#endif
 using test::Report;
 using Clock = std::chrono::steady_clock;
 using EventSlot = TNotifyEvent TSerialPort::*;
