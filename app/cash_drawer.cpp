@@ -8,8 +8,8 @@
 #include "session/device_commands.h"
 
 #ifdef VELTRA_HAVE_PRINTER
-#include "platform/spooler.h"
 #include "printer/raw_printer.h"
+#include "printer/spooler/spooler.h"
 #endif
 
 namespace veltra::app {

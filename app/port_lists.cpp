@@ -12,10 +12,10 @@
 
 #include "app/logic/port_choice.h"
 #include "app/veltra.h"
-#include "platform/port_discovery.h"
-#include "platform/settings_store.h"
-#include "platform/simulated_devices.h"
-#include "platform/virtual_ports.h"
+#include "platform/discovery/port_discovery.h"
+#include "platform/settings/settings_store.h"
+#include "platform/virtual/simulated_devices.h"
+#include "platform/virtual/virtual_ports.h"
 #include "session/port_settings.h"
 
 namespace veltra::app {

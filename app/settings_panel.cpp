@@ -11,7 +11,7 @@
 
 #include "app/veltra.h"
 #include "engine/comm_port_list.h"
-#include "platform/port_presence.h"
+#include "platform/discovery/port_presence.h"
 #include "session/char_code.h"
 #include "session/port_settings.h"
 

@@ -45,8 +45,8 @@
 
 #include "app/logic/line_history.h"
 #include "app/veltra.h"
-#include "platform/comm_api.h"
-#include "platform/virtual_ports.h"
+#include "platform/core/comm_api.h"
+#include "platform/virtual/virtual_ports.h"
 #include "session/integer_text.h"
 #include "tests/platform/far_end_open.h"
 

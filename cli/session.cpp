@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 #include "session/port_settings.h"
 
 namespace veltra::cli {

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "engine/report_places.h"
-#include "platform/win32_types.h"
+#include "platform/core/win32_types.h"
 
 namespace veltra::session {
 

@@ -1,6 +1,6 @@
 #include "session/session_thread.h"
 
-#include "platform/thread_name.h"
+#include "platform/core/thread_name.h"
 
 namespace veltra::session {
 
