@@ -20,6 +20,7 @@
 #include <string>
 
 #include "engine/owner_calls.h"
+#include "engine/report_places.h"
 #include "engine/serial_cluster.h"
 #include "platform/core/comm_api.h"
 #include "platform/discovery/port_presence.h"
@@ -144,7 +145,7 @@ class TSerialPort : public TObject {
   // What the layer below says that no call fails with (a network server's protocol
   // faults, a setting it refused, why its connection ended) is reported at this
   // place, each once: noise 0 where it explains a failure, else 1.
-  static constexpr Cardinal kPortNoticePlace = 130;
+  static constexpr Cardinal kPortNoticePlace = places::kPortNotice;
 
   // --- observed status (read-only, written by the worker) -----------------------
   TComStateFlags CommStateFlags() const { return FCommStateFlags; }

@@ -47,12 +47,12 @@ class TWorkThread {
 
   // Report raised when an exception (normally from an event handler) reached the
   // thread's top level; the worker ends after it.
-  static constexpr std::uint32_t kHandlerFaultPlace = 9900;
+  static constexpr std::uint32_t kHandlerFaultPlace = places::kHandlerFault;
   // Reports about clusters cut while handlers kept the worker waiting: the handlers
   // fell a second behind (noise 1), or RxBacklogLimit was reached (noise 0). Once
   // each until the handlers have kept up for a while.
-  static constexpr std::uint32_t kBehindPlace = 9920;
-  static constexpr std::uint32_t kBacklogFullPlace = 9921;
+  static constexpr std::uint32_t kBehindPlace = places::kHandlersBehind;
+  static constexpr std::uint32_t kBacklogFullPlace = places::kBacklogFull;
 
  private:
   using DWORD = win::DWORD;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "engine/report_places.h"
 #include "platform/core/win32_types.h"
 
 namespace veltra::session {
@@ -12,13 +13,6 @@ using engine::Cardinal;
 using engine::TObject;
 
 namespace {
-
-// The report of a write that could not be started: no completion follows it.
-constexpr Cardinal kWriteFailedPlace = 903;
-constexpr Cardinal kOpenFailedPlace = 112;
-// The front end's own reports: a short write, a hold state.
-constexpr Cardinal kShortWritePlace = 1;
-constexpr Cardinal kHoldStatePlace = 0;
 
 std::string OpenFailureText(const std::string& words, Cardinal code) {
   if (!words.empty()) return words;
@@ -201,7 +195,7 @@ void TPortSession::WriteDone() {
   const bool whole = port_->WrittenBytes() == sendLength_;
   if (!whole) {
     ++counters_.ShortWrites;
-    Report(kShortWritePlace, 0, std::string(prefixes_.Rec, 3) + "Not all Bytes send");
+    Report(engine::places::kShortWrite, 0, std::string(prefixes_.Rec, 3) + "Not all Bytes send");
   }
   awaitingDone_ = false;
   WriteFinished(whole);
@@ -243,19 +237,19 @@ void TPortSession::Ring() {
 
 void TPortSession::CommStat() {
   const THoldReport hold = HoldReport(port_->CommStateFlags());
-  if (!hold.Text.empty()) Report(kHoldStatePlace, 0, hold.Text);
+  if (!hold.Text.empty()) Report(engine::places::kHoldState, 0, hold.Text);
   if (OnCommStat) OnCommStat(hold);
 }
 
 void TPortSession::ProcessError(Cardinal place, Cardinal code, const std::string& msg, Byte noise) {
   if (OnReport) OnReport(place, code);
-  if (place == kWriteFailedPlace) {
+  if (place == engine::places::kWriteFailed) {
     ++counters_.FailedWrites;
     awaitingDone_ = false;
     WriteFinished(false);
     outgoing_.WriteFailed();
   }
-  if (place == kOpenFailedPlace) openError_ = code;
+  if (place == engine::places::kReopenPort) openError_ = code;
   if (noise == 0) ++counters_.ErrorReports;
   Report(place, code, msg);
 }

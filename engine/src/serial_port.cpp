@@ -22,9 +22,6 @@ constexpr DWORD kPurgeAll =
     win::PURGE_TXABORT | win::PURGE_RXABORT | win::PURGE_TXCLEAR | win::PURGE_RXCLEAR;
 constexpr std::size_t kMaxCommPortLength = 255;
 constexpr std::size_t kDevicePathNameLength = 79;  // for Windows device names only
-constexpr Cardinal kOpenFailureTextPlace = 113;
-constexpr Cardinal kDeviceRemovedPlace = 120;
-constexpr Cardinal kDeviceReturnedPlace = 121;
 constexpr int kCloseWaitRounds = 15;
 constexpr int kDestroyWaitRounds = 10;
 constexpr DWORD kIdlePollMs = 75;
@@ -60,10 +57,10 @@ struct LineControl {
   const char* clearText;
 };
 
-constexpr LineControl kRtsLine{win::SETRTS, win::CLRRTS,         501,
-                               502,         "Error setting RTS", "Error clearing RTS"};
-constexpr LineControl kDtrLine{win::SETDTR, win::CLRDTR,         601,
-                               602,         "Error setting DTR", "Error clearing DTR"};
+constexpr LineControl kRtsLine{win::SETRTS,       win::CLRRTS,         places::kSetRts,
+                               places::kClearRts, "Error setting RTS", "Error clearing RTS"};
+constexpr LineControl kDtrLine{win::SETDTR,       win::CLRDTR,         places::kSetDtr,
+                               places::kClearDtr, "Error setting DTR", "Error clearing DTR"};
 
 // Stores v in field and tells whether it changed (the comparing setters).
 template <typename T>
@@ -185,7 +182,7 @@ void TSerialPort::SetWTOExtraDelayTime(Word v) {
 
 void TSerialPort::SetXONLimDiv(Byte v) {
   if (v > 100) {
-    ProcessError(100, v, "Warning XOnLimDef set to 100", 1);
+    ProcessError(places::kLimitAbove100, v, "Warning XOnLimDef set to 100", 1);
     v = 100;
   }
   if (!StoreChanged(FXONLimDiv, v)) return;
@@ -194,7 +191,7 @@ void TSerialPort::SetXONLimDiv(Byte v) {
 
 void TSerialPort::SetXOFFLimDiv(Byte v) {
   if (v > 100) {
-    ProcessError(100, v, "Warning XOffLimDef set to 100", 1);
+    ProcessError(places::kLimitAbove100, v, "Warning XOffLimDef set to 100", 1);
     v = 100;
   }
   if (!StoreChanged(FXOFFLimDiv, v)) return;
@@ -227,14 +224,14 @@ void TSerialPort::SetXTOAuto(bool v) {
 void TSerialPort::SetRxQueueSize(Word v) {
   if (!StoreChanged(FRxQueueSize, v)) return;
   if (!win::SetupComm(FComHandle, FRxQueueSize, FTxQueueSize)) {
-    ProcessError(101, win::GetLastError(), "Error can not set Quesize", 0);
+    ProcessError(places::kSetRxQueueSize, win::GetLastError(), "Error can not set Quesize", 0);
   }
 }
 
 void TSerialPort::SetTxQueueSize(Word v) {
   if (!StoreChanged(FTxQueueSize, v)) return;
   if (!win::SetupComm(FComHandle, FRxQueueSize, FTxQueueSize)) {
-    ProcessError(102, win::GetLastError(), "Error can not set Quesize", 0);
+    ProcessError(places::kSetTxQueueSize, win::GetLastError(), "Error can not set Quesize", 0);
   }
 }
 
@@ -273,10 +270,10 @@ void TSerialPort::SetBREAKState(bool v) {
   if (!FActive) return;
   if (v) {
     if (!win::SetCommBreak(FComHandle)) {
-      ProcessError(701, win::GetLastError(), "Error setting BREAK State", 0);
+      ProcessError(places::kSetBreak, win::GetLastError(), "Error setting BREAK State", 0);
     }
   } else if (!win::ClearCommBreak(FComHandle)) {
-    ProcessError(702, win::GetLastError(), "Error clearing BREAK State", 0);
+    ProcessError(places::kClearBreak, win::GetLastError(), "Error clearing BREAK State", 0);
   }
   FBREAKState = v;
 }
@@ -290,25 +287,25 @@ void TSerialPort::ReopenPort(bool NewActive) {
 
 void TSerialPort::ClosePort() {
   const win::HANDLE handle = FComHandle;
-  ProcessError(100, 0, "Msg start deactivating Port", 2);
+  ProcessError(places::kDeactivating, 0, "Msg start deactivating Port", 2);
   // Active goes down first, so the worker starts no new wait after the mask is
   // cleared (a wait on an empty mask would fail and be reported).
   FActive = false;
   if (!win::SetCommMask(handle, 0)) {
-    ProcessError(101, win::GetLastError(), "Error disabling CommEvents", 0);
+    ProcessError(places::kDisableEvents, win::GetLastError(), "Error disabling CommEvents", 0);
   }
   if (!win::PurgeComm(handle, kPurgeAll)) {
-    ProcessError(102, win::GetLastError(), "Error clearing Queues", 0);
+    ProcessError(places::kClearQueues, win::GetLastError(), "Error clearing Queues", 0);
   }
   WaitThreadIdle(kCloseWaitRounds);
-  if (FThreadBusy) ProcessError(104, 0, "Warning ThreadIsRunning", 1);
+  if (FThreadBusy) ProcessError(places::kThreadRunning, 0, "Warning ThreadIsRunning", 1);
   DriveLine(*this, handle, kDtrLine, false);
   FDTRState = false;
   DriveLine(*this, handle, kRtsLine, false);
   FRTSState = false;
   ReportPortNotices(platform::TakePortNotices(handle));  // the last chance to hear them
   if (!win::CloseHandle(handle)) {
-    ProcessError(103, win::GetLastError(), "Error closing Port", 0);
+    ProcessError(places::kClosePort, win::GetLastError(), "Error closing Port", 0);
   }
   FComHandle = win::INVALID_HANDLE_VALUE;
 }
@@ -325,7 +322,7 @@ std::string DevicePath(const std::string& CommPort) {
 }  // namespace
 
 void TSerialPort::OpenPort(bool QuietIfAbsent) {
-  if (!QuietIfAbsent) ProcessError(110, 0, "Msg start reactivating Port", 2);
+  if (!QuietIfAbsent) ProcessError(places::kReactivating, 0, "Msg start reactivating Port", 2);
   const win::HANDLE handle =
       win::CreateFileA(DevicePath(FCommPort).c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
                        nullptr, win::OPEN_EXISTING, win::FILE_FLAG_OVERLAPPED, 0);
@@ -333,9 +330,10 @@ void TSerialPort::OpenPort(bool QuietIfAbsent) {
     const DWORD error = win::GetLastError();
     FLastOpenFailure = platform::LastOpenFailureText();
     if (QuietIfAbsent) return;
-    ProcessError(112, error, "Error reopening Port", 0);
+    ProcessError(places::kReopenPort, error, "Error reopening Port", 0);
     // The code says only "access denied"; the words say why.
-    if (!FLastOpenFailure.empty()) ProcessError(kOpenFailureTextPlace, error, FLastOpenFailure, 0);
+    if (!FLastOpenFailure.empty())
+      ProcessError(places::kOpenFailureText, error, FLastOpenFailure, 0);
     return;
   }
   FLastOpenFailure.clear();
@@ -346,7 +344,7 @@ void TSerialPort::OpenPort(bool QuietIfAbsent) {
   ++FOpenCount;
   FComHandle = handle;
   if (!win::SetupComm(handle, FRxQueueSize, FTxQueueSize)) {
-    ProcessError(111, win::GetLastError(), "Error setup Queuesize", 0);
+    ProcessError(places::kSetupQueues, win::GetLastError(), "Error setup Queuesize", 0);
   }
   ApplyCommState();
   DriveLine(*this, handle, kDtrLine, true);
@@ -367,7 +365,7 @@ void TSerialPort::ApplyCommState() {
   const win::HANDLE handle = FComHandle;
   win::DCB dcb;
   if (!win::GetCommState(handle, &dcb)) {
-    ProcessError(801, win::GetLastError(), "Error getting DCB from CommState", 0);
+    ProcessError(places::kGetCommState, win::GetLastError(), "Error getting DCB from CommState", 0);
     return;
   }
   dcb.BaudRate = FBaudRate;
@@ -399,10 +397,10 @@ void TSerialPort::ApplyCommState() {
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 0;
   if (!win::SetCommTimeouts(handle, &timeouts)) {
-    ProcessError(802, win::GetLastError(), "Error setting CommTimeout", 0);
+    ProcessError(places::kSetTimeouts, win::GetLastError(), "Error setting CommTimeout", 0);
   }
   if (!win::SetCommState(handle, &dcb)) {
-    ProcessError(802, win::GetLastError(),
+    ProcessError(places::kSetCommState, win::GetLastError(),
                  "Error setting CommState, 87 indicate that Parms are incorrect", 0);
   }
   // A network server says which setting it refused (and, at opening, what it
@@ -412,7 +410,7 @@ void TSerialPort::ApplyCommState() {
 
 void TSerialPort::EnableCommEvents() {
   if (!win::SetCommMask(FComHandle, kAllCommEvents)) {
-    ProcessError(201, win::GetLastError(), "Error activating CommEventMask", 0);
+    ProcessError(places::kEnableEvents, win::GetLastError(), "Error activating CommEventMask", 0);
   }
 }
 
@@ -433,21 +431,22 @@ void TSerialPort::InitOverlapped(win::OVERLAPPED& Record) {
   win::SetLastError(win::ERROR_SUCCESS);
   Record.hEvent = win::CreateEventA(nullptr, win::TRUE, win::FALSE, nullptr);
   if (Record.hEvent == 0) {
-    ProcessError(1001, win::GetLastError(), "Error Creating Overlapped Event", 0);
+    ProcessError(places::kCreateEvent, win::GetLastError(), "Error Creating Overlapped Event", 0);
   } else if (win::GetLastError() == win::ERROR_ALREADY_EXISTS) {
-    ProcessError(1002, win::ERROR_ALREADY_EXISTS, "Error Overlapped Event Exists", 0);
+    ProcessError(places::kEventExists, win::ERROR_ALREADY_EXISTS, "Error Overlapped Event Exists",
+                 0);
   }
 }
 
 void TSerialPort::ResetOverlappedEvent(win::OVERLAPPED& Record) {
   if (!win::ResetEvent(Record.hEvent)) {
-    ProcessError(1101, win::GetLastError(), "Error resetting Overlapped Event", 0);
+    ProcessError(places::kResetEvent, win::GetLastError(), "Error resetting Overlapped Event", 0);
   }
 }
 
 void TSerialPort::SetOverlappedEvent(win::OVERLAPPED& Record) {
   if (!win::SetEvent(Record.hEvent)) {
-    ProcessError(1101, win::GetLastError(), "Error resetting Overlapped Event", 0);
+    ProcessError(places::kResetEvent, win::GetLastError(), "Error resetting Overlapped Event", 0);
   }
 }
 
@@ -489,7 +488,7 @@ void TSerialPort::RunOnOwner(std::function<void(TSerialPort&)> Call) {
 void TSerialPort::CloseVanishedPort() {
   if (FDestroying || !FActive) return;
   ReportPortNotices(platform::TakePortNotices(FComHandle));  // why, where the layer knows
-  ProcessError(kDeviceRemovedPlace, win::ERROR_DEVICE_NOT_CONNECTED,
+  ProcessError(places::kDeviceRemoved, win::ERROR_DEVICE_NOT_CONNECTED,
                "Error device removed: " + FCommPort, 0);
   FMuteReports = true;
   ClosePort();
@@ -519,9 +518,10 @@ void TSerialPort::ReopenReturnedPort(const std::string& Name) {
     return;
   }
   FAwaitingReturn = false;
-  ProcessError(kDeviceReturnedPlace, 0,
-               Name == previous ? "Device back, port reopened: " + Name
-                                : "Device back as " + Name + ", port reopened (was " + previous + ")",
+  ProcessError(places::kDeviceReturned, 0,
+               Name == previous
+                   ? "Device back, port reopened: " + Name
+                   : "Device back as " + Name + ", port reopened (was " + previous + ")",
                1);
   const TNotifyEvent handler = OnDeviceReturned;
   if (handler) handler(this);

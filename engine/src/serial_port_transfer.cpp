@@ -37,7 +37,8 @@ DWORD WriteTimeoutFor(Cardinal count, Cardinal charDelayUs, Word extraMs) {
 
 void TSerialPort::SendData(const void* Buffer, Cardinal Count) {
   if (FSendInProgress) {
-    ProcessError(901, 0, "Msg, dont enter SendData while SendInProgress is set", 2);
+    ProcessError(places::kSendWhileBusy, 0, "Msg, dont enter SendData while SendInProgress is set",
+                 2);
     return;
   }
   const win::HANDLE handle = FComHandle;
@@ -49,7 +50,7 @@ void TSerialPort::SendData(const void* Buffer, Cardinal Count) {
   timeouts.WriteTotalTimeoutConstant =
       WriteTimeoutFor(Count, FWTOCharDelayTime, FWTOExtraDelayTime);
   if (!win::SetCommTimeouts(handle, &timeouts)) {
-    ProcessError(902, win::GetLastError(), "Error setting CommTimeout", 0);
+    ProcessError(places::kSetWriteTimeouts, win::GetLastError(), "Error setting CommTimeout", 0);
   }
   BytesToWrite = Count;
   // The component's own copy: the caller's bytes may be gone before the write ends.
@@ -70,7 +71,7 @@ void TSerialPort::SendData(const void* Buffer, Cardinal Count) {
     FSendInProgress = true;
     return;
   }
-  ProcessError(903, error, "Error writing Data", 0);
+  ProcessError(places::kWriteFailed, error, "Error writing Data", 0);
   ResetOverlappedEvent(WriteOverlapped);
   FSendInProgress = false;
 }

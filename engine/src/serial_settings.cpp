@@ -135,10 +135,10 @@ void TSerialPort::WriteSettings(const std::string& Key, const std::string& Secti
   if (!ok && key) error = key->LastError();
   key.reset();
   if (ok) {
-    ProcessError(501, 0, "Settings saved", 2);
+    ProcessError(places::kSettingsSaved, 0, "Settings saved", 2);
   } else {
     // The OS error says which: a full disk, a read-only file system, a damaged file.
-    ProcessError(502, error, "Error saving Settings", 0);
+    ProcessError(places::kSettingsSaveFailed, error, "Error saving Settings", 0);
   }
 }
 
@@ -173,11 +173,11 @@ void TSerialPort::ReadStored(const std::string& Key, const std::string& Section,
   key.reset();
   if (!ok) {
     // Code 0 for a value of another type, as the registry reports no OS error then.
-    ProcessError(402, error, "Error reading Settings", 0);
+    ProcessError(places::kSettingsReadFailed, error, "Error reading Settings", 0);
     return;
   }
   if (FollowActive) SetActive(storedActive);
-  ProcessError(401, 0, "Settings readed", 2);
+  ProcessError(places::kSettingsRead, 0, "Settings readed", 2);
 }
 
 // Straight into the fields, bypassing the setters (ParityErrorChar aside): an open

@@ -179,7 +179,7 @@ void TWorkThread::WaitForOutstanding(bool eventServedAtOnce, DWORD timeoutMs) {
     } else if (result == win::WAIT_OBJECT_0 + 1) {
       EventWaitDone();
     } else if (result != win::WAIT_TIMEOUT) {
-      Report(9911, result, kReadResultText);
+      Report(places::kWaitBoth, result, kReadResultText);
       AbandonRead();
       AbandonWait();
     }
@@ -190,7 +190,7 @@ void TWorkThread::WaitForOutstanding(bool eventServedAtOnce, DWORD timeoutMs) {
     if (result == win::WAIT_OBJECT_0) {
       ReadDone();
     } else if (result != win::WAIT_TIMEOUT) {
-      Report(9912, result, kReadResultText);
+      Report(places::kWaitRead, result, kReadResultText);
       AbandonRead();
     }
   } else if (WaitPending) {
@@ -200,7 +200,7 @@ void TWorkThread::WaitForOutstanding(bool eventServedAtOnce, DWORD timeoutMs) {
     if (result == win::WAIT_OBJECT_0) {
       EventWaitDone();
     } else if (result != win::WAIT_TIMEOUT) {
-      Report(9913, result, kReadResultText);
+      Report(places::kWaitStatus, result, kReadResultText);
       AbandonWait();
     }
   } else if (!eventServedAtOnce && Owner.FSendInProgress) {
@@ -302,7 +302,7 @@ void TWorkThread::PollLineStatus() {
   DWORD errors = 0;
   win::COMSTAT stat{};
   if (!win::ClearCommError(handle, &errors, &stat)) {
-    Report(9803, win::GetLastError(), "Error ClearCommError");
+    Report(places::kClearCommError, win::GetLastError(), "Error ClearCommError");
     return;
   }
   // ClearCommError clears them and a cycle polls more than once: the next cluster
@@ -322,7 +322,7 @@ void TWorkThread::ModemStatusFailed(DWORD error) {
       ModemErrorsReported.end())
     return;
   if (error != win::ERROR_DEVICE_NOT_CONNECTED) ModemErrorsReported.push_back(error);
-  Report(9905, error, "Error getting ModemStatus");
+  Report(places::kModemStatus, error, "Error getting ModemStatus");
 }
 
 bool TWorkThread::TakeModemStatus(DWORD status) {
@@ -377,7 +377,7 @@ bool TWorkThread::StartEventWait() {
   // A close clears Active before the event mask, so a wait refused because of the
   // close always finds the port closed (or another open) here: not a fault.
   if (!PortActive() || Owner.FOpenCount != SeenOpenCount) return false;
-  Report(9907, error, "Error calling WaitCommEvent");
+  Report(places::kWaitCommEvent, error, "Error calling WaitCommEvent");
   return false;
 }
 
@@ -431,7 +431,7 @@ void TWorkThread::CheckReceive() {
   ReadBuffer.reset();
   UnreadLineErrors |= ReadLineErrors;
   LastStatus = error;
-  Report(9804, error, "Error reading Data");
+  Report(places::kReadData, error, "Error reading Data");
 }
 
 // The quiet deadline grows with the bytes waiting: a stream at the configured pace
@@ -462,9 +462,9 @@ void TWorkThread::ReadDone() {
     LastStatus = error;
     UnreadLineErrors |= ReadLineErrors;
     if (error == win::ERROR_OPERATION_ABORTED) {
-      Report(9907, error, "Error read aborted");
+      Report(places::kReadAborted, error, "Error read aborted");
     } else {
-      Report(9908, error, kReadResultText);
+      Report(places::kReadResult, error, kReadResultText);
     }
   }
   if (error == win::ERROR_IO_INCOMPLETE && ReadBuffer) {
@@ -614,14 +614,14 @@ void TWorkThread::CheckWriteDone() {
   }
   Owner.FSendInProgress = false;
   ResetEvent(Owner.WriteOverlapped);
-  Report(9702, error, "Error getting Overlapped Result");
+  Report(places::kWriteResult, error, "Error getting Overlapped Result");
   SyncCall([this] { Relay(&TSerialPort::OnWriteDone); });
 }
 
 void TWorkThread::FinishWrite(DWORD written, bool reportShort) {
   Owner.FWrittenBytes = written;
   Owner.FSendInProgress = false;
-  if (reportShort) Report(9701, LastStatus, "Error write TimeOut");
+  if (reportShort) Report(places::kWriteTimeout, LastStatus, "Error write TimeOut");
   SyncCall([this] { Relay(&TSerialPort::OnWriteDone); });
 }
 
@@ -633,7 +633,7 @@ void TWorkThread::AbandonWrite(DWORD writtenSoFar) {
   Owner.FWrittenBytes = written > writtenSoFar ? written : writtenSoFar;
   Owner.FSendInProgress = false;
   ResetEvent(Owner.WriteOverlapped);
-  Report(9701, win::ERROR_IO_PENDING, "Error write TimeOut");
+  Report(places::kWriteTimeout, win::ERROR_IO_PENDING, "Error write TimeOut");
   SyncCall([this] { Relay(&TSerialPort::OnWriteDone); });
 }
 
@@ -722,13 +722,13 @@ void TWorkThread::Relay(EventSlot slot) {
 
 void TWorkThread::SignalEvent(win::OVERLAPPED& record) {
   if (!win::SetEvent(record.hEvent)) {
-    Report(1101, win::GetLastError(), "Error resetting Overlapped Event");
+    Report(places::kResetEvent, win::GetLastError(), "Error resetting Overlapped Event");
   }
 }
 
 void TWorkThread::ResetEvent(win::OVERLAPPED& record) {
   if (!win::ResetEvent(record.hEvent)) {
-    Report(1101, win::GetLastError(), "Error resetting Overlapped Event");
+    Report(places::kResetEvent, win::GetLastError(), "Error resetting Overlapped Event");
   }
 }
 

@@ -65,6 +65,11 @@ struct TSessionBench {
   bool Open(TPortSession& s, const std::string& name) {
     s.Port().SetCommPort(name);
     s.Port().SetRTOExtraDelayTime(5);
+    // A loaded machine may run the worker late: a write must not time out short.
+    if (s.Port().XTOAuto()) {
+      s.Port().SetXTOAuto(false);
+      s.Port().SetWTOExtraDelayTime(30000);
+    }
     std::string why;
     return s.Open(&why);
   }
