@@ -264,7 +264,7 @@ void TVeltra::BuildWindow() {
   PageControl1->setCurrentIndex(0);
 
   auto* top = new QHBoxLayout;
-  top->setSpacing(6);
+  top->setSpacing(4);
   top->addWidget(PageControl1, 1);
   top->addWidget(BuildStatusColumn(), 0);
 
@@ -286,7 +286,7 @@ void TVeltra::BuildWindow() {
   panes->addWidget(ErrorMemo, 0, 0);
 
   auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(6, 6, 6, 6);
+  outer->setContentsMargins(4, 4, 4, 4);
   outer->setSpacing(6);
   outer->addLayout(top, 0);
   outer->addLayout(panes, 1);
@@ -297,7 +297,7 @@ void TVeltra::BuildWindow() {
 QWidget* TVeltra::BuildPortGrid(QWidget* page) {
   auto* box = new QGroupBox(page);
   auto* grid = new QGridLayout(box);
-  grid->setContentsMargins(5, 3, 5, 3);
+  grid->setContentsMargins(3, 3, 3, 3);
   grid->setSpacing(3);
   grid->addWidget(Heading(QStringLiteral("PORT 1"), page), 0, 1, Qt::AlignHCenter);
   grid->addWidget(Heading(QStringLiteral("PORT 2"), page), 0, 2, Qt::AlignHCenter);
@@ -419,6 +419,7 @@ QWidget* TVeltra::BuildSettingsPage() {
   // Line endings of sends and the line controls.
   auto* lines = new QGridLayout;
   compact(lines);
+  lines->setContentsMargins(0, 3, 0, 3);  // as wide as the boxes above it
   lines->addWidget(ACR, 0, 0);
   lines->addWidget(ALF, 0, 1);
   lines->addWidget(CBDTR, 1, 0);
@@ -444,8 +445,8 @@ QWidget* TVeltra::BuildSettingsPage() {
   right->addLayout(lines);
   right->addStretch();
   auto* pageLayout = new QHBoxLayout(page);
-  pageLayout->setContentsMargins(4, 4, 4, 4);
-  pageLayout->setSpacing(6);
+  pageLayout->setContentsMargins(3, 3, 3, 3);
+  pageLayout->setSpacing(4);
   pageLayout->addLayout(left);
   pageLayout->addLayout(right);
   // A wider window widens the pane, not the gaps between labels and their edits.
@@ -573,7 +574,7 @@ QWidget* TVeltra::BuildStatusColumn() {
   // The connector picture with the line lamps laid over it at the pins' rows, and
   // the hold lamps with their captions to its right.
   auto* lamps = new QWidget(column);
-  lamps->setFixedSize(240, 160);
+  lamps->setFixedSize(232, 160);
   PortImage = Named(new QLabel(lamps), "PortImage");
   PortImage->setPixmap(RenderSvg(QStringLiteral(":/veltra/connector.svg"), QSize(140, 160)));
   PortImage->setGeometry(0, 0, 140, 160);
@@ -591,9 +592,9 @@ QWidget* TVeltra::BuildStatusColumn() {
   CTSImage = lampAt("CTSImage", 118, 8);
   RIImage = lampAt("RIImage", 118, 9);
   auto holdAt = [&](const char* name, int pin, const QString& caption) {
-    QLabel* lamp = lampAt(name, 148, pin);
+    QLabel* lamp = lampAt(name, 142, pin);
     auto* text = new QLabel(caption, lamps);
-    text->setGeometry(166, 16 * pin - 9, 74, 18);
+    text->setGeometry(160, 16 * pin - 9, 72, 18);
     return lamp;
   };
   RLSHoldImage = holdAt("RLSHoldImage", 1, QStringLiteral("DCD Flow"));
@@ -618,11 +619,11 @@ QWidget* TVeltra::BuildStatusColumn() {
   layout->addLayout(buttons);
 
   Image1 = Named(new QLabel(column), "Image1");
-  Image1->setPixmap(RenderSvg(QStringLiteral(":/veltra/image1.svg"), QSize(236, 55)));
+  Image1->setPixmap(RenderSvg(QStringLiteral(":/veltra/image1.svg"), QSize(228, 53)));
   Image1->setAlignment(Qt::AlignCenter);
   layout->addWidget(Image1);
   layout->addStretch();
-  column->setFixedWidth(244);
+  column->setFixedWidth(232);
   return column;
 }
 

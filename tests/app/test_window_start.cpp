@@ -126,6 +126,15 @@ class TestWindowStart : public QObject {
             lcd.horizontalAdvance('i') == lcd.horizontalAdvance('W'));
   }
 
+  // Shown, the window keeps its first size: nothing in it asks for more room.
+  void firstSizeHoldsWhenShown() {
+    TVeltra window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.size(), QSize(772, 616));
+    QVERIFY(window.minimumSizeHint().width() <= 772);
+  }
+
   // A larger window gives its room to the traffic pane; the Settings page's edits
   // stay beside their labels.
   void largerWindow() {
