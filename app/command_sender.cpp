@@ -46,39 +46,6 @@ void TVeltra::BAsciiClick() {
   Mess->setText("ASCII-String sent");
 }
 
-// DLE, then ACK or NAK as a second write once Port 1 has written the DLE: the port
-// refuses a write while one is in flight, and the pair means nothing when split.
-void TVeltra::SendAfterDle(char Second, const char* Name) {
-  const bool refused = SerialPort1->SendInProgress() || FSecondAfterDle.has_value();
-  const Cardinal writesBefore = FPort1WritesDone;
-  SendByte(logic::kDLE, "DEL sent ");
-  if (refused) return;  // the DLE did not go (901): its partner must not go alone
-  FSecondAfterDle = TSecondByte{Second, Name};
-  if (SerialPort1->SendInProgress()) return;  // SerialPort1WriteDone finishes it
-  FinishAfterDle(FPort1WritesDone != writesBefore &&
-                 SerialPort1->WrittenBytes() == FPort1SendLength);
-}
-
-void TVeltra::FinishAfterDle(bool DleWritten) {
-  const TSecondByte second = *FSecondAfterDle;
-  FSecondAfterDle.reset();
-  if (DleWritten) {
-    PendingText.assign(1, second.Code);
-    SendToPort1();
-  }
-  Mess->setText(Mess->text() + QStringLiteral("+ %1 %2 ")
-                                   .arg(QLatin1String(second.Name),
-                                        QLatin1String(DleWritten ? "sent" : "not sent")));
-}
-
-void TVeltra::BACKClick() {
-  SendAfterDle(logic::kACK, "ACK");
-}
-
-void TVeltra::BNAKClick() {
-  SendAfterDle(logic::kNAK, "NAK");
-}
-
 void TVeltra::BEOTClick() {
   SendByte(logic::kEOT, "EOT sent");
 }
@@ -104,7 +71,8 @@ void TVeltra::SerialPort1WriteDone(TObject*) {
   if (!whole) SerialPort1ProcessError(SerialPort1.get(), 1, 0, "P1:Not all Bytes send", 0);
   BSend->setEnabled(true);
   // Before the spy forwarding takes the port: the pair's second byte follows its DLE.
-  if (FSecondAfterDle && !SerialPort1->SendInProgress()) FinishAfterDle(whole);
+  if (FDlePairWaiting && !SerialPort1->SendInProgress())
+    DlePairWriteEnded(SerialPort1->WrittenBytes());
   ForwardToPort1.WriteDone();
 }
 

@@ -8,6 +8,7 @@
 //   traffic_log.cpp     received blocks, port events, the panes and their buttons
 //   status_display.cpp  lamps, hold states, queue bars, RxD afterglow
 //   command_sender.cpp  SendToPort1 and the "Commands" page
+//   ack_nak.cpp         "Send ACK" and "Send NAK": the DLE and its partner
 //   device_tests.cpp    the scanner, scale and cash-register tests
 //   cash_drawer.cpp     the printer list and "Send Signal"
 //   traffic_record.cpp  "Record": the traffic pane's entries written to a file
@@ -25,6 +26,7 @@
 #include <QPixmap>
 
 #include "app/dialogs.h"
+#include "app/logic/dle_pair.h"
 #include "app/logic/forward_queue.h"
 #include "app/logic/hold_states.h"
 #include "app/logic/line_history.h"
@@ -337,8 +339,10 @@ class TVeltra : public QWidget {
   void CommStat(TSerialPort& Port, TErrorHandler Report);
   void SendByte(char Code, const char* Message);
   void SendCommand(const std::string& Command, const char* Message);
+  // "Send ACK"/"Send NAK" (ack_nak.cpp).
   void SendAfterDle(char Second, const char* Name);
-  void FinishAfterDle(bool DleWritten);
+  void SendDlePairByte();
+  void DlePairWriteEnded(Cardinal Written);
 
   // The ports' names in the settings file, read at start and by Load/Save Settings:
   // such a name is shown as missing when its device is not present.
@@ -348,12 +352,9 @@ class TVeltra : public QWidget {
   std::vector<bool> FButtonsBeforeRemoval;
   bool FFirstShowDone = false;
   bool FOtherFormWasActive = false;
-  // "Send ACK"/"Send NAK": the byte waiting for Port 1 to finish writing the DLE.
-  struct TSecondByte {
-    char Code;
-    const char* Name;
-  };
-  std::optional<TSecondByte> FSecondAfterDle;
+  // "Send ACK"/"Send NAK" under way, and whether one of its writes is in flight.
+  std::optional<logic::TDlePair> FDlePair;
+  bool FDlePairWaiting = false;
   Cardinal FPort1WritesDone = 0;  // completion notices of Port 1
 };
 

@@ -24,7 +24,7 @@ class TestStatusLine : public QObject {
     auto* mess = qobject_cast<TLcdLabel*>(w.Mess);
     QVERIFY(mess);
     const bool largeFonts = !qEnvironmentVariableIsEmpty("QT_FONT_DPI");
-    for (const char* text : {"Cash-Drawer-Signal not sent", "DEL sent + NAK not sent ",
+    for (const char* text : {"Cash-Drawer-Signal not sent", "DEL not sent + NAK not sent ",
                              "Not-on-File-Beep sent", "Port1 open failed", "ASCII-String sent"}) {
       w.Mess->setText(text);
       const QFont face = mess->FittedFont();
