@@ -1,7 +1,6 @@
 // Received blocks, port events, the two panes and their buttons.
 #include <QCheckBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -169,25 +168,27 @@ void WriteLogFile(const QString& path, TPaneLog& pane) {
                              file.errorString().toStdString());
 }
 
-// The traffic log goes beside the error log, "txt" in place of its last three
-// characters. A name that ends so already would be the error log's own: the traffic
-// log then gets "-traffic" before the extension, so one log never overwrites the other.
-QString TrafficLogPath(const QString& errorLogPath) {
-  const QString path = errorLogPath.left(std::max<qsizetype>(0, errorLogPath.size() - 3)) + "txt";
-  if (path.compare(errorLogPath, Qt::CaseInsensitive) != 0) return path;
-  const QFileInfo errorLog(errorLogPath);
-  return errorLog.path() + "/" + errorLog.completeBaseName() + "-traffic.txt";
-}
-
 }  // namespace
 
 void TVeltra::JvHTButton5Click() {
+  // Decided now: the folder of the last save may have gone since.
+  SaveTo.InitialDir = StartFolderFor(SaveTo.FileName);
   if (!SaveTo.Execute(this)) {
     ShowMessage(this, "Please enter first a valid Filename");
     return;
   }
+  const QString trafficPath = QFile::decodeName(
+      logic::TrafficLogPathFor(QFile::encodeName(SaveTo.FileName).toStdString()).c_str());
+  // Writing over the live record would cut it and splice older traffic into it.
+  for (const QString& path : {SaveTo.FileName, trafficPath}) {
+    if (!TrafficRecord.IsRecording(QFile::encodeName(path).toStdString())) continue;
+    ShowError(this, "The logs were not saved: \"" + path +
+                        "\" is the file being recorded. Choose another name, or stop the "
+                        "recording first.");
+    return;
+  }
   WriteLogFile(SaveTo.FileName, ErrorMemoLog);
-  WriteLogFile(TrafficLogPath(SaveTo.FileName), Memo1Log);
+  WriteLogFile(trafficPath, Memo1Log);
   ShowMessage(this, "Log-Files where safed");
 }
 

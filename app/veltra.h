@@ -351,6 +351,7 @@ class TVeltra : public QWidget {
   // The control buttons as they were when a device vanished, for its return.
   std::vector<bool> FButtonsBeforeRemoval;
   bool FFirstShowDone = false;
+  bool FActivatedBefore = false;
   bool FOtherFormWasActive = false;
   // "Send ACK"/"Send NAK" under way, and whether one of its writes is in flight.
   std::optional<logic::TDlePair> FDlePair;

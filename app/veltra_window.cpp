@@ -5,8 +5,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -80,16 +78,6 @@ QLabel* LcdLabel(const QString& name, const QString& caption, int pointSize, int
   label->setObjectName(name);
   label->setFont(LcdFont(pointSize));
   return label;
-}
-
-// Where "Save Logs" starts: the folder of the last saved logs while it can still be
-// written, else the home folder. Never the program's folder: an installed copy
-// cannot write there.
-QString SaveLogsFolder(const QString& lastFile) {
-  const QFileInfo last(lastFile);
-  if (last.isAbsolute() && QFileInfo(last.absolutePath()).isWritable())
-    return last.absolutePath() + QLatin1Char('/');
-  return QDir::homePath() + QLatin1Char('/');
 }
 
 // The traffic pane's font: bold "Courier", or the nearest fixed-pitch font.
@@ -816,12 +804,15 @@ void TVeltra::FormCreate() {
   FillPortLists(Port2Lists(), *SerialPort2);
 }
 
-// Spy mode is left as it is: the application's own message boxes activate the window
-// again when they close, and a relay between two devices must not stop unseen.
+// Only the first activation resets the counter and shows "Settings". Later ones follow
+// the application's own message boxes: spy mode, the count and the page shown stay as
+// they were, so a relay does not stop unseen and the operator loses nothing.
 void TVeltra::FormActivate() {
-  ReceivedByteCount = 0;
   FillPrinterList();
-  SaveTo.InitialDir = SaveLogsFolder(SaveTo.FileName);
+  SaveTo.InitialDir = StartFolderFor(SaveTo.FileName);
+  if (FActivatedBefore) return;
+  FActivatedBefore = true;
+  ReceivedByteCount = 0;
   PageControl1->setCurrentIndex(0);
 }
 

@@ -2,12 +2,12 @@
 
 #include <langinfo.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstring>
 
 #include "app/logic/hex_dump.h"
 #include "app/logic/log_lines.h"
+#include "app/logic/log_record.h"
 #include "cli/status_line.h"
 
 namespace veltra::cli {
@@ -16,34 +16,12 @@ namespace {
 
 constexpr std::size_t kFlushAt = std::size_t{1} << 20;
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool TerminalTakesUtf8() {
   const char* codeset = nl_langinfo(CODESET);
   return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
 }
 
 }  // namespace
-
-std::string TrafficLogPathFor(const std::string& logPath) {
-  std::size_t cut = logPath.size();
-  // Step back over three UTF-8 characters, continuation bytes included.
-  for (int chars = 0; chars < 3 && cut > 0; ++chars) {
-    do --cut;
-    while (cut > 0 && (static_cast<unsigned char>(logPath[cut]) & 0xC0) == 0x80);
-  }
-  const std::string path = logPath.substr(0, cut) + "txt";
-  if (Lower(path) != Lower(logPath)) return path;
-  // A name that ends in "txt" already is the event log's own; as the window does,
-  // the traffic log then gets "-traffic" before the extension.
-  const std::size_t name = logPath.rfind('/') + 1;
-  const std::size_t dot = logPath.rfind('.');
-  const std::size_t base = dot != std::string::npos && dot > name ? dot : logPath.size();
-  return logPath.substr(0, base) + "-traffic.txt";
-}
 
 std::string TerminalText(std::string_view bytes, bool utf8) {
   std::string text;
@@ -77,7 +55,7 @@ TLogWriter::~TLogWriter() {
 
 bool TLogWriter::OpenFiles(std::string* error) {
   if (options_.LogPath.empty()) return true;
-  const std::string trafficPath = TrafficLogPathFor(options_.LogPath);
+  const std::string trafficPath = logic::TrafficLogPathFor(options_.LogPath);
   for (const auto& [path, file] :
        {std::pair{options_.LogPath, &eventFile_}, std::pair{trafficPath, &trafficFile_}}) {
     file->reset(std::fopen(path.c_str(), "wb"));

@@ -1,8 +1,8 @@
 // The two logs of the window as streams: the traffic pane's lines on standard
 // output, the error pane's on standard error (or inline, in order, on standard
 // output), and with --log both as the files "Save Logs" writes: the error pane's
-// lines in FILE, the traffic pane's beside it with "txt" for FILE's last three
-// characters, Latin-1 with CR LF line ends. Entries are gathered and written in
+// lines in FILE, the traffic pane's beside it (logic::TrafficLogPathFor: "m.log"
+// gives "m.txt"), Latin-1 with CR LF line ends. Entries are gathered and written in
 // batches (Flush), so a fast port costs one write per batch, not one per line.
 #pragma once
 
@@ -27,10 +27,6 @@ struct TLogOptions {
   TStamps Stamps = TStamps::Seconds;
   std::string LogPath;  // empty: no files
 };
-
-// "Veltra.log" gives "Veltra.txt": the last three characters (not bytes) replaced;
-// "spy.txt" gives "spy-traffic.txt", so one log never overwrites the other.
-std::string TrafficLogPathFor(const std::string& logPath);
 
 class TLogWriter {
  public:

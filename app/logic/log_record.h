@@ -25,6 +25,8 @@ class TLogRecord {
   void Stop();
   bool Active() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }
+  // Whether `path` names the file being recorded, under any name (links included).
+  bool IsRecording(const std::string& path) const;
 
   // Appends lines, each ended by '\n'. Nothing happens while not active.
   void Append(std::string_view lines);
@@ -44,5 +46,13 @@ class TLogRecord {
   std::string path_;
   std::string waiting_;
 };
+
+// Where the traffic log goes beside the error log at `errorLogPath` (a byte string,
+// UTF-8 or as the file system has it): always in the same folder, never on the same
+// file. A name with a three-character extension gets "txt" for it ("Veltra.log" gives
+// "Veltra.txt"); any other name gets "-traffic.txt" in place of its extension
+// ("Session.txt" gives "Session-traffic.txt", "x.t" "x-traffic.txt", ".x"
+// ".x-traffic.txt"). The window's "Save Logs" and veltra-cli's --log both use it.
+std::string TrafficLogPathFor(std::string_view errorLogPath);
 
 }  // namespace veltra::logic

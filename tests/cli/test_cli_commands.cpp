@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/logic/log_record.h"
 #include "cli/log_writer.h"
 #include "cli_test_support.h"
 #include "platform/virtual_ports.h"
@@ -101,10 +102,16 @@ TEST(CliCommands, ListShowsDevicesWithAliasesAndTheBuiltInPorts) {
     EXPECT_NE(json.out.find(field), std::string::npos) << field << "\n" << json.out;
 }
 
+// The window's rule (one function for both): in the event log's folder, never on it.
 TEST(CliCommands, TrafficLogGoesBesideTheEventLogAndNeverOnIt) {
+  using logic::TrafficLogPathFor;
   EXPECT_EQ(TrafficLogPathFor("logs/Veltra.log"), "logs/Veltra.txt");
   EXPECT_EQ(TrafficLogPathFor("a.b/spy.TXT"), "a.b/spy-traffic.txt");
-  EXPECT_EQ(TrafficLogPathFor("caf\xC3\xA9s"), "catxt");  // characters, not bytes
+  EXPECT_EQ(TrafficLogPathFor("m.l\xC3\xB3g"), "m.txt");  // characters, not bytes
+  EXPECT_EQ(TrafficLogPathFor("caf\xC3\xA9s"), "caf\xC3\xA9s-traffic.txt");
+  EXPECT_EQ(TrafficLogPathFor("d/.x"), "d/.x-traffic.txt");
+  EXPECT_EQ(TrafficLogPathFor("x.t"), "x-traffic.txt");
+  EXPECT_EQ(TrafficLogPathFor("d.log/"), "d.log/traffic.txt");
 }
 
 }  // namespace
