@@ -6,9 +6,11 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/logic/device_commands.h"
-#include "app/logic/log_lines.h"
+#include <cstdint>
+
 #include "app/veltra.h"
+#include "session/device_commands.h"
+#include "session/log_lines.h"
 
 namespace veltra::app {
 
@@ -16,7 +18,7 @@ void TVeltra::SendAfterDle(char Second, const char* Name) {
   // A pair whose write never ended (the port was closed under it) is given up.
   if (FDlePair && !SerialPort1->SendInProgress()) FDlePair.reset();
   if (FDlePair) {  // the last pair is still on its way: this one does not start
-    logic::TDlePair refused(Second, Name);
+    session::TDlePair refused(Second, Name);
     refused.WriteEnded(0, 1);
     Mess->setText(QString::fromStdString(refused.Status()));
     return;
@@ -27,32 +29,27 @@ void TVeltra::SendAfterDle(char Second, const char* Name) {
 }
 
 void TVeltra::SendDlePairByte() {
-  std::string data(1, FDlePair->Byte());
-  if (ACR->isChecked()) data.push_back('\r');
-  if (ALF->isChecked()) data.push_back('\n');
-  FPort1SendLength = static_cast<Cardinal>(data.size());
-  const Cardinal writesBefore = FPort1WritesDone;
-  SerialPort1->SendString(data);
+  const std::uint64_t writesBefore = Session1->WritesDone();
+  // With the line end of "Add CR"/"Add LF"; logged once it has left.
+  Session1->SendNowUnlogged(std::string(1, FDlePair->Byte()));
   if (SerialPort1->SendInProgress()) {
-    FDlePairWaiting = true;  // SerialPort1WriteDone goes on
+    FDlePairWaiting = true;  // Port1WriteDone goes on
     BSend->setEnabled(false);
-    SetTxDLampLit();
     Mess->setText(QString::fromStdString(FDlePair->Status()));
     return;
   }
   // Written at once, or refused (busy port, 901) or not started (903): nothing left.
-  DlePairWriteEnded(FPort1WritesDone != writesBefore ? SerialPort1->WrittenBytes() : 0);
+  DlePairWriteEnded(Session1->WritesDone() != writesBefore ? SerialPort1->WrittenBytes() : 0);
 }
 
 void TVeltra::DlePairWriteEnded(Cardinal Written) {
   FDlePairWaiting = false;
   const char byte = FDlePair->Byte();
-  const bool partnerNext = FDlePair->WriteEnded(Written, FPort1SendLength);
+  const bool partnerNext = FDlePair->WriteEnded(Written, Session1->SendLength());
   if (FDlePair->LastLeft()) {
     PendingText.assign(1, byte);
-    Memo1Log.Add(logic::LogHeader(logic::kPort1Prefixes.Snd, logic::LocalNow()));
+    Memo1Log.Add(session::LogHeader(Session1->Prefixes().Snd, session::LocalNow()));
     Memo1Log.Add(PendingText);
-    SetTxDLampLit();
   }
   Mess->setText(QString::fromStdString(FDlePair->Status()));
   if (partnerNext)
@@ -62,11 +59,11 @@ void TVeltra::DlePairWriteEnded(Cardinal Written) {
 }
 
 void TVeltra::BACKClick() {
-  SendAfterDle(logic::kACK, "ACK");
+  SendAfterDle(session::kACK, "ACK");
 }
 
 void TVeltra::BNAKClick() {
-  SendAfterDle(logic::kNAK, "NAK");
+  SendAfterDle(session::kNAK, "NAK");
 }
 
 }  // namespace veltra::app

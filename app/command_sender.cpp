@@ -3,25 +3,24 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/logic/device_commands.h"
-#include "app/logic/integer_text.h"
-#include "app/logic/log_lines.h"
 #include "app/veltra.h"
+#include "session/device_commands.h"
+#include "session/integer_text.h"
 
 namespace veltra::app {
 
 void TVeltra::SendToPort1() {
   if (PendingText.empty()) return;
-  Memo1Log.Add(logic::LogHeader(logic::kPort1Prefixes.Snd, logic::LocalNow()));
-  Memo1Log.Add(PendingText);
-  std::string data = PendingText;
-  if (ACR->isChecked()) data.push_back('\r');
-  if (ALF->isChecked()) data.push_back('\n');
-  // Set before sending: a write that completes at once runs OnWriteDone inside SendString.
-  FPort1SendLength = static_cast<Cardinal>(data.size());
-  SerialPort1->SendString(data);
+  // Logged under "P1:Snd ", with the line end of "Add CR"/"Add LF", at once.
+  Session1->SendNow(PendingText);
   if (SerialPort1->SendInProgress()) BSend->setEnabled(false);
-  SetTxDLampLit();
+}
+
+void TVeltra::ApplyLineEnds() {
+  const std::string lineEnd =
+      std::string(ACR->isChecked() ? "\r" : "") + (ALF->isChecked() ? "\n" : "");
+  Session1->SetLineEnd(lineEnd);
+  Session2->SetLineEnd(lineEnd);
 }
 
 void TVeltra::SendByte(char Code, const char* Message) {
@@ -41,46 +40,44 @@ void TVeltra::BAsciiClick() {
   PendingText.clear();
   const QByteArray text = Memo1Log.Text();
   if (text.isEmpty()) return;
-  PendingText = logic::ParseAsciiCodes(std::string_view(text.constData(), text.size()));
+  PendingText = session::ParseAsciiCodes(std::string_view(text.constData(), text.size()));
   SendToPort1();
   Mess->setText("ASCII-String sent");
 }
 
 void TVeltra::BEOTClick() {
-  SendByte(logic::kEOT, "EOT sent");
+  SendByte(session::kEOT, "EOT sent");
 }
 void TVeltra::BSTXClick() {
-  SendByte(logic::kSTX, "STX sent");
+  SendByte(session::kSTX, "STX sent");
 }
 void TVeltra::BDLEClick() {
-  SendByte(logic::kDLE, "DLE sent");
+  SendByte(session::kDLE, "DLE sent");
 }
 void TVeltra::BENQClick() {
-  SendByte(logic::kENQ, "ENQ sent");
+  SendByte(session::kENQ, "ENQ sent");
 }
 void TVeltra::BETXClick() {
-  SendByte(logic::kETX, "ETX sent");
+  SendByte(session::kETX, "ETX sent");
 }
 void TVeltra::BESCClick() {
-  SendByte(logic::kESC, "ESC sent");
+  SendByte(session::kESC, "ESC sent");
 }
 
 void TVeltra::SerialPort1WriteDone(TObject*) {
-  ++FPort1WritesDone;
-  const bool whole = SerialPort1->WrittenBytes() == FPort1SendLength;
-  if (!whole) SerialPort1ProcessError(SerialPort1.get(), 1, 0, "P1:Not all Bytes send", 0);
-  BSend->setEnabled(true);
-  // Before the spy forwarding takes the port: the pair's second byte follows its DLE.
-  if (FDlePairWaiting && !SerialPort1->SendInProgress())
-    DlePairWriteEnded(SerialPort1->WrittenBytes());
-  ForwardToPort1.WriteDone();
+  Session1->WriteDone();
 }
 
 void TVeltra::SerialPort2WriteDone(TObject*) {
-  if (SerialPort2->WrittenBytes() != FPort2SendLength)
-    SerialPort2ProcessError(SerialPort2.get(), 1, 0, "P2:Not all Bytes send", 0);
+  Session2->WriteDone();
+}
+
+// After the session checked the write (and logged a short one), before its queue
+// hands over the next spy block: the pair's second byte follows its DLE.
+void TVeltra::Port1WriteDone() {
   BSend->setEnabled(true);
-  ForwardToPort2.WriteDone();
+  if (FDlePairWaiting && !SerialPort1->SendInProgress())
+    DlePairWriteEnded(SerialPort1->WrittenBytes());
 }
 
 }  // namespace veltra::app

@@ -45,9 +45,9 @@ void TVeltra::BStartClick() {
   const bool port2 = ApplyPanel(Port2Lists(), *SerialPort2, &problem2);
   // The status line may show a long reason shortened; the error pane keeps it whole.
   if (!problem1.empty())
-    SerialPort1ProcessError(SerialPort1.get(), kStartProblemPlace, 0, problem1, 0);
+    SerialPort1ProcessError(SerialPort1, kStartProblemPlace, 0, problem1, 0);
   if (!problem2.empty())
-    SerialPort2ProcessError(SerialPort2.get(), kStartProblemPlace, 0, problem2, 0);
+    SerialPort2ProcessError(SerialPort2, kStartProblemPlace, 0, problem2, 0);
   if (!problem1.empty() || !problem2.empty()) {
     const bool first = !problem1.empty();
     Mess->setText((first ? QStringLiteral("Port 1: ") : QStringLiteral("Port 2: ")) +
@@ -124,7 +124,7 @@ void TVeltra::BEndClick() {
 // (which stays available while the other port is still open). SpyMode is kept,
 // so relaying resumes once both ports are back.
 void TVeltra::PortDeviceRemoved(TSerialPort& Port) {
-  const bool first = &Port == SerialPort1.get();
+  const bool first = &Port == SerialPort1;
   if (FButtonsBeforeRemoval.empty())
     FButtonsBeforeRemoval = {BOpen->isEnabled(), BInit->isEnabled(), Spy->isEnabled(),
                              BSend->isEnabled()};
@@ -144,7 +144,7 @@ void TVeltra::PortDeviceRemoved(TSerialPort& Port) {
 // Reopened with its settings; once no port waits for its device any more, the
 // buttons are as they were before the device went.
 void TVeltra::PortDeviceReturned(TSerialPort& Port) {
-  const bool first = &Port == SerialPort1.get();
+  const bool first = &Port == SerialPort1;
   Mess->setText(first ? QStringLiteral("Port1 reopened") : QStringLiteral("Port2 reopened"));
   Mess->setToolTip(QString::fromStdString(Port.CommPort()));
   if (first) RefreshLamps();

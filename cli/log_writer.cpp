@@ -5,10 +5,10 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/logic/hex_dump.h"
-#include "app/logic/log_lines.h"
-#include "app/logic/log_record.h"
 #include "cli/status_line.h"
+#include "session/hex_dump.h"
+#include "session/log_lines.h"
+#include "session/traffic_log_path.h"
 
 namespace veltra::cli {
 
@@ -55,7 +55,7 @@ TLogWriter::~TLogWriter() {
 
 bool TLogWriter::OpenFiles(std::string* error) {
   if (options_.LogPath.empty()) return true;
-  const std::string trafficPath = logic::TrafficLogPathFor(options_.LogPath);
+  const std::string trafficPath = session::TrafficLogPath(options_.LogPath);
   for (const auto& [path, file] :
        {std::pair{options_.LogPath, &eventFile_}, std::pair{trafficPath, &trafficFile_}}) {
     file->reset(std::fopen(path.c_str(), "wb"));
@@ -73,7 +73,7 @@ const std::string& TLogWriter::Stamp() {
   if (second != stampSecond_) {
     std::tm local{};
     localtime_r(&second, &local);
-    stamp_ = logic::FormatStamp(local);
+    stamp_ = session::FormatStamp(local);
     stampSecond_ = second;
   }
   if (options_.Stamps == TStamps::Seconds) return stamp_;
@@ -94,27 +94,27 @@ std::string TLogWriter::Header(std::string_view prefix) {
 }
 
 void TLogWriter::Traffic(std::string_view entry) {
-  if (options_.Traffic) logic::AppendEntryLines(entry, out_);
-  if (trafficFile_) logic::AppendEntryLines(entry, trafficLines_);
+  if (options_.Traffic) session::AppendEntryLines(entry, out_);
+  if (trafficFile_) session::AppendEntryLines(entry, trafficLines_);
   FlushIfLarge();
 }
 
 void TLogWriter::Dump(std::string_view block) {
-  if (options_.Traffic) logic::AppendDumpLines(block, out_);
-  if (trafficFile_) logic::AppendDumpLines(block, trafficLines_);
+  if (options_.Traffic) session::AppendDumpLines(block, out_);
+  if (trafficFile_) session::AppendDumpLines(block, trafficLines_);
   FlushIfLarge();
 }
 
 void TLogWriter::Event(std::string_view entry) {
-  if (options_.Events == TEventsTo::Stderr) logic::AppendEntryLines(entry, err_);
-  if (options_.Events == TEventsTo::Inline) logic::AppendEntryLines(entry, out_);
-  if (eventFile_) logic::AppendEntryLines(entry, eventLines_);
+  if (options_.Events == TEventsTo::Stderr) session::AppendEntryLines(entry, err_);
+  if (options_.Events == TEventsTo::Inline) session::AppendEntryLines(entry, out_);
+  if (eventFile_) session::AppendEntryLines(entry, eventLines_);
   FlushIfLarge();
 }
 
 void TLogWriter::Report(std::string_view entry) {
-  logic::AppendEntryLines(entry, options_.Events == TEventsTo::Inline ? out_ : err_);
-  if (eventFile_) logic::AppendEntryLines(entry, eventLines_);
+  session::AppendEntryLines(entry, options_.Events == TEventsTo::Inline ? out_ : err_);
+  if (eventFile_) session::AppendEntryLines(entry, eventLines_);
   FlushIfLarge();
 }
 

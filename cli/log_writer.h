@@ -1,8 +1,8 @@
 // The two logs of the window as streams: the traffic pane's lines on standard
 // output, the error pane's on standard error (or inline, in order, on standard
 // output), and with --log both as the files "Save Logs" writes: the error pane's
-// lines in FILE, the traffic pane's beside it (logic::TrafficLogPathFor: "m.log"
-// gives "m.txt"), Latin-1 with CR LF line ends. Entries are gathered and written in
+// lines in FILE, the traffic pane's beside it with "txt" for FILE's last three
+// characters, Latin-1 with CR LF line ends. Entries are gathered and written in
 // batches (Flush), so a fast port costs one write per batch, not one per line.
 #pragma once
 
@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "cli/console.h"
+#include "session/port_session.h"
 
 namespace veltra::cli {
 
@@ -28,10 +29,10 @@ struct TLogOptions {
   std::string LogPath;  // empty: no files
 };
 
-class TLogWriter {
+class TLogWriter : public session::TLogSink {
  public:
   TLogWriter(TConsole& console, TLogOptions options);
-  ~TLogWriter();
+  ~TLogWriter() override;
   TLogWriter(const TLogWriter&) = delete;
   TLogWriter& operator=(const TLogWriter&) = delete;
 
@@ -40,19 +41,21 @@ class TLogWriter {
   void SetStatusLine(TStatusLine* status) { status_ = status; }
 
   // Whether anything reads the traffic, or the comm events; work nobody reads is skipped.
-  bool WantsTraffic() const { return options_.Traffic || trafficFile_ != nullptr; }
-  bool WantsEvents() const { return options_.Events != TEventsTo::Off || eventFile_ != nullptr; }
+  bool WantsTraffic() const override { return options_.Traffic || trafficFile_ != nullptr; }
+  bool WantsEvents() const override {
+    return options_.Events != TEventsTo::Off || eventFile_ != nullptr;
+  }
 
   // prefix + local time stamp + " :"
-  std::string Header(std::string_view prefix);
+  std::string Header(std::string_view prefix) override;
   // A traffic entry: its line breaks continue on new lines.
-  void Traffic(std::string_view entry);
+  void Traffic(std::string_view entry) override;
   // The dump lines of a received block.
-  void Dump(std::string_view block);
+  void Dump(std::string_view block) override;
   // A comm or ring event of the error pane.
-  void Event(std::string_view entry);
+  void Event(std::string_view entry) override;
   // An error report: shown even when events are not.
-  void Report(std::string_view entry);
+  void Report(std::string_view entry) override;
 
   // Writes what waits. Failed file writes end with `FileFailed`.
   void Flush();

@@ -1,9 +1,9 @@
 // monitor and spy: ports watched until Ctrl-C, SIGTERM or --duration.
 #include <cstdio>
 
-#include "app/logic/log_lines.h"
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "session/log_lines.h"
 
 namespace veltra::cli {
 
@@ -33,29 +33,35 @@ std::string LineEnd(const TOptions& o) {
 }  // namespace
 
 int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
-  TPortSession s(console, control, o);
+  TCommandSession s(console, control, o);
   if (!s.OpenLog()) return kExitUsage;
-  TPortWatch* watch = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
+  session::TPortSession* watch =
+      s.AddPort(o.Port1, o.Line, session::kPort1Prefixes, kWatchNoise, false);
   if (watch == nullptr || !s.Open(*watch)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
   s.CloseAll();
-  const TPortCounters& c = watch->Counters;
-  s.Say("monitor " + watch->Port.CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
+  const session::TPortCounters& c = watch->Counters();
+  s.Say("monitor " + watch->Port().CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
         ReceiveSummary(c) + ", " + Plural(c.ErrorReports, "error report", "error reports"));
   return kExitOk;
 }
 
 int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
-  TPortSession s(console, control, o);
+  TCommandSession s(console, control, o);
   if (!s.OpenLog()) return kExitUsage;
-  TPortWatch* p1 = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
-  TPortWatch* p2 = p1 == nullptr ? nullptr
-                                 : s.AddPort(o.Port2, o.Line.WithPortOverrides(o.Line2),
-                                             logic::kPort2Prefixes, kWatchNoise, false);
+  session::TPortSession* p1 =
+      s.AddPort(o.Port1, o.Line, session::kPort1Prefixes, kWatchNoise, false);
+  session::TPortSession* p2 = p1 == nullptr
+                                  ? nullptr
+                                  : s.AddPort(o.Port2, o.Line.WithPortOverrides(o.Line2),
+                                              session::kPort2Prefixes, kWatchNoise, false);
   if (p2 == nullptr) return kExitFailed;
-  p1->ForwardTo(*p2, LineEnd(o));
-  p2->ForwardTo(*p1, LineEnd(o));
+  // What one port receives goes out of the other, with the line end asked for.
+  p1->ForwardTo(p2);
+  p2->ForwardTo(p1);
+  p1->SetLineEnd(LineEnd(o));
+  p2->SetLineEnd(LineEnd(o));
   if (!s.Open(*p1) || !s.Open(*p2)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
@@ -63,10 +69,10 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
         /*stopEnds=*/false);
   s.CloseAll();
   const std::uint64_t left = p1->BytesNotWritten() + p2->BytesNotWritten();
-  s.Say("spy " + p1->Port.CommPort() + " <-> " + p2->Port.CommPort() + " ended after " +
-        Duration(s.Seconds()) + ": P1 " + ReceiveSummary(p1->Counters) + "; P2 " +
-        ReceiveSummary(p2->Counters) + "; " +
-        Plural(p1->Counters.ErrorReports + p2->Counters.ErrorReports, "error report",
+  s.Say("spy " + p1->Port().CommPort() + " <-> " + p2->Port().CommPort() + " ended after " +
+        Duration(s.Seconds()) + ": P1 " + ReceiveSummary(p1->Counters()) + "; P2 " +
+        ReceiveSummary(p2->Counters()) + "; " +
+        Plural(p1->Counters().ErrorReports + p2->Counters().ErrorReports, "error report",
                "error reports") +
         "; " + Plural(left, "byte", "bytes") + " not forwarded");
   return kExitOk;

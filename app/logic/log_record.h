@@ -47,12 +47,4 @@ class TLogRecord {
   std::string waiting_;
 };
 
-// Where the traffic log goes beside the error log at `errorLogPath` (a byte string,
-// UTF-8 or as the file system has it): always in the same folder, never on the same
-// file. A name with a three-character extension gets "txt" for it ("Veltra.log" gives
-// "Veltra.txt"); any other name gets "-traffic.txt" in place of its extension
-// ("Session.txt" gives "Session-traffic.txt", "x.t" "x-traffic.txt", ".x"
-// ".x-traffic.txt"). The window's "Save Logs" and veltra-cli's --log both use it.
-std::string TrafficLogPathFor(std::string_view errorLogPath);
-
 }  // namespace veltra::logic

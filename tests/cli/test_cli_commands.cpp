@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/logic/log_record.h"
 #include "cli/log_writer.h"
 #include "cli_test_support.h"
 #include "platform/virtual/virtual_ports.h"
+#include "session/traffic_log_path.h"
 #include "tests/platform/fake_sysfs.h"
 
 namespace veltra::cli::test {
@@ -104,14 +104,14 @@ TEST(CliCommands, ListShowsDevicesWithAliasesAndTheBuiltInPorts) {
 
 // The window's rule (one function for both): in the event log's folder, never on it.
 TEST(CliCommands, TrafficLogGoesBesideTheEventLogAndNeverOnIt) {
-  using logic::TrafficLogPathFor;
-  EXPECT_EQ(TrafficLogPathFor("logs/Veltra.log"), "logs/Veltra.txt");
-  EXPECT_EQ(TrafficLogPathFor("a.b/spy.TXT"), "a.b/spy-traffic.txt");
-  EXPECT_EQ(TrafficLogPathFor("m.l\xC3\xB3g"), "m.txt");  // characters, not bytes
-  EXPECT_EQ(TrafficLogPathFor("caf\xC3\xA9s"), "caf\xC3\xA9s-traffic.txt");
-  EXPECT_EQ(TrafficLogPathFor("d/.x"), "d/.x-traffic.txt");
-  EXPECT_EQ(TrafficLogPathFor("x.t"), "x-traffic.txt");
-  EXPECT_EQ(TrafficLogPathFor("d.log/"), "d.log/traffic.txt");
+  using session::TrafficLogPath;
+  EXPECT_EQ(TrafficLogPath("logs/Veltra.log"), "logs/Veltra.txt");
+  EXPECT_EQ(TrafficLogPath("a.b/spy.TXT"), "a.b/spy-traffic.txt");
+  EXPECT_EQ(TrafficLogPath("m.l\xC3\xB3g"), "m.txt");  // characters, not bytes
+  EXPECT_EQ(TrafficLogPath("caf\xC3\xA9s"), "caf\xC3\xA9s-traffic.txt");
+  EXPECT_EQ(TrafficLogPath("d/.x"), "d/.x-traffic.txt");
+  EXPECT_EQ(TrafficLogPath("x.t"), "x-traffic.txt");
+  EXPECT_EQ(TrafficLogPath("d.log/"), "d.log/traffic.txt");
 }
 
 }  // namespace

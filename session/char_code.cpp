@@ -1,10 +1,10 @@
-#include "app/logic/char_code.h"
+#include "session/char_code.h"
 
 #include <cstdio>
 
 #include "engine/integer_text.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 
 namespace {
 
@@ -61,4 +61,4 @@ std::uint8_t TextToCharCode(const std::string& Text, std::uint8_t Previous) {
   return static_cast<std::uint8_t>(value);
 }
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

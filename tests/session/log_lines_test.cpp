@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/logic/log_lines.h"
+#include "session/log_lines.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 namespace {
 
 std::tm At(int year, int month, int day, int hour, int min, int sec) {
@@ -38,4 +38,4 @@ TEST(EntryTexts, ErrorComEventAndRing) {
 }
 
 }  // namespace
-}  // namespace veltra::logic
+}  // namespace veltra::session

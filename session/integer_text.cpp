@@ -1,8 +1,8 @@
-#include "app/logic/integer_text.h"
+#include "session/integer_text.h"
 
 #include "engine/integer_text.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 
 std::optional<std::int32_t> ReadInteger(std::string_view s) {
   return engine::ParseInt32(s, engine::kHexDollar | engine::kHexZeroX | engine::kHexX);
@@ -56,4 +56,4 @@ std::string FirstSkippedAsciiCode(std::string_view text) {
   return skipped;
 }
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -1,9 +1,9 @@
-#include "app/logic/hex_dump.h"
+#include "session/hex_dump.h"
 
 #include <array>
 #include <cstring>
 
-namespace veltra::logic {
+namespace veltra::session {
 namespace {
 
 struct DumpTables {
@@ -84,4 +84,4 @@ std::string DumpText(std::string_view block) {
   return text;
 }
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -1,6 +1,6 @@
-#include "app/logic/log_lines.h"
+#include "session/log_lines.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 namespace {
 
 void AppendTwoDigits(std::string& out, int value) {
@@ -68,4 +68,4 @@ std::string ComEventText(std::uint32_t modemState) {
   return "ComEvent" + std::to_string(modemState);
 }
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/logic/forward_queue.h"
+#include "session/forward_queue.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 namespace {
 
 // A port that writes one block at a time, as the serial component does: a write
@@ -107,4 +107,4 @@ TEST(ForwardQueue, FailedWritesDoNotStallTheBlocksBehindThem) {
 }
 
 }  // namespace
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace veltra::logic {
+namespace veltra::session {
 
 // PSC Magellan scanner letters.
 inline const std::string kMagellanEnable = "E";
@@ -59,4 +59,4 @@ TScaleChecksum ComputeScaleChecksum(std::string_view randomNumberText);
 // "KW: F336 CS Rot: 8E22 KW Rot: 799B".
 std::string ScaleChecksumMessage(const TScaleChecksum& c);
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

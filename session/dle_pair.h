@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-namespace veltra::logic {
+namespace veltra::session {
 
 class TDlePair {
  public:
@@ -36,4 +36,4 @@ class TDlePair {
   bool lastLeft_ = false;
 };
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

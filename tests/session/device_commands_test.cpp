@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/logic/device_commands.h"
+#include "session/device_commands.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 namespace {
 
 TEST(DeviceCommands, Er650FrameEndsWithTheComplementOfItsSum) {
@@ -44,4 +44,4 @@ TEST(ScaleChecksum, RotationsWrapWithinSixteenBits) {
 }
 
 }  // namespace
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -1,8 +1,8 @@
-#include "app/logic/forward_queue.h"
+#include "session/forward_queue.h"
 
 #include <utility>
 
-namespace veltra::logic {
+namespace veltra::session {
 
 TForwardQueue::TForwardQueue(std::function<bool()> busy,
                              std::function<void(const std::string&)> send)
@@ -44,4 +44,4 @@ void TForwardQueue::Pump() {
   pumping_ = false;
 }
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

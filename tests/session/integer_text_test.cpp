@@ -3,9 +3,9 @@
 #include <optional>
 #include <string>
 
-#include "app/logic/integer_text.h"
+#include "session/integer_text.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 namespace {
 
 TEST(ReadInteger, AcceptsDecimalHexSignsAndLeadingSpaces) {
@@ -83,4 +83,4 @@ TEST(SendAsAscSkipped, NamesTheFirstCodeLeftOut) {
 }
 
 }  // namespace
-}  // namespace veltra::logic
+}  // namespace veltra::session

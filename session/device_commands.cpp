@@ -1,8 +1,8 @@
-#include "app/logic/device_commands.h"
+#include "session/device_commands.h"
 
 #include <cstdio>
 
-namespace veltra::logic {
+namespace veltra::session {
 namespace {
 
 int DigitValue(char c) {
@@ -77,4 +77,4 @@ std::string ScaleChecksumMessage(const TScaleChecksum& c) {
   return "KW: " + Hex4(c.KW) + " CS Rot: " + Hex4(c.CSRot) + " KW Rot: " + Hex4(c.KWRot);
 }
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "app/logic/device_commands.h"
-#include "app/logic/dle_pair.h"
+#include "session/device_commands.h"
+#include "session/dle_pair.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 namespace {
 
 // The cases the window's CTS tests cannot pin down: a DLE that leaves without its line
@@ -31,4 +31,4 @@ TEST(DlePair, PartnerGoesOnlyAfterAWholeDle) {
 }
 
 }  // namespace
-}  // namespace veltra::logic
+}  // namespace veltra::session

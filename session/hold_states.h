@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace veltra::logic {
+namespace veltra::session {
 
 // Indexes into the lamp image list.
 enum TLampImage : int {
@@ -72,4 +72,4 @@ TLampImages LineLampImages(const TLineState& s);
 // Neutral pictures right after a port was switched on.
 TLampImages ResetLampImages();
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace veltra::logic {
+namespace veltra::session {
 
 inline constexpr std::size_t kDumpBytesPerLine = 8;
 inline constexpr std::size_t kDumpLineLength = 24 + 3 + 8;
@@ -27,4 +27,4 @@ constexpr std::size_t DumpSize(std::size_t size) {
   return (size + kDumpBytesPerLine - 1) / kDumpBytesPerLine * (kDumpLineLength + 1);
 }
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-namespace veltra::logic {
+namespace veltra::session {
 
 // The port's completion notice can arrive after the port already looks idle, so a
 // block counts as in flight from its hand-over until WriteDone (or WriteFailed while
@@ -44,4 +44,4 @@ class TForwardQueue {
   bool pumping_ = false;  // a write that completes at once calls WriteDone from inside send_
 };
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace veltra::logic {
+namespace veltra::session {
 
 // Reads `text` as a 32-bit integer: leading spaces, an optional sign, then decimal
 // digits or hexadecimal digits after "$", "x", "X", "0x" or "0X". Anything else,
@@ -29,4 +29,4 @@ std::string ParseAsciiCodes(std::string_view text);
 // left alone at the end); empty when it reads every code.
 std::string FirstSkippedAsciiCode(std::string_view text);
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

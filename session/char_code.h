@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace veltra::logic {
+namespace veltra::session {
 
 // A text that is not an integer, or a number outside the range it is meant for.
 class EConvertError : public std::runtime_error {
@@ -31,4 +31,4 @@ std::string CharCodeToText(std::uint8_t Code);
 // Otherwise StrToInt. Throws EConvertError, the range error outside 0..255.
 std::uint8_t TextToCharCode(const std::string& Text, std::uint8_t Previous);
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -1,10 +1,10 @@
-#include "app/logic/dle_pair.h"
+#include "session/dle_pair.h"
 
 #include <utility>
 
-#include "app/logic/device_commands.h"
+#include "session/device_commands.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 
 TDlePair::TDlePair(char partner, std::string name) : partner_(partner), name_(std::move(name)) {}
 
@@ -32,4 +32,4 @@ std::string TDlePair::Status() const {
   return text + name_ + (partnerLeft_ ? " sent " : " not sent ");
 }
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

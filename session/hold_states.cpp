@@ -1,6 +1,6 @@
-#include "app/logic/hold_states.h"
+#include "session/hold_states.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 
 const std::array<THoldState, 7> kHoldStates{{
     {0, true, TLamp::CTSHold,
@@ -67,4 +67,4 @@ TLampImages ResetLampImages() {
   return images;
 }
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

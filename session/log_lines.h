@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace veltra::logic {
+namespace veltra::session {
 
 // Entry prefixes, blanks counted: each port's twin differs only in the digit.
 struct TPortPrefixes {
@@ -41,4 +41,4 @@ std::string ComEventText(std::uint32_t modemState);
 inline constexpr const char* kRingEventText = "RingEvent";
 inline constexpr const char* kEventCharText = " RxEventCharEvent occours";
 
-}  // namespace veltra::logic
+}  // namespace veltra::session

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/logic/hex_dump.h"
+#include "session/hex_dump.h"
 
-namespace veltra::logic {
+namespace veltra::session {
 namespace {
 
 struct DumpCase {
@@ -62,4 +62,4 @@ TEST(DumpLines, AppendsAfterExistingTextWithChosenLineEnd) {
 }
 
 }  // namespace
-}  // namespace veltra::logic
+}  // namespace veltra::session
