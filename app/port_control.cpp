@@ -44,10 +44,8 @@ void TVeltra::BStartClick() {
   const bool port1 = ApplyPanel(Port1Lists(), *SerialPort1, &problem1);
   const bool port2 = ApplyPanel(Port2Lists(), *SerialPort2, &problem2);
   // The status line may show a long reason shortened; the error pane keeps it whole.
-  if (!problem1.empty())
-    SerialPort1ProcessError(SerialPort1, kStartProblemPlace, 0, problem1, 0);
-  if (!problem2.empty())
-    SerialPort2ProcessError(SerialPort2, kStartProblemPlace, 0, problem2, 0);
+  if (!problem1.empty()) SerialPort1ProcessError(SerialPort1, kStartProblemPlace, 0, problem1, 0);
+  if (!problem2.empty()) SerialPort2ProcessError(SerialPort2, kStartProblemPlace, 0, problem2, 0);
   if (!problem1.empty() || !problem2.empty()) {
     const bool first = !problem1.empty();
     Mess->setText((first ? QStringLiteral("Port 1: ") : QStringLiteral("Port 2: ")) +
