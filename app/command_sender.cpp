@@ -45,38 +45,6 @@ void TVeltra::BAsciiClick() {
   Mess->setText("ASCII-String sent");
 }
 
-// DLE, then ACK or NAK as a second write once Port 1 has written the DLE: the port
-// refuses a write while one is in flight, and the pair means nothing when split.
-void TVeltra::SendAfterDle(char Second, const char* Name) {
-  const bool refused = SerialPort1->SendInProgress() || FSecondAfterDle.has_value();
-  const std::uint64_t writesBefore = Session1->WritesDone();
-  SendByte(session::kDLE, "DEL sent ");
-  if (refused) return;  // the DLE did not go (901): its partner must not go alone
-  FSecondAfterDle = TSecondByte{Second, Name};
-  if (SerialPort1->SendInProgress()) return;  // Port1WriteDone finishes it
-  FinishAfterDle(Session1->WritesDone() != writesBefore && Session1->LastWriteWhole());
-}
-
-void TVeltra::FinishAfterDle(bool DleWritten) {
-  const TSecondByte second = *FSecondAfterDle;
-  FSecondAfterDle.reset();
-  if (DleWritten) {
-    PendingText.assign(1, second.Code);
-    SendToPort1();
-  }
-  Mess->setText(Mess->text() + QStringLiteral("+ %1 %2 ")
-                                   .arg(QLatin1String(second.Name),
-                                        QLatin1String(DleWritten ? "sent" : "not sent")));
-}
-
-void TVeltra::BACKClick() {
-  SendAfterDle(session::kACK, "ACK");
-}
-
-void TVeltra::BNAKClick() {
-  SendAfterDle(session::kNAK, "NAK");
-}
-
 void TVeltra::BEOTClick() {
   SendByte(session::kEOT, "EOT sent");
 }
@@ -108,7 +76,8 @@ void TVeltra::SerialPort2WriteDone(TObject*) {
 // hands over the next spy block: the pair's second byte follows its DLE.
 void TVeltra::Port1WriteDone() {
   BSend->setEnabled(true);
-  if (FSecondAfterDle && !SerialPort1->SendInProgress()) FinishAfterDle(Session1->LastWriteWhole());
+  if (FDlePairWaiting && !SerialPort1->SendInProgress())
+    DlePairWriteEnded(SerialPort1->WrittenBytes());
 }
 
 }  // namespace veltra::app

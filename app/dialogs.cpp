@@ -1,7 +1,9 @@
 #include "app/dialogs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace veltra::app {
@@ -20,7 +22,8 @@ class TQtDialogs : public TDialogs {
     QFileDialog dialog(Parent, Dialog.Title, Dialog.InitialDir);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(Dialog.DefaultExt);
-    dialog.selectFile(Dialog.FileName);
+    // The name only: a path would take the dialog to its folder, gone or not.
+    dialog.selectFile(QFileInfo(Dialog.FileName).fileName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().constFirst();
   }
@@ -95,6 +98,13 @@ QString TRecordingDialogs::SaveFileName(QWidget*, const TSaveDialog& Dialog) {
   SaveRequests.push_back(Dialog);
   RunActivationAfterModal();
   return SaveAnswer;
+}
+
+QString StartFolderFor(const QString& LastFile) {
+  const QFileInfo last(LastFile);
+  if (last.isAbsolute() && QFileInfo(last.absolutePath()).isWritable())
+    return last.absolutePath() + QLatin1Char('/');
+  return QDir::homePath() + QLatin1Char('/');
 }
 
 }  // namespace veltra::app

@@ -24,6 +24,11 @@ struct TSaveDialog {
   bool Execute(QWidget* Parent);
 };
 
+// Where a save dialog starts after `LastFile` was chosen: its folder while that can
+// still be written, else the home folder (with the trailing separator). Never the
+// program's folder: an installed copy cannot write there.
+QString StartFolderFor(const QString& LastFile);
+
 class TDialogs {
  public:
   virtual ~TDialogs() = default;

@@ -1,6 +1,7 @@
 // The LCD-style labels of the bottom strip (Mess, Bytes): red bold text on black. A
-// status line is read at a glance, so it always shows its whole text: a text wider
-// than the label is drawn in a smaller face instead of being cut.
+// status line is read at a glance: a text wider than the label is drawn in a smaller
+// face, down to a readable size; beyond that the middle of its longest path (or of
+// the text) gives way to "…", so its start and end stay in view. text() stays whole.
 #pragma once
 
 #include <QLabel>
@@ -18,8 +19,13 @@ class TLcdLabel : public QLabel {
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
+  // No face is drawn smaller than this.
+  static constexpr int kReadablePixelSize = 11;
+
   // The face the current text is drawn in at the current width.
   QFont FittedFont() const;
+  // The text as drawn: whole, or shortened to fit in FittedFont.
+  QString DrawnText() const;
   // Where the text goes: inside the border and padding.
   QRect TextRect() const;
 

@@ -19,6 +19,10 @@ QString Headline(const std::string& Reason) {
   return text;
 }
 
+// The window's own report places: 0 hold states, 1 short writes, 2 a port name
+// "Start" applied that names no usable port.
+constexpr Cardinal kStartProblemPlace = 2;
+
 // "Port open failed" and, where the port knows it, why.
 void ShowOutcome(QLabel* Mess, const QString& Text, const TSerialPort& Port) {
   const std::string& reason = Port.Active() ? std::string() : Port.LastOpenFailure();
@@ -39,6 +43,9 @@ void TVeltra::BStartClick() {
   std::string problem1, problem2;
   const bool port1 = ApplyPanel(Port1Lists(), *SerialPort1, &problem1);
   const bool port2 = ApplyPanel(Port2Lists(), *SerialPort2, &problem2);
+  // The status line may show a long reason shortened; the error pane keeps it whole.
+  if (!problem1.empty()) SerialPort1ProcessError(SerialPort1, kStartProblemPlace, 0, problem1, 0);
+  if (!problem2.empty()) SerialPort2ProcessError(SerialPort2, kStartProblemPlace, 0, problem2, 0);
   if (!problem1.empty() || !problem2.empty()) {
     const bool first = !problem1.empty();
     Mess->setText((first ? QStringLiteral("Port 1: ") : QStringLiteral("Port 2: ")) +

@@ -137,13 +137,24 @@ void WriteLogFile(const QString& path, TPaneLog& pane) {
 }  // namespace
 
 void TVeltra::JvHTButton5Click() {
+  // Decided now: the folder of the last save may have gone since.
+  SaveTo.InitialDir = StartFolderFor(SaveTo.FileName);
   if (!SaveTo.Execute(this)) {
     ShowMessage(this, "Please enter first a valid Filename");
     return;
   }
+  const QString trafficPath = QFile::decodeName(
+      session::TrafficLogPath(QFile::encodeName(SaveTo.FileName).toStdString()).c_str());
+  // Writing over the live record would cut it and splice older traffic into it.
+  for (const QString& path : {SaveTo.FileName, trafficPath}) {
+    if (!TrafficRecord.IsRecording(QFile::encodeName(path).toStdString())) continue;
+    ShowError(this, "The logs were not saved: \"" + path +
+                        "\" is the file being recorded. Choose another name, or stop the "
+                        "recording first.");
+    return;
+  }
   WriteLogFile(SaveTo.FileName, ErrorMemoLog);
-  WriteLogFile(QString::fromStdString(session::TrafficLogPath(SaveTo.FileName.toStdString())),
-               Memo1Log);
+  WriteLogFile(trafficPath, Memo1Log);
   ShowMessage(this, "Log-Files where safed");
 }
 

@@ -3,7 +3,7 @@
 // keeps only its latest lines.
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
 
 #include "app/dialogs.h"
@@ -16,6 +16,7 @@ namespace {
 
 const char* const kRecordCaption = "Record";
 const char* const kStopCaption = "Stop Record";
+const char* const kStoppedCaption = "Record (stopped)";
 const char* const kIdleTip = "Write every entry of the traffic pane to a file as it comes";
 // Error pane lines of the record, as wide as the ports' "P1:Msg  ".
 constexpr const char* kRecordPrefix = "Record  ";
@@ -45,14 +46,15 @@ void TVeltra::RecordButtonClick() {
     StopRecord();
     return;
   }
+  RecordTo.InitialDir = StartFolderFor(RecordTo.FileName);
   if (!RecordTo.Execute(this)) return;
-  const std::string failure = TrafficRecord.Start(QFile::encodeName(RecordTo.FileName).toStdString());
+  const std::string failure =
+      TrafficRecord.Start(QFile::encodeName(RecordTo.FileName).toStdString());
   if (!failure.empty()) {
     ShowError(this, "Cannot create file \"" + RecordTo.FileName + "\". " +
                         QString::fromLocal8Bit(failure.c_str()));
     return;
   }
-  RecordTo.InitialDir = QFileInfo(RecordTo.FileName).absolutePath() + QLatin1Char('/');
   Memo1Log.SetRecord(&TrafficRecord);
   RecordButton->setText(QString::fromLatin1(kStopCaption));
   RecordButton->setToolTip("Recording to " + RecordTo.FileName);
@@ -70,7 +72,10 @@ void TVeltra::RecordStopped(const std::string& Reason) {
                        "\" stopped: " + QString::fromLocal8Bit(Reason.c_str());
   ErrorMemoLog.Add(session::LogHeader(kRecordPrefix, session::LocalNow()) +
                    text.toLatin1().toStdString());
-  ShowIdle(RecordButton, text);
+  // Where the operator looks: the error pane is hidden by default and busy with events.
+  Mess->setText(text);
+  RecordButton->setText(QString::fromLatin1(kStoppedCaption));
+  RecordButton->setToolTip(text);
 }
 
 }  // namespace veltra::app

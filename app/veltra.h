@@ -10,6 +10,7 @@
 //   traffic_log.cpp     the sessions' log into the panes, the panes and their buttons
 //   status_display.cpp  lamps, hold states, queue bars, RxD afterglow
 //   command_sender.cpp  SendToPort1 and the "Commands" page
+//   ack_nak.cpp         "Send ACK" and "Send NAK": the DLE and its partner
 //   device_tests.cpp    the scanner, scale and cash-register tests
 //   cash_drawer.cpp     the printer list and "Send Signal"
 //   traffic_record.cpp  "Record": the traffic pane's entries written to a file
@@ -33,6 +34,7 @@
 #include "app/pane_log.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
+#include "session/dle_pair.h"
 #include "session/hold_states.h"
 #include "session/log_lines.h"
 #include "session/port_session.h"
@@ -340,8 +342,10 @@ class TVeltra : public QWidget {
   void SetLamps(const session::TLampImages& Images);
   void SendByte(char Code, const char* Message);
   void SendCommand(const std::string& Command, const char* Message);
+  // "Send ACK"/"Send NAK" (ack_nak.cpp).
   void SendAfterDle(char Second, const char* Name);
-  void FinishAfterDle(bool DleWritten);
+  void SendDlePairByte();
+  void DlePairWriteEnded(Cardinal Written);
 
   // The ports' names in the settings file, read at start and by Load/Save Settings:
   // such a name is shown as missing when its device is not present.
@@ -350,13 +354,11 @@ class TVeltra : public QWidget {
   // The control buttons as they were when a device vanished, for its return.
   std::vector<bool> FButtonsBeforeRemoval;
   bool FFirstShowDone = false;
+  bool FActivatedBefore = false;
   bool FOtherFormWasActive = false;
-  // "Send ACK"/"Send NAK": the byte waiting for Port 1 to finish writing the DLE.
-  struct TSecondByte {
-    char Code;
-    const char* Name;
-  };
-  std::optional<TSecondByte> FSecondAfterDle;
+  // "Send ACK"/"Send NAK" under way, and whether one of its writes is in flight.
+  std::optional<session::TDlePair> FDlePair;
+  bool FDlePairWaiting = false;
 };
 
 // The two panes as the sessions' log: traffic to the traffic pane, events and

@@ -5,8 +5,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -81,16 +79,6 @@ QLabel* LcdLabel(const QString& name, const QString& caption, int pointSize, int
   label->setObjectName(name);
   label->setFont(LcdFont(pointSize));
   return label;
-}
-
-// Where "Save Logs" starts: the folder of the last saved logs while it can still be
-// written, else the home folder. Never the program's folder: an installed copy
-// cannot write there.
-QString SaveLogsFolder(const QString& lastFile) {
-  const QFileInfo last(lastFile);
-  if (last.isAbsolute() && QFileInfo(last.absolutePath()).isWritable())
-    return last.absolutePath() + QLatin1Char('/');
-  return QDir::homePath() + QLatin1Char('/');
 }
 
 // The traffic pane's font: bold "Courier", or the nearest fixed-pitch font.
@@ -275,7 +263,7 @@ void TVeltra::BuildWindow() {
   PageControl1->setCurrentIndex(0);
 
   auto* top = new QHBoxLayout;
-  top->setSpacing(6);
+  top->setSpacing(4);
   top->addWidget(PageControl1, 1);
   top->addWidget(BuildStatusColumn(), 0);
 
@@ -297,7 +285,7 @@ void TVeltra::BuildWindow() {
   panes->addWidget(ErrorMemo, 0, 0);
 
   auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(6, 6, 6, 6);
+  outer->setContentsMargins(4, 4, 4, 4);
   outer->setSpacing(6);
   outer->addLayout(top, 0);
   outer->addLayout(panes, 1);
@@ -308,7 +296,7 @@ void TVeltra::BuildWindow() {
 QWidget* TVeltra::BuildPortGrid(QWidget* page) {
   auto* box = new QGroupBox(page);
   auto* grid = new QGridLayout(box);
-  grid->setContentsMargins(5, 3, 5, 3);
+  grid->setContentsMargins(3, 3, 3, 3);
   grid->setSpacing(3);
   grid->addWidget(Heading(QStringLiteral("PORT 1"), page), 0, 1, Qt::AlignHCenter);
   grid->addWidget(Heading(QStringLiteral("PORT 2"), page), 0, 2, Qt::AlignHCenter);
@@ -430,6 +418,7 @@ QWidget* TVeltra::BuildSettingsPage() {
   // Line endings of sends and the line controls.
   auto* lines = new QGridLayout;
   compact(lines);
+  lines->setContentsMargins(0, 3, 0, 3);  // as wide as the boxes above it
   lines->addWidget(ACR, 0, 0);
   lines->addWidget(ALF, 0, 1);
   lines->addWidget(CBDTR, 1, 0);
@@ -455,8 +444,8 @@ QWidget* TVeltra::BuildSettingsPage() {
   right->addLayout(lines);
   right->addStretch();
   auto* pageLayout = new QHBoxLayout(page);
-  pageLayout->setContentsMargins(4, 4, 4, 4);
-  pageLayout->setSpacing(6);
+  pageLayout->setContentsMargins(3, 3, 3, 3);
+  pageLayout->setSpacing(4);
   pageLayout->addLayout(left);
   pageLayout->addLayout(right);
   // A wider window widens the pane, not the gaps between labels and their edits.
@@ -584,7 +573,7 @@ QWidget* TVeltra::BuildStatusColumn() {
   // The connector picture with the line lamps laid over it at the pins' rows, and
   // the hold lamps with their captions to its right.
   auto* lamps = new QWidget(column);
-  lamps->setFixedSize(240, 160);
+  lamps->setFixedSize(232, 160);
   PortImage = Named(new QLabel(lamps), "PortImage");
   PortImage->setPixmap(RenderSvg(QStringLiteral(":/veltra/connector.svg"), QSize(140, 160)));
   PortImage->setGeometry(0, 0, 140, 160);
@@ -602,9 +591,9 @@ QWidget* TVeltra::BuildStatusColumn() {
   CTSImage = lampAt("CTSImage", 118, 8);
   RIImage = lampAt("RIImage", 118, 9);
   auto holdAt = [&](const char* name, int pin, const QString& caption) {
-    QLabel* lamp = lampAt(name, 148, pin);
+    QLabel* lamp = lampAt(name, 142, pin);
     auto* text = new QLabel(caption, lamps);
-    text->setGeometry(166, 16 * pin - 9, 74, 18);
+    text->setGeometry(160, 16 * pin - 9, 72, 18);
     return lamp;
   };
   RLSHoldImage = holdAt("RLSHoldImage", 1, QStringLiteral("DCD Flow"));
@@ -629,11 +618,11 @@ QWidget* TVeltra::BuildStatusColumn() {
   layout->addLayout(buttons);
 
   Image1 = Named(new QLabel(column), "Image1");
-  Image1->setPixmap(RenderSvg(QStringLiteral(":/veltra/image1.svg"), QSize(236, 55)));
+  Image1->setPixmap(RenderSvg(QStringLiteral(":/veltra/image1.svg"), QSize(228, 53)));
   Image1->setAlignment(Qt::AlignCenter);
   layout->addWidget(Image1);
   layout->addStretch();
-  column->setFixedWidth(244);
+  column->setFixedWidth(232);
   return column;
 }
 
@@ -835,12 +824,15 @@ void TVeltra::FormCreate() {
   FillPortLists(Port2Lists(), *SerialPort2);
 }
 
-// Spy mode is left as it is: the application's own message boxes activate the window
-// again when they close, and a relay between two devices must not stop unseen.
+// Only the first activation resets the counter and shows "Settings". Later ones follow
+// the application's own message boxes: spy mode, the count and the page shown stay as
+// they were, so a relay does not stop unseen and the operator loses nothing.
 void TVeltra::FormActivate() {
-  ReceivedByteCount = 0;
   FillPrinterList();
-  SaveTo.InitialDir = SaveLogsFolder(SaveTo.FileName);
+  SaveTo.InitialDir = StartFolderFor(SaveTo.FileName);
+  if (FActivatedBefore) return;
+  FActivatedBefore = true;
+  ReceivedByteCount = 0;
   PageControl1->setCurrentIndex(0);
 }
 

@@ -99,8 +99,8 @@ void AddOutputOptions(CLI::App* app, TOptions& o, TOutputTexts& t) {
   app->add_option("--events", t.events, "comm events: stderr|inline|off");
   app->add_option("--timestamps", t.stamps, "time stamps: s (as the window) or ms");
   app->add_option("--log", o.LogPath,
-                  "write FILE (events, errors) and FILE with 'txt' for its last three "
-                  "characters (traffic), as \"Save Logs\" does");
+                  "write FILE (events, errors) and the traffic beside it (m.log: m.txt, "
+                  "m.txt: m-traffic.txt), as \"Save Logs\" does");
   app->add_flag("!--no-status", o.Status, "no status line on a terminal");
 }
 

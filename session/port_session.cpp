@@ -168,6 +168,12 @@ void TPortSession::SendNow(std::string_view data) {
   if (OnDataQueued) OnDataQueued();
 }
 
+void TPortSession::SendNowUnlogged(std::string_view data) {
+  if (data.empty()) return;
+  SendDirect(std::string(data) + lineEnd_);
+  if (OnDataQueued) OnDataQueued();
+}
+
 void TPortSession::SendDirect(std::string bytes) {
   // A write in flight refuses this one (901) without a completion: nothing to account.
   if (port_->SendInProgress()) {

@@ -121,6 +121,9 @@ class TPortSession {
   // As the window's command page sends: logged and handed to the port at once; while
   // a write is in flight the port refuses it (report 901) and nothing is counted.
   void SendNow(std::string_view data);
+  // SendNow without the log entry, for a front end that logs only what has left the
+  // port (on OnWriteDone, from WrittenBytes).
+  void SendNowUnlogged(std::string_view data);
   // Nothing waits to be written and no write is in flight.
   bool WritesIdle() const { return outgoing_.Waiting() == 0 && !awaitingDone_; }
   // Blocks waiting for the port to finish its write.

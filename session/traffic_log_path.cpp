@@ -1,32 +1,52 @@
 #include "session/traffic_log_path.h"
 
+#include <algorithm>
 #include <cctype>
+#include <string_view>
 
 namespace veltra::session {
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+bool IsSeparator(char c) {
+#ifdef _WIN32
+  return c == '/' || c == '\\' || c == ':';
+#else
+  return c == '/';
+#endif
+}
+
+// Characters, not bytes: UTF-8 continuation bytes do not count.
+std::size_t CharacterCount(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+bool IsTxt(std::string_view extension) {
+  return extension.size() == 3 &&
+         std::equal(extension.begin(), extension.end(), "txt", [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
 }
 
 }  // namespace
 
 std::string TrafficLogPath(const std::string& errorLogPath) {
-  std::size_t cut = errorLogPath.size();
-  // Step back over three UTF-8 characters, continuation bytes included.
-  for (int chars = 0; chars < 3 && cut > 0; ++chars) {
-    do --cut;
-    while (cut > 0 && (static_cast<unsigned char>(errorLogPath[cut]) & 0xC0) == 0x80);
-  }
-  const std::string path = errorLogPath.substr(0, cut) + "txt";
-  if (Lower(path) != Lower(errorLogPath)) return path;
-  // "-traffic" before the extension (the part after the file name's last dot).
-  const std::size_t name = errorLogPath.rfind('/') + 1;
-  const std::size_t dot = errorLogPath.rfind('.');
-  const std::size_t base = dot != std::string::npos && dot > name ? dot : errorLogPath.size();
-  return errorLogPath.substr(0, base) + "-traffic.txt";
+  const std::string_view path(errorLogPath);
+  std::size_t nameAt = path.size();
+  while (nameAt > 0 && !IsSeparator(path[nameAt - 1])) --nameAt;
+  const std::string folder(path.substr(0, nameAt));
+  const std::string_view name = path.substr(nameAt);
+  // A leading dot starts a name (".x"), not an extension.
+  const std::size_t dot = name.rfind('.');
+  const bool hasExtension = dot != std::string_view::npos && dot > 0;
+  const std::string_view stem = hasExtension ? name.substr(0, dot) : name;
+  const std::string_view extension = hasExtension ? name.substr(dot + 1) : std::string_view();
+  if (CharacterCount(extension) == 3 && !IsTxt(extension))
+    return folder + std::string(stem) + ".txt";
+  if (stem.empty()) return folder + "traffic.txt";
+  return folder + std::string(stem) + "-traffic.txt";
 }
 
 }  // namespace veltra::session

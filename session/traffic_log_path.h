@@ -5,10 +5,11 @@
 
 namespace veltra::session {
 
-// The error log's path (UTF-8) with "txt" in place of its last three characters
-// (characters, not bytes): "Veltra.log" gives "Veltra.txt". A name that ends so
-// already would be the error log's own: "spy.txt" gives "spy-traffic.txt", so one
-// log never overwrites the other.
+// The traffic log's path for the error log at `errorLogPath` (a byte string, UTF-8 or as
+// the file system has it): always in the same folder, never the same file. A name with
+// a three-character extension gets "txt" for it ("Veltra.log" gives "Veltra.txt");
+// any other name gets "-traffic.txt" in place of its extension ("Session.txt" gives
+// "Session-traffic.txt", "x.t" "x-traffic.txt", ".x" ".x-traffic.txt").
 std::string TrafficLogPath(const std::string& errorLogPath);
 
 }  // namespace veltra::session

@@ -1,6 +1,7 @@
 #include "app/logic/log_record.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,13 @@ std::string TLogRecord::Start(const std::string& path) {
   fd_ = fd;
   path_ = path;
   return {};
+}
+
+bool TLogRecord::IsRecording(const std::string& path) const {
+  struct stat recorded = {};
+  struct stat other = {};
+  if (!Active() || ::fstat(fd_, &recorded) != 0 || ::stat(path.c_str(), &other) != 0) return false;
+  return recorded.st_dev == other.st_dev && recorded.st_ino == other.st_ino;
 }
 
 void TLogRecord::Stop() {

@@ -25,6 +25,8 @@ class TLogRecord {
   void Stop();
   bool Active() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }
+  // Whether `path` names the file being recorded, under any name (links included).
+  bool IsRecording(const std::string& path) const;
 
   // Appends lines, each ended by '\n'. Nothing happens while not active.
   void Append(std::string_view lines);

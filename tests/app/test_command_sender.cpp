@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <utility>
+
 #include "far_device.h"
 
 using veltra::app::TVeltra;
@@ -38,6 +40,17 @@ struct TCommandBench {
   }
 };
 
+// The data lines under the pane's "P1:Snd " headers, each followed by '|'.
+std::string SentEntries(TVeltra& w) {
+  std::string sent;
+  bool data = false;
+  for (const std::string& line : PaneLines(w, w.Memo1)) {
+    if (data) sent += line + '|';
+    data = line.rfind("P1:Snd ", 0) == 0;
+  }
+  return sent;
+}
+
 std::string Bytes(const char* text, std::size_t size) {
   return std::string(text, size);
 }
@@ -68,29 +81,48 @@ class TestCommandSender : public QObject {
     QCOMPARE(b.w.Mess->text(), QString("DEL sent + NAK sent "));
   }
 
-  // The pair's second byte waits until Port 1 has written the DLE, and is held back when
-  // the DLE does not get out whole. CTS holds the DLE so it is surely still in flight.
-  void ackAndNakFollowTheirDle() {
+  // The pair's second byte waits until Port 1 has written the DLE; the status line and
+  // the pane say only what has left the port. CTS holds the bytes where a case needs it.
+  void ackAndNakFollowWhatLeft() {
     TCommandBench b(false);
     b.far->Escape(win::CLRRTS);
     b.w.SerialPort1->SetFlowControl(static_cast<veltra::engine::Integer>(win::DCB_fOutxCtsFlow));
     b.w.SerialPort1->SetWTOExtraDelayTime(10000);
     b.w.BACK->click();
     QCOMPARE(b.far->ReadFor(50), std::string());
-    QCOMPARE(b.w.Mess->text(), QString("DEL sent "));
+    QCOMPARE(b.w.Mess->text(), QString("DEL waiting "));
+    QCOMPARE(SentEntries(b.w), std::string());
     b.far->Escape(win::SETRTS);
     QCOMPARE(b.far->ReadUntil(4), std::string("\x10\r\x06\r"));
     QTRY_COMPARE(b.w.Mess->text(), QString("DEL sent + ACK sent "));
+    QCOMPARE(SentEntries(b.w), std::string("\x10|\x06|"));
     for (const std::string& line : PaneLines(b.w, b.w.ErrorMemo))
       QVERIFY2(line.find("SendInProgress") == std::string::npos, line.c_str());
 
+    // The far device drops CTS as soon as the DLE is out: the NAK is held until its
+    // time-out and does not count as sent.
     QTRY_VERIFY(b.w.BSend->isEnabled());  // the ACK's write has completed
-    b.far->Escape(win::CLRRTS);           // CTS off: the DLE is stuck until its time-out
+    b.Type("");
     b.w.SerialPort1->SetWTOExtraDelayTime(100);
+    const auto windowDone = b.w.SerialPort1->OnWriteDone;
+    bool dropped = false;
+    b.w.SerialPort1->OnWriteDone = [&, windowDone](veltra::engine::TObject* sender) {
+      if (!std::exchange(dropped, true)) b.far->Escape(win::CLRRTS);
+      windowDone(sender);
+    };
     b.w.BNAK->click();
+    QCOMPARE(b.far->ReadUntil(2), std::string("\x10\r"));
     QTRY_COMPARE_WITH_TIMEOUT(b.w.Mess->text(), QString("DEL sent + NAK not sent "), 5000);
+    QCOMPARE(SentEntries(b.w), std::string("\x10|"));
+
+    // CTS still off: the DLE itself does not leave.
+    QTRY_VERIFY(b.w.BSend->isEnabled());
+    b.Type("");
+    b.w.BNAK->click();
+    QTRY_COMPARE_WITH_TIMEOUT(b.w.Mess->text(), QString("DEL not sent + NAK not sent "), 5000);
+    QCOMPARE(SentEntries(b.w), std::string());
     b.far->Escape(win::SETRTS);
-    QCOMPARE(b.far->ReadFor(100).find('\x15'), std::string::npos);
+    QCOMPARE(b.far->ReadFor(100), std::string());  // nothing of it goes late either
   }
 
   void lineEndsFollowTheTwoBoxes() {

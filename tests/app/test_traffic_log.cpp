@@ -212,7 +212,8 @@ class TestTrafficLog : public QObject {
     w.Memo1Log.Add("after the stop");
     QFile file(dir.filePath("record.txt"));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("first\r\n 41 80 FF                : A\x80\xFF     \r\nx\r\ny\r\n"));
+    QCOMPARE(file.readAll(),
+             QByteArray("first\r\n 41 80 FF                : A\x80\xFF     \r\nx\r\ny\r\n"));
 
     // A full disk while data comes: one report, the record stops, the port goes on.
     w.Memo1Log.SetMaxLines([] { return 100; });
@@ -226,7 +227,10 @@ class TestTrafficLog : public QObject {
     Receive(w, far, "34", 2);
     QCOMPARE(PaneLines(w, w.Memo1)[3], std::string(" 33 34                   : 34      "));
     QCOMPARE(w.ReceivedByteCount, std::int64_t{4});
-    QCOMPARE(w.RecordButton->text(), QString("Record"));
+    // Said where the operator looks: the status line and the button.
+    QCOMPARE(w.RecordButton->text(), QString("Record (stopped)"));
+    QCOMPARE(w.Mess->text(),
+             QString("Recording to \"/dev/full\" stopped: No space left on device"));
     int reports = 0;
     for (const std::string& line : ErrorLines(w))
       reports += line.find(" :Recording to \"/dev/full\" stopped: No space left") == 25;
@@ -235,7 +239,75 @@ class TestTrafficLog : public QObject {
     dialogs.Recorder.SaveAnswer = dir.filePath("missing/record.txt");
     w.RecordButton->click();
     QVERIFY(dialogs.Recorder.Boxes.back().Text.startsWith("Cannot create file"));
+    QCOMPARE(w.RecordButton->text(), QString("Record (stopped)"));
+    dialogs.Recorder.SaveAnswer = dir.filePath("again.txt");
+    w.RecordButton->click();
+    w.RecordButton->click();
     QCOMPARE(w.RecordButton->text(), QString("Record"));
+  }
+
+  // "Save Logs" never writes over the file being recorded: it says so and saves nothing.
+  void saveLogsLeavesTheRecordAlone() {
+    TVeltra w;
+    veltra::app::TScopedRecordingDialogs dialogs;
+    QTemporaryDir dir;
+    w.Memo1Log.Add("before the record");
+    dialogs.Recorder.SaveAnswer = dir.filePath("Veltra.txt");
+    w.RecordButton->click();
+    w.Memo1Log.Add("recorded");
+    for (const char* chosen : {"Veltra.log", "Veltra.txt"}) {
+      dialogs.Recorder.SaveAnswer = dir.filePath(chosen);
+      w.JvHTButton5->click();
+      QCOMPARE(dialogs.Recorder.Boxes.back().Kind, veltra::app::TBoxKind::Error);
+      QVERIFY2(dialogs.Recorder.Boxes.back().Text.contains("being recorded"),
+               qPrintable(dialogs.Recorder.Boxes.back().Text));
+    }
+    QVERIFY(!QFile::exists(dir.filePath("Veltra.log")));
+    QVERIFY(!QFile::exists(dir.filePath("Veltra-traffic.txt")));
+    w.Memo1Log.Add("after");
+    w.RecordButton->click();  // stops: what waits is written
+    QFile record(dir.filePath("Veltra.txt"));
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    QCOMPARE(record.readAll(), QByteArray("recorded\r\nafter\r\n"));
+  }
+
+  // The traffic log goes into the error log's folder whatever its name.
+  void saveLogsStaysInTheChosenFolder() {
+    TVeltra w;
+    veltra::app::TScopedRecordingDialogs dialogs;
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("d"));
+    w.Memo1Log.Add("traffic");
+    const std::pair<const char*, const char*> cases[] = {{"d/.x", "d/.x-traffic.txt"},
+                                                         {"d/x.t", "d/x-traffic.txt"}};
+    for (const auto& [chosen, traffic] : cases) {
+      dialogs.Recorder.SaveAnswer = dir.filePath(chosen);
+      w.JvHTButton5->click();
+      QCOMPARE(dialogs.Recorder.Boxes.back().Text, QString("Log-Files where safed"));
+      QFile file(dir.filePath(traffic));
+      QVERIFY2(file.open(QIODevice::ReadOnly), traffic);
+      QCOMPARE(file.readAll(), QByteArray("traffic\r\n"));
+    }
+    const auto all = QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot;
+    QCOMPARE(QDir(dir.path()).entryList(all), QStringList());
+    QCOMPARE(QDir(dir.filePath("d")).entryList(all).size(), 4);
+  }
+
+  // The save dialog's folder is decided at the click: a folder removed since the last
+  // save gives the home folder, not its parent.
+  void saveDialogStartsAtHomeWhenTheLastFolderIsGone() {
+    TVeltra w;
+    w.FormActivate();
+    veltra::app::TScopedRecordingDialogs dialogs;
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("shift");
+    QVERIFY(QDir().mkpath(folder));
+    dialogs.Recorder.SaveAnswer = folder + "/Veltra.log";
+    w.JvHTButton5->click();
+    QVERIFY(QDir(folder).removeRecursively());
+    dialogs.Recorder.SaveAnswer.clear();
+    w.JvHTButton5->click();
+    QCOMPARE(dialogs.Recorder.SaveRequests.back().InitialDir, QDir::homePath() + '/');
   }
 
   void saveLogsWritesBothFilesByteExact() {

@@ -129,6 +129,15 @@ class TestWindowStart : public QObject {
             lcd.horizontalAdvance('i') == lcd.horizontalAdvance('W'));
   }
 
+  // Shown, the window keeps its first size: nothing in it asks for more room.
+  void firstSizeHoldsWhenShown() {
+    TVeltra window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.size(), QSize(772, 616));
+    QVERIFY(window.minimumSizeHint().width() <= 772);
+  }
+
   // A larger window gives its room to the traffic pane; the Settings page's edits
   // stay beside their labels.
   void largerWindow() {
@@ -165,8 +174,8 @@ class TestWindowStart : public QObject {
     QCOMPARE(window.CBPort1->currentText(), QString("COM3"));  // matched without regard to case
   }
 
-  // Activation after another window of the application: counter, page and save
-  // folder; spy mode goes on.
+  // Activation after another window of the application: the save folder is set again;
+  // spy mode, the byte counter and the page shown stay as the operator left them.
   void activationAfterModal() {
     TScopedRecordingDialogs dialogs;
     TVeltra window;
@@ -179,10 +188,10 @@ class TestWindowStart : public QObject {
     veltra::app::ShowMessage(&window, "anything");
     QCOMPARE(dialogs.Recorder.Boxes.size(), std::size_t{1});
     QCOMPARE(dialogs.Recorder.Boxes[0].Caption, QString("Veltra"));
-    QCOMPARE(window.PageControl1->currentIndex(), 0);
+    QCOMPARE(window.PageControl1->currentIndex(), 3);
     QVERIFY(window.SpyMode);
-    QCOMPARE(window.ReceivedByteCount, 0);
-    QCOMPARE(window.Bytes->text(), QString("42"));  // the label waits for the next block
+    QCOMPARE(window.ReceivedByteCount, 42);
+    QCOMPARE(window.Bytes->text(), QString("42"));
     QCOMPARE(window.SaveTo.InitialDir, QDir::homePath() + '/');
   }
 
@@ -193,6 +202,7 @@ class TestWindowStart : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&window));
     window.PageControl1->setCurrentIndex(2);
     window.SpyMode = true;
+    window.SaveTo.InitialDir.clear();  // set again by the activation
     QString seen;
     QTimer::singleShot(50, &window, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -202,7 +212,8 @@ class TestWindowStart : public QObject {
     });
     veltra::app::ShowMessage(&window, "Hello");
     QCOMPARE(seen, QString("Hello"));
-    QTRY_COMPARE_WITH_TIMEOUT(window.PageControl1->currentIndex(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.SaveTo.InitialDir, QDir::homePath() + '/', 5000);
+    QCOMPARE(window.PageControl1->currentIndex(), 2);
     QVERIFY(window.SpyMode);
   }
 

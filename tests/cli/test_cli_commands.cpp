@@ -106,10 +106,16 @@ TEST(CliCommands, ListShowsDevicesWithAliasesAndTheBuiltInPorts) {
 }
 #endif
 
+// The window's rule (one function for both): in the event log's folder, never on it.
 TEST(CliCommands, TrafficLogGoesBesideTheEventLogAndNeverOnIt) {
-  EXPECT_EQ(session::TrafficLogPath("logs/Veltra.log"), "logs/Veltra.txt");
-  EXPECT_EQ(session::TrafficLogPath("a.b/spy.TXT"), "a.b/spy-traffic.txt");
-  EXPECT_EQ(session::TrafficLogPath("caf\xC3\xA9s"), "catxt");  // characters, not bytes
+  using session::TrafficLogPath;
+  EXPECT_EQ(TrafficLogPath("logs/Veltra.log"), "logs/Veltra.txt");
+  EXPECT_EQ(TrafficLogPath("a.b/spy.TXT"), "a.b/spy-traffic.txt");
+  EXPECT_EQ(TrafficLogPath("m.l\xC3\xB3g"), "m.txt");  // characters, not bytes
+  EXPECT_EQ(TrafficLogPath("caf\xC3\xA9s"), "caf\xC3\xA9s-traffic.txt");
+  EXPECT_EQ(TrafficLogPath("d/.x"), "d/.x-traffic.txt");
+  EXPECT_EQ(TrafficLogPath("x.t"), "x-traffic.txt");
+  EXPECT_EQ(TrafficLogPath("d.log/"), "d.log/traffic.txt");
 }
 
 }  // namespace
