@@ -1,9 +1,9 @@
 #include "cli/log_writer.h"
 
-#include <cctype>
 #include <chrono>
 #include <cstring>
 
+#include "cli/console.h"
 #include "cli/status_line.h"
 #include "session/hex_dump.h"
 #include "session/log_lines.h"
@@ -14,11 +14,6 @@ namespace veltra::cli {
 namespace {
 
 constexpr std::size_t kFlushAt = std::size_t{1} << 20;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 // run: a Lua script on its own thread (the owner of the ports it opens); this thread
 // prints its log, passes Ctrl-C and --timeout on as a stop, and writes the report.
-#include <poll.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -35,9 +34,7 @@ void Supervise(script::TScriptRunner& runner, TRunControl& control, std::optiona
     if (Clock::now() >= deadline) runner.Stop("timed out after " + Seconds(*timeout) + " s");
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(
         std::min(deadline, Clock::now() + std::chrono::seconds(1)) - Clock::now());
-    pollfd p{control.WakeFd(), POLLIN, 0};
-    ::poll(&p, 1, static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1000)));
-    control.DrainWake();
+    control.WaitForWake(static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1000)));
   }
 }
 
