@@ -1,0 +1,12 @@
+// run, in a build without Lua (the Windows cross build): says so and fails as bad input.
+#include "cli/commands.h"
+#include "cli/session.h"
+
+namespace veltra::cli {
+
+int RunScriptFile(const TOptions&, TConsole& console, TRunControl&) {
+  console.Err.Write("veltra-cli: scripts are not in this build (it has no Lua 5.4)\n");
+  return kExitUsage;
+}
+
+}  // namespace veltra::cli
