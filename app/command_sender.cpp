@@ -17,6 +17,7 @@ void TVeltra::SendToPort1() {
   std::string data = PendingText;
   if (ACR->isChecked()) data.push_back('\r');
   if (ALF->isChecked()) data.push_back('\n');
+  AddDecoded(Port1Decoding, decode::Direction::ToDevice, data);
   // Set before sending: a write that completes at once runs OnWriteDone inside SendString.
   FPort1SendLength = static_cast<Cardinal>(data.size());
   SerialPort1->SendString(data);

@@ -38,15 +38,18 @@ void TVeltra::ReceiveCluster(TSerialPort& Port, const TPortPrefixes& Own,
   ReceivedByteCount += size;
   Bytes->setText(QString::number(ReceivedByteCount));
   const bool lineErrors = Port.FirstClusterErrors() != 0;
-  Memo1Log.Add(logic::LogHeader(lineErrors ? Own.RecX : Own.Rec, logic::LocalNow()));
+  Memo1Log.Add(BlockHeader(lineErrors ? Own.RecX : Own.Rec));
   std::string block;
   Port.TakeFirstCluster(block);
   AppendHexDump(block);
+  AddDecoded(DecodingOf(Port), decode::Direction::FromDevice, block);
   if (!SpyMode) return;
   Memo1Log.Add(logic::LogHeader(Other.Snd, logic::LocalNow()));
   Memo1Log.Add(block);
   if (ACR->isChecked()) block.push_back('\r');
   if (ALF->isChecked()) block.push_back('\n');
+  AddDecoded(&Own == &kPort1Prefixes ? Port2Decoding : Port1Decoding, decode::Direction::ToDevice,
+             block);
   // The other port may still be writing an earlier block: the queue hands this one
   // over when it is free, so overlapping blocks are not refused and lost.
   Forward.Push(std::move(block));

@@ -15,6 +15,7 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,6 +26,7 @@
 #include <QPixmap>
 
 #include "app/dialogs.h"
+#include "app/logic/decoded_lines.h"
 #include "app/logic/forward_queue.h"
 #include "app/logic/hold_states.h"
 #include "app/logic/line_history.h"
@@ -158,6 +160,23 @@ class TVeltra : public QWidget {
   QLabel* Mess = nullptr;
   QPushButton* JvHTButton5 = nullptr;
   QPushButton* RecordButton = nullptr;
+
+  // Decoding, search and filters of the traffic pane (traffic_tools.cpp).
+  QCheckBox* CBDecode = nullptr;                             // "Decode"
+  QComboBox *CBDecode1 = nullptr, *CBDecode2 = nullptr;      // the device on each port
+  QCheckBox* CBBlockTime = nullptr;                          // time since the previous block
+  QWidget* FindBar = nullptr;                                // Ctrl+F
+  QLineEdit* FindEdit = nullptr;
+  QComboBox *FindPort = nullptr, *FindDirection = nullptr;
+  QPushButton *FindPrevious = nullptr, *FindNext = nullptr;
+  QLabel* FindCount = nullptr;
+  logic::TPortDecoding Port1Decoding, Port2Decoding;
+  void DecodeChanged();
+  void ShowFindBar();
+  // Counts the matches in the pane and its history and selects the next (or
+  // previous) one in the pane, reading the history back when it is there.
+  void FindStep(bool Forward);
+  void FindChanged();
 
   // --- lamp pictures ----------------------------------------------------------------
   // Copies image Index of LedImageList into the lamp (-1: no picture); the lamp is
@@ -296,6 +315,16 @@ class TVeltra : public QWidget {
   QWidget* BuildCommandsPage();
   QWidget* BuildStatusColumn();
   QWidget* BuildBottomStrip();
+  QWidget* BuildTrafficTools();
+  QWidget* BuildFindBar(QWidget* Parent);
+  // A block's header; with "Time since previous block" the seconds since the last one.
+  std::string BlockHeader(const char* Prefix);
+  void AddDecoded(logic::TPortDecoding& Decoding, decode::Direction Direction,
+                  const std::string& Block);
+  logic::TPortDecoding& DecodingOf(const TSerialPort& Port);
+  // The pane's lines with matches, and the match selected.
+  std::vector<int> FMatchLines;
+  std::optional<std::chrono::steady_clock::time_point> FLastBlock;
   QPushButton* BuildRecordControl(QWidget* Strip);
   void LoadLampImages();
   void WireComponents();

@@ -290,6 +290,7 @@ void TVeltra::BuildWindow() {
   outer->setSpacing(6);
   outer->addLayout(top, 0);
   outer->addLayout(panes, 1);
+  outer->addWidget(BuildTrafficTools(), 0);
   outer->addWidget(BuildBottomStrip(), 0);
 }
 

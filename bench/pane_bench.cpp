@@ -18,10 +18,15 @@
 //        ways (each block dumped and logged as forwarded). RSS as it levels off at the
 //        history's budget, the history's bytes per logged byte, lines/s at the start and
 //        at the end, and the time to bring a block of history back at the top of the view
-//        and to go back to the window at the bottom. --hours H (default 10), --baud B.
+//        and to go back to the window at the bottom, and how long a search (Ctrl+F)
+//        takes to count its matches in the history and the pane. --hours H (default
+//        10), --baud B.
+// With --decode DEVICE (printer, scale, cash register, scanner), spy runs each rate
+// without decoding and with both ports decoded, run by run, and prints the ratios.
 // Each run is a child process, so its RSS is its own; medians follow the runs.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -45,6 +50,7 @@
 
 #include "app/logic/integer_text.h"
 #include "app/logic/line_history.h"
+#include "app/logic/log_search.h"
 #include "app/veltra.h"
 #include "tests/platform/far_end_open.h"
 #include "platform/comm_api.h"
@@ -199,6 +205,29 @@ void PrintDayRow(double hours, double seconds, double rss, const veltra::logic::
               static_cast<unsigned long long>(h.LinesDropped()), paneLines, rate);
 }
 
+// Search as Ctrl+F counts: the whole history, then the pane's lines. The slowest of
+// a text, hex bytes and a header's time, in milliseconds.
+double TimeSearches(QPlainTextEdit& pane, const veltra::logic::TLineHistory& history) {
+  double slowest = 0;
+  for (const char* query : {"Hello", "1B 40 0A", "12:00:00"}) {
+    QElapsedTimer clock;
+    clock.start();
+    veltra::logic::TLogSearch search(query, {});
+    const std::uint64_t inHistory = veltra::logic::CountInHistory(history, search);
+    veltra::logic::TLogSearch paneSearch(query, {});
+    std::uint64_t inPane = 0;
+    for (QTextBlock b = pane.document()->begin(); b.isValid(); b = b.next()) {
+      const QByteArray line = b.text().toLatin1();
+      inPane += paneSearch.Line(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
+    }
+    const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    slowest = std::max(slowest, ms);
+    std::printf("    search \"%s\": %llu in the history, %llu in the pane, %.0f ms\n", query,
+                static_cast<unsigned long long>(inHistory), static_cast<unsigned long long>(inPane), ms);
+  }
+  return slowest;
+}
+
 int DayChild(bool spy, unsigned baud, double hours) {
   QPlainTextEdit pane;
   QPlainTextEdit* pointer = &pane;
@@ -249,6 +278,7 @@ int DayChild(bool spy, unsigned baud, double hours) {
     QCoreApplication::processEvents();
   const double shrinkMs = static_cast<double>(shrink.nsecsElapsed()) / 1e6;
   const double readBack = back.empty() ? 0 : back[back.size() / 2];
+  const double searchMs = TimeSearches(pane, history);
   std::printf("    history %.3f B a logged byte, RSS %.1f B a logged byte after %.0f MB; "
               "RSS at most %.1f MB; read back %zu blocks of %zu lines: median %.1f ms, "
               "worst %.1f ms; back to the window in %.0f ms\n",
@@ -260,7 +290,8 @@ int DayChild(bool spy, unsigned baud, double hours) {
                {"start", startRate},
                {"end", endRate},
                {"read_back_ms", readBack},
-               {"shrink_ms", shrinkMs}});
+               {"shrink_ms", shrinkMs},
+               {"search_ms", searchMs}});
   return 0;
 }
 
@@ -396,6 +427,12 @@ std::unique_ptr<TVeltra> SpyWindow(win::DWORD baud, std::size_t maxLines, std::s
   w->SerialPort1->SetCommPort("BENCHP1A");
   w->SerialPort2->SetCommPort("BENCHP2A");
   for (TSerialPort* port : {w->SerialPort1.get(), w->SerialPort2.get()}) port->SetBaudRate(baud);
+  if (const char* protocol = std::getenv("VELTRA_BENCH_DECODE")) {
+    // Both ports decoded: every block is decoded as received and again as handed on.
+    for (QComboBox* list : {w->CBDecode1, w->CBDecode2})
+      list->setCurrentIndex(list->findText(QString::fromLatin1(protocol)));
+    w->CBDecode->setChecked(true);
+  }
   w->SpyClick();
   if (!w->SerialPort1->Active() || !w->SerialPort2->Active()) return nullptr;
   for (TSerialPort* port : {w->SerialPort1.get(), w->SerialPort2.get()}) {
@@ -576,6 +613,7 @@ struct TOptions {
   std::size_t lines = TPaneLog::kDefaultMaxLines;
   std::string record;
   double hours = 10;
+  std::string decode;  // spy: each run also with both ports decoded as this device
 };
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -592,6 +630,7 @@ TOptions ParseOptions(int argc, char** argv) {
     if (arg == "--lines") o.lines = std::stoull(value);
     if (arg == "--record") o.record = value;
     if (arg == "--hours") o.hours = std::stod(value);
+    if (arg == "--decode") o.decode = value;
     if (arg == "--baud") {
       o.bauds.clear();
       std::stringstream list(value);
@@ -635,6 +674,30 @@ void PrintMedians(const std::vector<TFigures>& runs) {
   std::printf("\n");
 }
 
+// Each run without decoding, then with it, one after the other; the medians of each
+// and their ratios.
+void RunDecodePairs(const std::string& title, const std::string& command, int runs,
+                    const std::string& protocol) {
+  std::printf("%s, without decoding and with both ports decoded as \"%s\"\n", title.c_str(),
+              protocol.c_str());
+  std::vector<TFigures> plain, decoded;
+  for (int run = 0; run < runs; ++run) {
+    plain.push_back(RunChild(command));
+    decoded.push_back(RunChild("VELTRA_BENCH_DECODE='" + protocol + "' " + command));
+  }
+  std::printf("  without decoding:\n");
+  PrintMedians(plain);
+  std::printf("  decoding:\n");
+  PrintMedians(decoded);
+  for (const char* key : {"start", "end", "counted"}) {
+    std::printf("  ratio %s (decoding / without), run by run:", key);
+    for (int run = 0; run < runs; ++run)
+      if (plain[run].count(key) && decoded[run].count(key) && plain[run].at(key) > 0)
+        std::printf(" %.3f", decoded[run].at(key) / plain[run].at(key));
+    std::printf("\n");
+  }
+}
+
 void RunSeries(const std::string& title, const std::string& command, int runs) {
   std::printf("%s\n", title.c_str());
   std::vector<TFigures> results;
@@ -664,11 +727,15 @@ int Parent(const char* self, const TOptions& o) {
   if (o.section == "spy" || o.section == "all") {
     std::printf("spy mode, window shown, both ports receiving, %.0f s, %zu-line limit\n",
                 o.seconds, o.lines);
-    for (unsigned baud : o.bauds)
-      RunSeries("  " + std::to_string(baud) + " baud",
-                me + "spy " + std::to_string(baud) + " " + std::to_string(o.seconds) + lines +
-                    (o.record.empty() ? "" : " '" + o.record + "'"),
-                o.runs);
+    for (unsigned baud : o.bauds) {
+      const std::string command = me + "spy " + std::to_string(baud) + " " +
+                                  std::to_string(o.seconds) + lines +
+                                  (o.record.empty() ? "" : " '" + o.record + "'");
+      if (o.decode.empty())
+        RunSeries("  " + std::to_string(baud) + " baud", command, o.runs);
+      else
+        RunDecodePairs("  " + std::to_string(baud) + " baud", command, o.runs, o.decode);
+    }
   }
   return 0;
 }

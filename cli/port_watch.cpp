@@ -80,11 +80,13 @@ void TPortWatch::RxCluster() {
   if (log_.WantsTraffic()) {
     log_.Traffic(log_.Header(lineErrors ? Own.RecX : Own.Rec));
     log_.Dump(block);
+    LogDecoded(Decoding.Block(decode::Direction::FromDevice, block));
   }
   if (forwardTo_ == nullptr) return;
   if (log_.WantsTraffic()) {
     log_.Traffic(log_.Header(forwardTo_->Own.Snd));
     log_.Traffic(block);
+    LogDecoded(forwardTo_->Decoding.Block(decode::Direction::ToDevice, block + forwardEnd_));
   }
   block += forwardEnd_;
   forwardTo_->queuedBytes_ += block.size();
@@ -99,6 +101,16 @@ void TPortWatch::Send(const std::string& data, std::string_view lineEnd) {
   bytes += lineEnd;
   queuedBytes_ += bytes.size();
   outgoing_.Push(std::move(bytes));
+}
+
+void TPortWatch::LogDecoded(const std::string& lines) {
+  if (!lines.empty()) log_.Traffic(lines);
+}
+
+void TPortWatch::FinishDecoding() {
+  if (!log_.WantsTraffic()) return;
+  LogDecoded(Decoding.Finish(decode::Direction::FromDevice));
+  LogDecoded(Decoding.Finish(decode::Direction::ToDevice));
 }
 
 void TPortWatch::HandOver(const std::string& block) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/logic/decoded_lines.h"
 #include "app/logic/forward_queue.h"
 #include "app/logic/log_lines.h"
 #include "cli/log_writer.h"
@@ -44,9 +45,14 @@ class TPortWatch {
   // Opens the port; false with a technician's text when it cannot be opened.
   bool Open(std::string* why);
 
+  // Reports what the decoders still hold as unfinished.
+  void FinishDecoding();
+
   engine::TSerialPort& Port;
   const logic::TPortPrefixes& Own;
   TPortCounters Counters;
+  // The device on this port, decoded under each block it sends or is handed.
+  logic::TPortDecoding Decoding;
 
  private:
   void RxCluster();
@@ -59,6 +65,7 @@ class TPortWatch {
   void Report(engine::Cardinal place, engine::Cardinal code, const std::string& msg);
   void WriteDone();
   void HandOver(const std::string& block);
+  void LogDecoded(const std::string& lines);
 
   TLogWriter& log_;
   TPortWatch* forwardTo_ = nullptr;

@@ -37,8 +37,10 @@ int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
   if (!s.OpenLog()) return kExitUsage;
   TPortWatch* watch = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
   if (watch == nullptr || !s.Open(*watch)) return kExitFailed;
+  watch->Decoding.SetProtocol(o.Decode);
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
+  watch->FinishDecoding();
   s.CloseAll();
   const TPortCounters& c = watch->Counters;
   s.Say("monitor " + watch->Port.CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
@@ -56,11 +58,15 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
   if (p2 == nullptr) return kExitFailed;
   p1->ForwardTo(*p2, LineEnd(o));
   p2->ForwardTo(*p1, LineEnd(o));
+  p1->Decoding.SetProtocol(o.Decode);
+  p2->Decoding.SetProtocol(o.Decode2);
   if (!s.Open(*p1) || !s.Open(*p2)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
   s.Run([&] { return p1->WritesIdle() && p2->WritesIdle(); }, Clock::now() + kForwardGrace,
         /*stopEnds=*/false);
+  p1->FinishDecoding();
+  p2->FinishDecoding();
   s.CloseAll();
   const std::uint64_t left = p1->BytesNotWritten() + p2->BytesNotWritten();
   s.Say("spy " + p1->Port.CommPort() + " <-> " + p2->Port.CommPort() + " ended after " +
