@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QtTest>
 
 #include <QScreen>
@@ -51,6 +53,7 @@ bool SavePortList(const QDir& docs) {
 // decoded, after the ER-650 report test: docs/decode.png.
 bool SaveDecoded(const QDir& docs) {
   veltra::app::TVeltra w;
+  w.resize(w.width(), 740);
   w.show();
   if (!QTest::qWaitForWindowExposed(&w)) return false;
   veltra::test::SelectPort(w.CBPort, QString::fromLatin1(veltra::platform::kCashRegisterPortName));
@@ -67,6 +70,10 @@ bool SaveDecoded(const QDir& docs) {
   };
   (void)QTest::qWaitFor([&] { return shows("TOTAL 1234.56\", check") && shows(">> EAN-13"); },
                         10000);
+  // The report test's request at the top of the view, which then stays there.
+  w.FlushPanes();
+  const QTextBlock request = w.Memo1->document()->find(QStringLiteral("P1:Snd")).block();
+  w.Memo1->verticalScrollBar()->setValue(request.blockNumber());
   const bool saved = Save(w, docs, "decode.png");
   w.BInit->click();
   return saved;
