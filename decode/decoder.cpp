@@ -12,19 +12,23 @@ namespace {
 class ReaderPair : public PortDecoder {
  public:
   void Feed(Direction direction, std::string_view bytes, std::vector<std::string>& lines) override {
-    LineSink sink(lines);
+    LineSink sink(lines, limit_);
     Reader(direction).Feed(bytes, sink);
   }
   void Finish(Direction direction, std::vector<std::string>& lines) override {
     LineSink sink(lines);
     Reader(direction).Finish(sink);
   }
+  void SetLineLimit(std::size_t lines) override { limit_ = lines; }
   std::size_t Held(Direction direction) const override {
     return const_cast<ReaderPair*>(this)->Reader(direction).Held();
   }
 
  protected:
   virtual StreamReader& Reader(Direction direction) = 0;
+
+ private:
+  std::size_t limit_ = 0;
 };
 
 class PrinterDecoder final : public ReaderPair {

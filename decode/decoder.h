@@ -37,6 +37,9 @@ class PortDecoder {
   virtual void Finish(Direction direction, std::vector<std::string>& lines) = 0;
   // Bytes `direction` holds, not counting long data it is skipping.
   virtual std::size_t Held(Direction direction) const = 0;
+  // At most `lines` lines a call; past them one line says how many more there were
+  // (they are decoded all the same, but not written out). 0: no limit.
+  virtual void SetLineLimit(std::size_t lines) = 0;
 };
 
 // nullptr for Protocol::None.

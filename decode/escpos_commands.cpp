@@ -59,6 +59,7 @@ std::size_t CommandReader::Item(std::string_view s, LineSink& out) {
   if (IsText(b)) {
     std::size_t n = 1;
     while (n < s.size() && IsText(At(s, n))) ++n;
+    if (out.Full()) return out.Skip(), n;
     std::string line = "text " + Quoted(s.substr(0, n));
     if (n > 64) line += " (" + std::to_string(n) + " characters)";
     out.Line(std::move(line));

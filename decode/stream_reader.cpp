@@ -50,13 +50,28 @@ std::string ControlName(std::uint8_t byte) {
   return out;
 }
 
+LineSink::~LineSink() {
+  EndUnknown();
+  if (skipped_)
+    lines_.push_back("... " + std::to_string(skipped_) + " more decoded lines in this block");
+}
+
 void LineSink::Line(std::string text) {
   EndUnknown();
+  Put(std::move(text));
+}
+
+void LineSink::Put(std::string text) {
+  if (room_ == 0) {
+    ++skipped_;
+    return;
+  }
+  --room_;
   lines_.push_back(std::move(text));
 }
 
 void LineSink::Unknown(std::uint8_t byte) {
-  if (unknownCount_ < kShown) {
+  if (unknownCount_ < kShown && room_) {
     if (unknownCount_) unknownHex_.push_back(' ');
     AppendHex(unknownHex_, byte);
   }
@@ -70,7 +85,7 @@ void LineSink::EndUnknown() {
   if (unknownCount_ > kShown) line += " ...";
   unknownHex_.clear();
   unknownCount_ = 0;
-  lines_.push_back(std::move(line));
+  Put(std::move(line));
 }
 
 void StreamReader::SkipData(std::uint64_t count, std::string line) {

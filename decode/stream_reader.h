@@ -22,19 +22,28 @@ std::string ControlName(std::uint8_t byte);
 
 class LineSink {
  public:
-  explicit LineSink(std::vector<std::string>& lines) : lines_(lines) {}
+  // `limit` 0: no limit.
+  explicit LineSink(std::vector<std::string>& lines, std::size_t limit = 0)
+      : lines_(lines), room_(limit ? limit : SIZE_MAX) {}
   LineSink(const LineSink&) = delete;
   LineSink& operator=(const LineSink&) = delete;
-  ~LineSink() { EndUnknown(); }
+  ~LineSink();
 
   void Line(std::string text);
+  // The limit is reached: a decoder may count a line with Skip() rather than write it.
+  bool Full() const { return room_ == 0; }
+  void Skip() { EndUnknown(), ++skipped_; }
   void Unknown(std::uint8_t byte);
   // Closes a run of unrecognised bytes: the next one starts a line of its own.
   void EndUnknown();
 
  private:
   static constexpr std::size_t kShown = 16;
+  void Put(std::string text);
+
   std::vector<std::string>& lines_;
+  std::size_t room_;
+  std::size_t skipped_ = 0;
   std::string unknownHex_;
   std::size_t unknownCount_ = 0;
 };

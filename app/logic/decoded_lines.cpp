@@ -8,6 +8,7 @@ void TPortDecoding::SetProtocol(decode::Protocol protocol) {
   if (protocol == protocol_) return;
   protocol_ = protocol;
   decoder_ = decode::MakePortDecoder(protocol);
+  if (decoder_) decoder_->SetLineLimit(kDecodedLinesPerBlock);
 }
 
 std::string TPortDecoding::Block(decode::Direction direction, std::string_view bytes) {
@@ -26,15 +27,11 @@ std::string TPortDecoding::Finish(decode::Direction direction) {
 
 std::string TPortDecoding::Joined() {
   std::string out;
-  const std::size_t shown = std::min(lines_.size(), kDecodedLinesPerBlock);
-  for (std::size_t i = 0; i < shown; ++i) {
+  for (const std::string& line : lines_) {
     if (!out.empty()) out.push_back('\n');
     out += kDecodedPrefix;
-    out += lines_[i];
+    out += line;
   }
-  if (shown < lines_.size())
-    out += '\n' + std::string(kDecodedPrefix) + "... " + std::to_string(lines_.size() - shown) +
-           " more decoded lines in this block";
   return out;
 }
 

@@ -15,7 +15,7 @@ namespace veltra::logic {
 
 inline constexpr std::string_view kDecodedPrefix = "  >> ";
 // Beyond this many lines for one block, one line says how many more there were: a
-// fast line of noise must not bury the pane in decoded lines.
+// fast line of noise must not bury the pane in decoded lines, nor cost their making.
 inline constexpr std::size_t kDecodedLinesPerBlock = 64;
 
 // One port's decoding: the device on the port speaks `Protocol()`. What the port

@@ -88,6 +88,11 @@ TEST(EscPos, UnknownBytesAreReportedInRuns) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "not recognised, 1 byte: 1B");
   EXPECT_EQ(printer->Held(kTo), 0u);
+  // Past the line limit the rest is decoded (the state goes on) but only counted.
+  printer->SetLineLimit(2);
+  EXPECT_EQ(Lines(*printer, kTo, {"a\nb\x01\x1B"sv}),
+            (V{"text \"a\"", "LF (print and line feed)", "... 2 more decoded lines in this block"}));
+  EXPECT_EQ(Lines(*printer, kTo, {"@"sv}), V{"ESC @ (initialise)"});
 }
 
 }  // namespace
