@@ -21,6 +21,8 @@
 //        and to go back to the window at the bottom, and how long a search (Ctrl+F)
 //        takes to count its matches in the history and the pane. --hours H (default
 //        10), --baud B.
+// search The day's history filled straight, without the pane, and the same searches
+//        timed on it (--hours, --baud).
 // With --decode DEVICE (printer, scale, cash register, scanner), spy runs each rate
 // without decoding and with both ports decoded, run by run, and prints the ratios.
 // Each run is a child process, so its RSS is its own; medians follow the runs.
@@ -37,6 +39,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -48,6 +51,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/logic/hex_dump.h"
 #include "app/logic/integer_text.h"
 #include "app/logic/line_history.h"
 #include "app/logic/log_search.h"
@@ -212,6 +216,7 @@ double TimeSearches(QPlainTextEdit& pane, const veltra::logic::TLineHistory& his
   for (const char* query : {"Hello", "1B 40 0A", "12:00:00"}) {
     QElapsedTimer clock;
     clock.start();
+    const std::clock_t cpu = std::clock();
     veltra::logic::TLogSearch search(query, {});
     const std::uint64_t inHistory = veltra::logic::CountInHistory(history, search);
     veltra::logic::TLogSearch paneSearch(query, {});
@@ -221,11 +226,46 @@ double TimeSearches(QPlainTextEdit& pane, const veltra::logic::TLineHistory& his
       inPane += paneSearch.Line(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
     }
     const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
     slowest = std::max(slowest, ms);
-    std::printf("    search \"%s\": %llu in the history, %llu in the pane, %.0f ms\n", query,
-                static_cast<unsigned long long>(inHistory), static_cast<unsigned long long>(inPane), ms);
+    std::printf("    search \"%s\": %llu in the history, %llu in the pane, %.0f ms (%.0f ms of CPU)\n",
+                query, static_cast<unsigned long long>(inHistory),
+                static_cast<unsigned long long>(inPane), ms, cpuMs);
   }
   return slowest;
+}
+
+// The history of a day straight, without the pane (which takes most of the day
+// section's time), then the searches on it.
+int SearchChild(unsigned baud, double hours) {
+  veltra::logic::TLineHistory history;
+  std::mt19937 rng(11);
+  std::string lines;
+  QElapsedTimer clock;
+  clock.start();
+  const auto seconds = static_cast<std::uint64_t>(hours * 3600);
+  std::uint64_t bytes = 0;
+  for (std::uint64_t second = 0; second < seconds; ++second) {
+    std::string block(256, '\0');
+    for (std::size_t at = 0; at < baud / 10; at += block.size()) {
+      for (char& c : block) c = static_cast<char>(rng() & 0xFF);
+      history.Push("P1:Rec  " + Stamp(8 * 3600 + second));
+      lines.clear();
+      veltra::logic::AppendDumpLines(block, lines);
+      for (std::size_t from = 0; from < lines.size(); from += veltra::logic::kDumpLineLength + 1)
+        history.Push(std::string_view(lines).substr(from, veltra::logic::kDumpLineLength));
+      bytes += block.size();
+    }
+  }
+  std::printf("    %.1f h at %u baud: %.0f MB logged, history %.1f MB in %llu lines (%llu dropped), "
+              "filled in %.0f s\n",
+              hours, baud, static_cast<double>(bytes) / 1e6,
+              static_cast<double>(history.MemoryBytes()) / 1e6,
+              static_cast<unsigned long long>(history.Lines()),
+              static_cast<unsigned long long>(history.LinesDropped()), clock.elapsed() / 1000.0);
+  QPlainTextEdit pane;  // empty: the history alone
+  PrintResult({{"search_ms", TimeSearches(pane, history)}});
+  return 0;
 }
 
 int DayChild(bool spy, unsigned baud, double hours) {
@@ -715,6 +755,12 @@ int Parent(const char* self, const TOptions& o) {
     RunSeries("  pane's own limit", me + "store own" + seconds + lines, o.runs);
     RunSeries("  Qt's maximumBlockCount", me + "store qt" + seconds + lines, o.runs);
   }
+  if (o.section == "search") {
+    const unsigned baud = o.bauds.size() == 1 ? o.bauds.front() : 115200;
+    std::printf("search: %.1f h at %u baud straight into the history, then Ctrl+F's count\n",
+                o.hours, baud);
+    RunSeries("", me + "search x " + std::to_string(baud) + " " + std::to_string(o.hours), o.runs);
+  }
   if (o.section == "day" || o.section == "day-spy") {
     const bool spy = o.section == "day-spy";
     const unsigned baud = o.bauds.size() == 1 ? o.bauds.front() : 115200;
@@ -750,6 +796,8 @@ int main(int argc, char** argv) {
     const double seconds = std::atof(argv[4]);
     const std::size_t lines = std::strtoull(argv[5], nullptr, 10);
     if (what == "store") return StoreChild(std::string(argv[3]) == "qt", seconds, lines);
+    if (what == "search")
+      return SearchChild(static_cast<unsigned>(std::stoul(argv[4])), std::atof(argv[5]));
     if (what == "day")
       return DayChild(std::string(argv[3]) == "spy", static_cast<unsigned>(std::stoul(argv[4])),
                       std::atof(argv[5]));

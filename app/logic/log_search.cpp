@@ -26,6 +26,7 @@ std::size_t Occurrences(std::string_view in, std::string_view what) {
 // The port and direction a header starts, or port 0 for a line that is none.
 void HeaderKind(std::string_view line, int& port, int& direction) {
   port = 0;
+  if (line.size() < 7 || line[0] != 'P' || line[2] != ':') return;
   for (const TPortPrefixes* p : {&kPort1Prefixes, &kPort2Prefixes}) {
     const int number = p == &kPort1Prefixes ? 1 : 2;
     for (const char* prefix : {p->Rec, p->RecX, p->Snd, p->Msg}) {
@@ -90,9 +91,10 @@ std::size_t TLogSearch::Dumped(std::string_view bytes) {
   std::size_t n = 0;
   if (!carry_.empty()) {
     // Matches that begin in the carried bytes and end in these.
-    const std::string joined = carry_ + std::string(bytes.substr(0, bytes_.size() - 1));
-    for (std::size_t at = joined.find(bytes_); at != std::string::npos && at < carry_.size();
-         at = joined.find(bytes_, at + 1))
+    joined_.assign(carry_);
+    joined_.append(bytes.substr(0, bytes_.size() - 1));
+    for (std::size_t at = joined_.find(bytes_); at != std::string::npos && at < carry_.size();
+         at = joined_.find(bytes_, at + 1))
       ++n;
   }
   n += Occurrences(bytes, bytes_);

@@ -41,6 +41,7 @@ class TLogSearch {
   TSearchFilter filter_;
   int port_ = 0, direction_ = 0;  // of the entry the lines belong to
   std::string carry_;             // the block's last bytes, for a match across lines
+  std::string joined_;            // carry_ and the next bytes' first, reused
 };
 
 // Matches in the whole history.
