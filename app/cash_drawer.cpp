@@ -4,12 +4,12 @@
 #include <QRadioButton>
 #include <QSpinBox>
 
-#include "app/logic/device_commands.h"
 #include "app/veltra.h"
+#include "session/device_commands.h"
 
 #ifdef VELTRA_HAVE_PRINTER
-#include "platform/spooler.h"
 #include "printer/raw_printer.h"
+#include "printer/spooler/spooler.h"
 #endif
 
 namespace veltra::app {
@@ -34,9 +34,9 @@ void TVeltra::JvHTButton1Click() {
     return;
   }
   const std::string pulse =
-      logic::DrawerPulseCommand(RBDrawer2->isChecked(), OnTime->value(), OffTime->value());
+      session::DrawerPulseCommand(RBDrawer2->isChecked(), OnTime->value(), OffTime->value());
   if (printer::PrintRawDocument(*DDruck, printerName.toStdString(),
-                                {logic::kDrawerSelectAndInit, pulse})) {
+                                {session::kDrawerSelectAndInit, pulse})) {
     Mess->setText(QStringLiteral("Cash-Drawer-Signal sent"));
   } else {
     Mess->setText(QStringLiteral("Cash-Drawer-Signal not sent"));

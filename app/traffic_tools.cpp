@@ -114,19 +114,8 @@ void TVeltra::DecodeChanged() {
   Port2Decoding.SetProtocol(on ? Chosen(CBDecode2) : decode::Protocol::None);
 }
 
-logic::TPortDecoding& TVeltra::DecodingOf(const TSerialPort& Port) {
-  return &Port == SerialPort1.get() ? Port1Decoding : Port2Decoding;
-}
-
-void TVeltra::AddDecoded(logic::TPortDecoding& Decoding, decode::Direction Direction,
-                         const std::string& Block) {
-  if (!Decoding.On()) return;
-  const std::string lines = Decoding.Block(Direction, Block);
-  if (!lines.empty()) Memo1Log.Add(lines);
-}
-
-std::string TVeltra::BlockHeader(const char* Prefix) {
-  std::string header = logic::LogHeader(Prefix, logic::LocalNow());
+std::string TVeltra::BlockHeader(std::string_view Prefix) {
+  std::string header = session::LogHeader(Prefix, session::LocalNow());
   const auto now = std::chrono::steady_clock::now();
   if (CBBlockTime->isChecked() && FLastBlock) {
     char since[32];

@@ -25,13 +25,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/logic/forward_queue.h"
 #include "bench/bench_support.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
-#include "platform/comm_api.h"
-#include "platform/thread_name.h"
-#include "platform/virtual_ports.h"
+#include "platform/core/comm_api.h"
+#include "platform/core/thread_name.h"
+#include "platform/virtual/virtual_ports.h"
+#include "session/forward_queue.h"
 
 namespace {
 
@@ -509,7 +509,7 @@ class SpyForward {
  private:
   static constexpr veltra::engine::Cardinal kWriteRefused = 901;
   static constexpr veltra::engine::Cardinal kWriteFailed = 903;
-  veltra::logic::TForwardQueue queue_;
+  veltra::session::TForwardQueue queue_;
 };
 
 struct SpyLatency {

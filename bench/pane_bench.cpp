@@ -51,14 +51,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/logic/hex_dump.h"
-#include "app/logic/integer_text.h"
 #include "app/logic/line_history.h"
 #include "app/logic/log_search.h"
 #include "app/veltra.h"
+#include "session/hex_dump.h"
+#include "platform/core/comm_api.h"
+#include "platform/virtual/virtual_ports.h"
+#include "session/integer_text.h"
 #include "tests/platform/far_end_open.h"
-#include "platform/comm_api.h"
-#include "platform/virtual_ports.h"
 
 namespace win = veltra::win;
 using veltra::app::TPaneLog;
@@ -251,9 +251,9 @@ int SearchChild(unsigned baud, double hours) {
       for (char& c : block) c = static_cast<char>(rng() & 0xFF);
       history.Push("P1:Rec  " + Stamp(8 * 3600 + second));
       lines.clear();
-      veltra::logic::AppendDumpLines(block, lines);
-      for (std::size_t from = 0; from < lines.size(); from += veltra::logic::kDumpLineLength + 1)
-        history.Push(std::string_view(lines).substr(from, veltra::logic::kDumpLineLength));
+      veltra::session::AppendDumpLines(block, lines);
+      for (std::size_t from = 0; from < lines.size(); from += veltra::session::kDumpLineLength + 1)
+        history.Push(std::string_view(lines).substr(from, veltra::session::kDumpLineLength));
       bytes += block.size();
     }
   }
@@ -466,7 +466,7 @@ std::unique_ptr<TVeltra> SpyWindow(win::DWORD baud, std::size_t maxLines, std::s
   w->ALF->setChecked(false);
   w->SerialPort1->SetCommPort("BENCHP1A");
   w->SerialPort2->SetCommPort("BENCHP2A");
-  for (TSerialPort* port : {w->SerialPort1.get(), w->SerialPort2.get()}) port->SetBaudRate(baud);
+  for (TSerialPort* port : {w->SerialPort1, w->SerialPort2}) port->SetBaudRate(baud);
   if (const char* protocol = std::getenv("VELTRA_BENCH_DECODE")) {
     // Both ports decoded: every block is decoded as received and again as handed on.
     for (QComboBox* list : {w->CBDecode1, w->CBDecode2})
@@ -475,7 +475,7 @@ std::unique_ptr<TVeltra> SpyWindow(win::DWORD baud, std::size_t maxLines, std::s
   }
   w->SpyClick();
   if (!w->SerialPort1->Active() || !w->SerialPort2->Active()) return nullptr;
-  for (TSerialPort* port : {w->SerialPort1.get(), w->SerialPort2.get()}) {
+  for (TSerialPort* port : {w->SerialPort1, w->SerialPort2}) {
     port->SetRxQueueSize(65535);
     port->SetTxQueueSize(65535);
   }
@@ -567,7 +567,7 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::s
   reports.Watch(*w->SerialPort2, "P2");
   const auto bytes = static_cast<std::size_t>(baud / 10 * seconds);
   TStreamDevice dev1(far1, baud, bytes, 1, 2), dev2(far2, baud, bytes, 2, 1);
-  const int maxErrors = veltra::logic::MaxErrorsFromText(w->MaxErrorEdit->text().toStdString());
+  const int maxErrors = veltra::session::MaxErrorsFromText(w->MaxErrorEdit->text().toStdString());
   int errorLinesMost = 0;
   double rssMost = 0;
   std::vector<qint64> lateness;
@@ -601,7 +601,7 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::s
       [&] {
         rssMost = std::max(rssMost, RssMb());
         const std::size_t queued =
-            w->ForwardToPort1.Waiting() + w->ForwardToPort2.Waiting() + dev1.ReceivedSize();
+            w->Session1->Waiting() + w->Session2->Waiting() + dev1.ReceivedSize();
         if (queued != queuedBefore) still.restart();
         queuedBefore = queued;
       });
@@ -618,10 +618,11 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::s
               "lost 1->2 %s, 2->1 %s\n",
               static_cast<long long>(w->ReceivedByteCount), 2 * bytes - dev1.Unsent() - dev2.Unsent(),
               dev1.Unsent(), dev2.Unsent(), dev2.LostText().c_str(), dev1.LostText().c_str());
-  std::printf("    pane: %.0f lines/s in the first 5 s, %.0f in the last 5 s; holds %d lines, "
-              "%d characters; forwarding waits %zu + %zu blocks\n",
-              start, end, w->Memo1Log.LineCount(), w->Memo1->document()->characterCount(),
-              w->ForwardToPort1.Waiting(), w->ForwardToPort2.Waiting());
+  std::printf(
+      "    pane: %.0f lines/s in the first 5 s, %.0f in the last 5 s; holds %d lines, "
+      "%d characters; forwarding waits %zu + %zu blocks\n",
+      start, end, w->Memo1Log.LineCount(), w->Memo1->document()->characterCount(),
+      w->Session1->Waiting(), w->Session2->Waiting());
   std::printf("    RSS at the end %.1f MB, at most %.1f MB; error pane at most %d lines "
               "(MaxErrors %d); event loop late p99 %lld ms, worst %lld ms\n",
               rss, rssMost, errorLinesMost, maxErrors,

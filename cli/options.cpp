@@ -7,8 +7,8 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/logic/device_commands.h"
-#include "app/logic/integer_text.h"
+#include "session/device_commands.h"
+#include "session/integer_text.h"
 
 namespace veltra::cli {
 
@@ -158,11 +158,11 @@ std::string SendData(const TSendTexts& t) {
     throw TUsageError(std::string("--hex: ") + e.what());
   }
   if (t.asc) {
-    const std::string skipped = logic::FirstSkippedAsciiCode(*t.asc);
+    const std::string skipped = session::FirstSkippedAsciiCode(*t.asc);
     if (!skipped.empty())
       throw TUsageError("--asc: '" + skipped +
                         "' is not a code from 000 to 255 (three characters, one separator)");
-    return logic::ParseAsciiCodes(*t.asc);
+    return session::ParseAsciiCodes(*t.asc);
   }
   std::ifstream in(*t.file, std::ios::binary);
   std::ostringstream bytes;
@@ -176,12 +176,12 @@ std::string DeviceCommand(TCommand command, const std::string& action) {
     const char* action;
     const std::string& bytes;
   };
-  const Row rows[] = {{TCommand::Scanner, "enable", logic::kMagellanEnable},
-                      {TCommand::Scanner, "disable", logic::kMagellanDisable},
-                      {TCommand::Scanner, "beep", logic::kMagellanNotOnFileBeep},
-                      {TCommand::Scale, "test", logic::kScaleCommand},
-                      {TCommand::Scale, "weight", logic::kScaleWeightRequest},
-                      {TCommand::Er650, "", logic::kEr650ReportRequest}};
+  const Row rows[] = {{TCommand::Scanner, "enable", session::kMagellanEnable},
+                      {TCommand::Scanner, "disable", session::kMagellanDisable},
+                      {TCommand::Scanner, "beep", session::kMagellanNotOnFileBeep},
+                      {TCommand::Scale, "test", session::kScaleCommand},
+                      {TCommand::Scale, "weight", session::kScaleWeightRequest},
+                      {TCommand::Er650, "", session::kEr650ReportRequest}};
   for (const Row& row : rows)
     if (row.command == command && action == row.action) return row.bytes;
   throw TUsageError(command == TCommand::Scanner

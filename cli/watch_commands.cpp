@@ -1,9 +1,10 @@
 // monitor and spy: ports watched until Ctrl-C, SIGTERM or --duration.
 #include <cstdio>
 
-#include "app/logic/log_lines.h"
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "session/decoded_lines.h"
+#include "session/log_lines.h"
 
 namespace veltra::cli {
 
@@ -33,46 +34,58 @@ std::string LineEnd(const TOptions& o) {
 }  // namespace
 
 int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
-  TPortSession s(console, control, o);
+  // Declared before the command session, so it outlives the port it observes.
+  session::TPortDecoding decoding;
+  TCommandSession s(console, control, o);
   if (!s.OpenLog()) return kExitUsage;
-  TPortWatch* watch = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
+  session::TPortSession* watch =
+      s.AddPort(o.Port1, o.Line, session::kPort1Prefixes, kWatchNoise, false);
   if (watch == nullptr || !s.Open(*watch)) return kExitFailed;
-  watch->Decoding.SetProtocol(o.Decode);
+  decoding.SetProtocol(o.Decode);
+  decoding.Attach(*watch, s.Log);
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
-  watch->FinishDecoding();
+  decoding.LogUnfinished();
   s.CloseAll();
-  const TPortCounters& c = watch->Counters;
-  s.Say("monitor " + watch->Port.CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
+  const session::TPortCounters& c = watch->Counters();
+  s.Say("monitor " + watch->Port().CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
         ReceiveSummary(c) + ", " + Plural(c.ErrorReports, "error report", "error reports"));
   return kExitOk;
 }
 
 int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
-  TPortSession s(console, control, o);
+  session::TPortDecoding decoding1, decoding2;
+  TCommandSession s(console, control, o);
   if (!s.OpenLog()) return kExitUsage;
-  TPortWatch* p1 = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
-  TPortWatch* p2 = p1 == nullptr ? nullptr
-                                 : s.AddPort(o.Port2, o.Line.WithPortOverrides(o.Line2),
-                                             logic::kPort2Prefixes, kWatchNoise, false);
+  session::TPortSession* p1 =
+      s.AddPort(o.Port1, o.Line, session::kPort1Prefixes, kWatchNoise, false);
+  session::TPortSession* p2 = p1 == nullptr
+                                  ? nullptr
+                                  : s.AddPort(o.Port2, o.Line.WithPortOverrides(o.Line2),
+                                              session::kPort2Prefixes, kWatchNoise, false);
   if (p2 == nullptr) return kExitFailed;
-  p1->ForwardTo(*p2, LineEnd(o));
-  p2->ForwardTo(*p1, LineEnd(o));
-  p1->Decoding.SetProtocol(o.Decode);
-  p2->Decoding.SetProtocol(o.Decode2);
+  // What one port receives goes out of the other, with the line end asked for.
+  p1->ForwardTo(p2);
+  p2->ForwardTo(p1);
+  p1->SetLineEnd(LineEnd(o));
+  p2->SetLineEnd(LineEnd(o));
+  decoding1.SetProtocol(o.Decode);
+  decoding2.SetProtocol(o.Decode2);
+  decoding1.Attach(*p1, s.Log);
+  decoding2.Attach(*p2, s.Log);
   if (!s.Open(*p1) || !s.Open(*p2)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
   s.Run([&] { return p1->WritesIdle() && p2->WritesIdle(); }, Clock::now() + kForwardGrace,
         /*stopEnds=*/false);
-  p1->FinishDecoding();
-  p2->FinishDecoding();
+  decoding1.LogUnfinished();
+  decoding2.LogUnfinished();
   s.CloseAll();
   const std::uint64_t left = p1->BytesNotWritten() + p2->BytesNotWritten();
-  s.Say("spy " + p1->Port.CommPort() + " <-> " + p2->Port.CommPort() + " ended after " +
-        Duration(s.Seconds()) + ": P1 " + ReceiveSummary(p1->Counters) + "; P2 " +
-        ReceiveSummary(p2->Counters) + "; " +
-        Plural(p1->Counters.ErrorReports + p2->Counters.ErrorReports, "error report",
+  s.Say("spy " + p1->Port().CommPort() + " <-> " + p2->Port().CommPort() + " ended after " +
+        Duration(s.Seconds()) + ": P1 " + ReceiveSummary(p1->Counters()) + "; P2 " +
+        ReceiveSummary(p2->Counters()) + "; " +
+        Plural(p1->Counters().ErrorReports + p2->Counters().ErrorReports, "error report",
                "error reports") +
         "; " + Plural(left, "byte", "bytes") + " not forwarded");
   return kExitOk;

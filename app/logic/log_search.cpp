@@ -2,12 +2,18 @@
 
 #include <cctype>
 
-#include "app/logic/hex_dump.h"
+#include "session/hex_dump.h"
 #include "app/logic/line_history.h"
-#include "app/logic/log_lines.h"
+#include "session/log_lines.h"
 
 namespace veltra::logic {
 namespace {
+
+using session::DumpLineBytes;
+using session::kDumpBytesPerLine;
+using session::kPort1Prefixes;
+using session::kPort2Prefixes;
+using session::TPortPrefixes;
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -7,9 +7,9 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include "app/logic/device_commands.h"
+#include "session/device_commands.h"
 #include "far_device.h"
-#include "platform/simulated_devices.h"
+#include "platform/virtual/simulated_devices.h"
 #include "window_test_support.h"
 
 using veltra::app::TVeltra;
@@ -43,7 +43,7 @@ class TestTrafficTools : public QObject {
     w.CBDecode->setChecked(true);
     veltra::test::SelectText(w.CBDecode1, QStringLiteral("cash register"));
     w.CBBlockTime->setChecked(true);
-    w.PendingText = veltra::logic::kEr650ReportRequest;
+    w.PendingText = veltra::session::kEr650ReportRequest;
     w.ReceivedByteCount = 0;
     w.SendToPort1();
     // The answer comes cut by the event character (its first payload byte): its frame
@@ -81,8 +81,8 @@ class TestTrafficTools : public QObject {
     w.Memo1Log.SetMaxLines([] { return 12; });
     w.Memo1Log.SetReadBack(400, 6);
     for (int i = 0; i < 30; ++i) {
-      const auto& prefixes = i % 2 ? veltra::logic::kPort2Prefixes : veltra::logic::kPort1Prefixes;
-      w.Memo1Log.Add(veltra::logic::LogHeader(prefixes.Rec, veltra::logic::LocalNow()));
+      const auto& prefixes = i % 2 ? veltra::session::kPort2Prefixes : veltra::session::kPort1Prefixes;
+      w.Memo1Log.Add(veltra::session::LogHeader(prefixes.Rec, veltra::session::LocalNow()));
       w.Memo1Log.AddDump("xxxxxHel" + std::string("lo") + char('A' + i % 26));  // across two lines
     }
     w.FlushPanes();

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/logic/device_commands.h"
+#include "session/device_commands.h"
 #include "tests/decode/decode_test_support.h"
 
 namespace veltra::decode {
@@ -11,7 +11,7 @@ constexpr auto kTo = Direction::ToDevice, kFrom = Direction::FromDevice;
 
 TEST(Dialog06, TheScaleTestAndItsAnswers) {
   auto scale = MakePortDecoder(Protocol::Scale);
-  EXPECT_EQ(Lines(*scale, kTo, {logic::kScaleCommand + "\r", logic::kScaleWeightRequest}),
+  EXPECT_EQ(Lines(*scale, kTo, {session::kScaleCommand + "\r", session::kScaleWeightRequest}),
             (V{"EOT STX record 01 (unit price): unit price \"000220\" ETX", "CR",
                "EOT ENQ (weight request)"}));
   // The weight record cut in three.
@@ -40,10 +40,10 @@ TEST(Dialog06, BrokenAndMalformedRecords) {
 
 TEST(Er650, FramesAndTheirCheckByte) {
   auto ecr = MakePortDecoder(Protocol::CashRegister);
-  EXPECT_EQ(Lines(*ecr, kTo, {logic::kEr650ReportRequest}),
+  EXPECT_EQ(Lines(*ecr, kTo, {session::kEr650ReportRequest}),
             V{"frame, 19 bytes: 01 00 00 00 00 00 00 00 01 00 00 00 03 01 00 00 00 01 00, "
               "check D3 right"});
-  std::string bad = logic::kEr650ReportRequest;
+  std::string bad = session::kEr650ReportRequest;
   bad.back() = '\xD4';
   EXPECT_EQ(Lines(*ecr, kTo, {bad}), V{"frame, 19 bytes: 01 00 00 00 00 00 00 00 01 00 00 00 "
                                        "03 01 00 00 00 01 00, check D4 wrong (should be D3)"});
@@ -74,8 +74,8 @@ TEST(Scanner, LabelsWithTheirCheckDigit) {
                "EAN-8 96385074, check digit 4 right", "UPC-A 036000291452, check digit 2 right",
                "EAN-13 F5901234123457, check digit 7 right",
                "label \"AB-1\" (4 characters, not EAN or UPC)", "ACK (accepted)"}));
-  EXPECT_EQ(Lines(*scanner, kTo, {logic::kMagellanEnable + "\r" + logic::kMagellanDisable +
-                                  logic::kMagellanNotOnFileBeep + "X"}),
+  EXPECT_EQ(Lines(*scanner, kTo, {session::kMagellanEnable + "\r" + session::kMagellanDisable +
+                                  session::kMagellanNotOnFileBeep + "X"}),
             (V{"E (enable)", "CR", "D (disable)", "F (not-on-file beep)",
                "not recognised, 1 byte: 58"}));
   // Printable bytes without an end are no label once past any label's length.

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/logic/device_commands.h"
+#include "session/device_commands.h"
 #include "tests/decode/decode_test_support.h"
 
 namespace veltra::decode {
@@ -18,9 +18,9 @@ TEST(EscPos, AReceiptReadsAsItsCommands) {
                "text \"CAFE\"", "LF (print and line feed)", "ESC M 49 (font B)",
                "ESC t 19 (code page: PC858 Euro)", "GS V 66 0 (feed 0, partial cut)"}));
   // The window's drawer kick: 50 ms on, 500 ms off, counted in 2 ms.
-  EXPECT_EQ(Lines(*printer, kTo, {logic::DrawerPulseCommand(false, 50, 500)}),
+  EXPECT_EQ(Lines(*printer, kTo, {session::DrawerPulseCommand(false, 50, 500)}),
             V{"ESC p 0 25 250 (drawer kick, pin 2, 50/500 ms)"});
-  EXPECT_EQ(Lines(*printer, kTo, {logic::kDrawerSelectAndInit}),
+  EXPECT_EQ(Lines(*printer, kTo, {session::kDrawerSelectAndInit}),
             (V{"ESC = 1 (peripheral: printer enabled)", "ESC @ (initialise)"}));
 }
 

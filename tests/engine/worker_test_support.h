@@ -13,8 +13,8 @@
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
 #include "engine/work_thread.h"
-#include "platform/comm_api.h"
-#include "platform/virtual_ports.h"
+#include "platform/core/comm_api.h"
+#include "platform/virtual/virtual_ports.h"
 #include "port_test_support.h"
 
 namespace veltra::engine::workertest {
@@ -106,9 +106,14 @@ struct Rig {
   TOwnerCallQueue calls;
   Cable cable;
   Recorder log;  // before the port: its handlers point here
-  std::unique_ptr<TSerialPort> port = std::make_unique<TSerialPort>(calls);
+  std::atomic<int> queuedCalls{0};  // calls the worker made to this thread
+  std::unique_ptr<TSerialPort> port;
 
-  explicit Rig(bool instant = true) : cable(instant) { port->SetCommPort(cable.near); }
+  explicit Rig(bool instant = true) : cable(instant) {
+    calls.OnCallQueued = [this] { ++queuedCalls; };  // before the worker starts
+    port = std::make_unique<TSerialPort>(calls);
+    port->SetCommPort(cable.near);
+  }
 
   // Opens the port and waits until the worker serves it.
   bool Open() {

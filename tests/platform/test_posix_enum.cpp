@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/comm_api.h"
-#include "platform/port_discovery.h"
-#include "platform/port_discovery_seam.h"
-#include "platform/port_enum.h"
-#include "platform/port_presence.h"
-#include "platform/sysinfo_seam.h"
+#include "platform/core/comm_api.h"
+#include "platform/core/sysinfo_seam.h"
+#include "platform/discovery/port_discovery.h"
+#include "platform/discovery/port_discovery_seam.h"
+#include "platform/discovery/port_enum.h"
+#include "platform/discovery/port_presence.h"
 #include "tests/platform/fake_sysfs.h"
 #include "tests/platform/test_wait.h"
 
@@ -93,6 +93,7 @@ TEST(PortDiscovery, MonitorTellsOfComingAndGoingOnly) {
   ASSERT_TRUE(WaitUntil([&] { return changes == 1; }));
   machine.root.Unplug("ttyUSB0");
   ASSERT_TRUE(WaitUntil([&] { return changes == 2; }));
+  // Five scans must pass to show that none of them tells of a change: no event to wait for.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(changes, 2) << "nothing changed since";
 }

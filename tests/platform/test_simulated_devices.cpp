@@ -2,7 +2,7 @@
 // the Win32 calls as the window drives them.
 #include <cstdio>
 
-#include "platform/simulated_devices.h"
+#include "platform/virtual/simulated_devices.h"
 #include "tests/platform/test_driver_support.h"
 
 namespace veltra::test {
@@ -129,6 +129,8 @@ TEST(SimulatedDevices, ClosingWhileTheDeviceSendsIsClean) {
     DevicePort p(platform::kScannerPortName);
     ASSERT_TRUE(p.ok());
     ASSERT_TRUE(Send(p.h(), "E"));
+    // Closes at a different point of the device's answer each round: the
+    // interleaving is the test, not a wait for anything.
     std::this_thread::sleep_for(milliseconds(i % 4));
   }
   platform::SetScanInterval(milliseconds(0));
