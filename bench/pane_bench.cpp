@@ -54,9 +54,9 @@
 #include "app/logic/line_history.h"
 #include "app/logic/log_search.h"
 #include "app/veltra.h"
-#include "session/hex_dump.h"
 #include "platform/core/comm_api.h"
 #include "platform/virtual/virtual_ports.h"
+#include "session/hex_dump.h"
 #include "session/integer_text.h"
 #include "tests/platform/far_end_open.h"
 

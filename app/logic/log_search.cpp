@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "session/hex_dump.h"
 #include "app/logic/line_history.h"
+#include "session/hex_dump.h"
 #include "session/log_lines.h"
 
 namespace veltra::logic {
