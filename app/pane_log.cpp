@@ -290,9 +290,15 @@ void TPaneLog::ScrolledTo(int value) {
 
 void TPaneLog::ReadBack() {
   QScrollBar* vertical = pane_->verticalScrollBar();
+  if (vertical->value() == vertical->minimum()) ReadBackOlder();
+}
+
+std::size_t TPaneLog::ReadBackOlder() {
+  if (pane_ == nullptr || history_ == nullptr) return 0;
+  QScrollBar* vertical = pane_->verticalScrollBar();
   QTextDocument* doc = pane_->document();
   const int room = AsInt(readBackMaxLines_) - Lines(doc);
-  if (vertical->value() != vertical->minimum() || history_->Lines() == 0 || room <= 0) return;
+  if (history_->Lines() == 0 || room <= 0) return 0;
   QString text;
   const std::size_t lines = history_->TakeNewest(
       std::min(static_cast<std::size_t>(room), readBackBlockLines_),
@@ -316,6 +322,7 @@ void TPaneLog::ReadBack() {
   pane_->setTextCursor(restored);
   vertical->setValue(scroll.Top + static_cast<int>(lines));
   pane_->horizontalScrollBar()->setValue(scroll.Left);
+  return lines;
 }
 
 void TPaneLog::ShrinkToWindow() {

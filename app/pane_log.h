@@ -66,6 +66,9 @@ class TPaneLog {
   // stays.
   void SetMaxLines(std::function<std::size_t()> maxLines) { maxLines_ = std::move(maxLines); }
   std::size_t MaxLines() const;
+  // Brings the history's newest block of lines back above the pane's first line, as
+  // scrolling to the top does; the view stays on the same text. Returns the lines.
+  std::size_t ReadBackOlder();
   // Reading back, the pane grows up to `maxLines`, `blockLines` at a time.
   void SetReadBack(std::size_t maxLines, std::size_t blockLines);
   const logic::TLineHistory* History() const { return history_; }

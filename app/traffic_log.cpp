@@ -25,6 +25,12 @@ void TVeltra::TPaneSink::Dump(std::string_view Block) {
   W.Memo1Log.AddDump(Block);
 }
 
+std::string TVeltra::TPaneSink::Header(std::string_view Prefix) {
+  for (const session::TPortPrefixes* p : {&session::kPort1Prefixes, &session::kPort2Prefixes})
+    if (Prefix == p->Rec || Prefix == p->RecX) return W.BlockHeader(Prefix);
+  return TLogSink::Header(Prefix);
+}
+
 void TVeltra::TPaneSink::Event(std::string_view Entry) {
   W.ErrorMemoLog.Add(Entry);
 }

@@ -18,6 +18,7 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +36,7 @@
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
 #include "session/dle_pair.h"
+#include "session/decoded_lines.h"
 #include "session/hold_states.h"
 #include "session/log_lines.h"
 #include "session/port_session.h"
@@ -167,6 +169,24 @@ class TVeltra : public QWidget {
   QLabel* Mess = nullptr;
   QPushButton* JvHTButton5 = nullptr;
   QPushButton* RecordButton = nullptr;
+
+  // Decoding, search and filters of the traffic pane (traffic_tools.cpp).
+  QCheckBox* CBDecode = nullptr;                             // "Decode"
+  QComboBox *CBDecode1 = nullptr, *CBDecode2 = nullptr;      // the device on each port
+  QCheckBox* CBBlockTime = nullptr;                          // time since the previous block
+  QWidget* FindBar = nullptr;                                // Ctrl+F
+  QLineEdit* FindEdit = nullptr;
+  QComboBox *FindPort = nullptr, *FindDirection = nullptr;
+  QPushButton *FindPrevious = nullptr, *FindNext = nullptr;
+  QLabel* FindCount = nullptr;
+  // Each attached to its session (WireSessions).
+  session::TPortDecoding Port1Decoding, Port2Decoding;
+  void DecodeChanged();
+  void ShowFindBar();
+  // Counts the matches in the pane and its history and selects the next (or
+  // previous) one in the pane, reading the history back when it is there.
+  void FindStep(bool Forward);
+  void FindChanged();
 
   // --- lamp pictures ----------------------------------------------------------------
   // Copies image Index of LedImageList into the lamp (-1: no picture); the lamp is
@@ -306,6 +326,13 @@ class TVeltra : public QWidget {
   QWidget* BuildCommandsPage();
   QWidget* BuildStatusColumn();
   QWidget* BuildBottomStrip();
+  QWidget* BuildTrafficTools();
+  QWidget* BuildFindBar(QWidget* Parent);
+  // A block's header; with "Time since previous block" the seconds since the last one.
+  std::string BlockHeader(std::string_view Prefix);
+  // The pane's lines with matches, and the match selected.
+  std::vector<int> FMatchLines;
+  std::optional<std::chrono::steady_clock::time_point> FLastBlock;
   QPushButton* BuildRecordControl(QWidget* Strip);
   void LoadLampImages();
   void WireComponents();
@@ -370,6 +397,8 @@ class TVeltra::TPaneSink : public session::TLogSink {
   void Dump(std::string_view Block) override;
   void Event(std::string_view Entry) override;
   void Report(std::string_view Entry) override;
+  // A received block's header carries the time since the previous block, when asked.
+  std::string Header(std::string_view Prefix) override;
 
  private:
   TVeltra& W;

@@ -289,6 +289,7 @@ void TVeltra::BuildWindow() {
   outer->setSpacing(6);
   outer->addLayout(top, 0);
   outer->addLayout(panes, 1);
+  outer->addWidget(BuildTrafficTools(), 0);
   outer->addWidget(BuildBottomStrip(), 0);
 }
 
@@ -714,6 +715,8 @@ void TVeltra::WireSessions() {
   auto alive = [this] { return SerialPort1 != nullptr && SerialPort2 != nullptr; };
   Session1->ForwardTo(Session2.get());
   Session2->ForwardTo(Session1.get());
+  Port1Decoding.Attach(*Session1, *PaneSink);
+  Port2Decoding.Attach(*Session2, *PaneSink);
   for (session::TPortSession* s : {Session1.get(), Session2.get()}) {
     s->ForwardWhen = [this] { return SpyMode; };
     s->AddBlockObserver([this, alive](session::TPortSession&, std::string_view block, bool) {

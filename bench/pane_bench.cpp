@@ -18,10 +18,17 @@
 //        ways (each block dumped and logged as forwarded). RSS as it levels off at the
 //        history's budget, the history's bytes per logged byte, lines/s at the start and
 //        at the end, and the time to bring a block of history back at the top of the view
-//        and to go back to the window at the bottom. --hours H (default 10), --baud B.
+//        and to go back to the window at the bottom, and how long a search (Ctrl+F)
+//        takes to count its matches in the history and the pane. --hours H (default
+//        10), --baud B.
+// search The day's history filled straight, without the pane, and the same searches
+//        timed on it (--hours, --baud).
+// With --decode DEVICE (printer, scale, cash register, scanner), spy runs each rate
+// without decoding and with both ports decoded, run by run, and prints the ratios.
 // Each run is a child process, so its RSS is its own; medians follow the runs.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -32,6 +39,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -44,9 +52,11 @@
 #include <vector>
 
 #include "app/logic/line_history.h"
+#include "app/logic/log_search.h"
 #include "app/veltra.h"
 #include "platform/core/comm_api.h"
 #include "platform/virtual/virtual_ports.h"
+#include "session/hex_dump.h"
 #include "session/integer_text.h"
 #include "tests/platform/far_end_open.h"
 
@@ -199,6 +209,65 @@ void PrintDayRow(double hours, double seconds, double rss, const veltra::logic::
               static_cast<unsigned long long>(h.LinesDropped()), paneLines, rate);
 }
 
+// Search as Ctrl+F counts: the whole history, then the pane's lines. The slowest of
+// a text, hex bytes and a header's time, in milliseconds.
+double TimeSearches(QPlainTextEdit& pane, const veltra::logic::TLineHistory& history) {
+  double slowest = 0;
+  for (const char* query : {"Hello", "1B 40 0A", "12:00:00"}) {
+    QElapsedTimer clock;
+    clock.start();
+    const std::clock_t cpu = std::clock();
+    veltra::logic::TLogSearch search(query, {});
+    const std::uint64_t inHistory = veltra::logic::CountInHistory(history, search);
+    veltra::logic::TLogSearch paneSearch(query, {});
+    std::uint64_t inPane = 0;
+    for (QTextBlock b = pane.document()->begin(); b.isValid(); b = b.next()) {
+      const QByteArray line = b.text().toLatin1();
+      inPane += paneSearch.Line(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
+    }
+    const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+    slowest = std::max(slowest, ms);
+    std::printf("    search \"%s\": %llu in the history, %llu in the pane, %.0f ms (%.0f ms of CPU)\n",
+                query, static_cast<unsigned long long>(inHistory),
+                static_cast<unsigned long long>(inPane), ms, cpuMs);
+  }
+  return slowest;
+}
+
+// The history of a day straight, without the pane (which takes most of the day
+// section's time), then the searches on it.
+int SearchChild(unsigned baud, double hours) {
+  veltra::logic::TLineHistory history;
+  std::mt19937 rng(11);
+  std::string lines;
+  QElapsedTimer clock;
+  clock.start();
+  const auto seconds = static_cast<std::uint64_t>(hours * 3600);
+  std::uint64_t bytes = 0;
+  for (std::uint64_t second = 0; second < seconds; ++second) {
+    std::string block(256, '\0');
+    for (std::size_t at = 0; at < baud / 10; at += block.size()) {
+      for (char& c : block) c = static_cast<char>(rng() & 0xFF);
+      history.Push("P1:Rec  " + Stamp(8 * 3600 + second));
+      lines.clear();
+      veltra::session::AppendDumpLines(block, lines);
+      for (std::size_t from = 0; from < lines.size(); from += veltra::session::kDumpLineLength + 1)
+        history.Push(std::string_view(lines).substr(from, veltra::session::kDumpLineLength));
+      bytes += block.size();
+    }
+  }
+  std::printf("    %.1f h at %u baud: %.0f MB logged, history %.1f MB in %llu lines (%llu dropped), "
+              "filled in %.0f s\n",
+              hours, baud, static_cast<double>(bytes) / 1e6,
+              static_cast<double>(history.MemoryBytes()) / 1e6,
+              static_cast<unsigned long long>(history.Lines()),
+              static_cast<unsigned long long>(history.LinesDropped()), clock.elapsed() / 1000.0);
+  QPlainTextEdit pane;  // empty: the history alone
+  PrintResult({{"search_ms", TimeSearches(pane, history)}});
+  return 0;
+}
+
 int DayChild(bool spy, unsigned baud, double hours) {
   QPlainTextEdit pane;
   QPlainTextEdit* pointer = &pane;
@@ -249,6 +318,7 @@ int DayChild(bool spy, unsigned baud, double hours) {
     QCoreApplication::processEvents();
   const double shrinkMs = static_cast<double>(shrink.nsecsElapsed()) / 1e6;
   const double readBack = back.empty() ? 0 : back[back.size() / 2];
+  const double searchMs = TimeSearches(pane, history);
   std::printf("    history %.3f B a logged byte, RSS %.1f B a logged byte after %.0f MB; "
               "RSS at most %.1f MB; read back %zu blocks of %zu lines: median %.1f ms, "
               "worst %.1f ms; back to the window in %.0f ms\n",
@@ -260,7 +330,8 @@ int DayChild(bool spy, unsigned baud, double hours) {
                {"start", startRate},
                {"end", endRate},
                {"read_back_ms", readBack},
-               {"shrink_ms", shrinkMs}});
+               {"shrink_ms", shrinkMs},
+               {"search_ms", searchMs}});
   return 0;
 }
 
@@ -396,6 +467,12 @@ std::unique_ptr<TVeltra> SpyWindow(win::DWORD baud, std::size_t maxLines, std::s
   w->SerialPort1->SetCommPort("BENCHP1A");
   w->SerialPort2->SetCommPort("BENCHP2A");
   for (TSerialPort* port : {w->SerialPort1, w->SerialPort2}) port->SetBaudRate(baud);
+  if (const char* protocol = std::getenv("VELTRA_BENCH_DECODE")) {
+    // Both ports decoded: every block is decoded as received and again as handed on.
+    for (QComboBox* list : {w->CBDecode1, w->CBDecode2})
+      list->setCurrentIndex(list->findText(QString::fromLatin1(protocol)));
+    w->CBDecode->setChecked(true);
+  }
   w->SpyClick();
   if (!w->SerialPort1->Active() || !w->SerialPort2->Active()) return nullptr;
   for (TSerialPort* port : {w->SerialPort1, w->SerialPort2}) {
@@ -577,6 +654,7 @@ struct TOptions {
   std::size_t lines = TPaneLog::kDefaultMaxLines;
   std::string record;
   double hours = 10;
+  std::string decode;  // spy: each run also with both ports decoded as this device
 };
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -593,6 +671,7 @@ TOptions ParseOptions(int argc, char** argv) {
     if (arg == "--lines") o.lines = std::stoull(value);
     if (arg == "--record") o.record = value;
     if (arg == "--hours") o.hours = std::stod(value);
+    if (arg == "--decode") o.decode = value;
     if (arg == "--baud") {
       o.bauds.clear();
       std::stringstream list(value);
@@ -636,6 +715,30 @@ void PrintMedians(const std::vector<TFigures>& runs) {
   std::printf("\n");
 }
 
+// Each run without decoding, then with it, one after the other; the medians of each
+// and their ratios.
+void RunDecodePairs(const std::string& title, const std::string& command, int runs,
+                    const std::string& protocol) {
+  std::printf("%s, without decoding and with both ports decoded as \"%s\"\n", title.c_str(),
+              protocol.c_str());
+  std::vector<TFigures> plain, decoded;
+  for (int run = 0; run < runs; ++run) {
+    plain.push_back(RunChild(command));
+    decoded.push_back(RunChild("VELTRA_BENCH_DECODE='" + protocol + "' " + command));
+  }
+  std::printf("  without decoding:\n");
+  PrintMedians(plain);
+  std::printf("  decoding:\n");
+  PrintMedians(decoded);
+  for (const char* key : {"start", "end", "counted"}) {
+    std::printf("  ratio %s (decoding / without), run by run:", key);
+    for (int run = 0; run < runs; ++run)
+      if (plain[run].count(key) && decoded[run].count(key) && plain[run].at(key) > 0)
+        std::printf(" %.3f", decoded[run].at(key) / plain[run].at(key));
+    std::printf("\n");
+  }
+}
+
 void RunSeries(const std::string& title, const std::string& command, int runs) {
   std::printf("%s\n", title.c_str());
   std::vector<TFigures> results;
@@ -653,6 +756,12 @@ int Parent(const char* self, const TOptions& o) {
     RunSeries("  pane's own limit", me + "store own" + seconds + lines, o.runs);
     RunSeries("  Qt's maximumBlockCount", me + "store qt" + seconds + lines, o.runs);
   }
+  if (o.section == "search") {
+    const unsigned baud = o.bauds.size() == 1 ? o.bauds.front() : 115200;
+    std::printf("search: %.1f h at %u baud straight into the history, then Ctrl+F's count\n",
+                o.hours, baud);
+    RunSeries("", me + "search x " + std::to_string(baud) + " " + std::to_string(o.hours), o.runs);
+  }
   if (o.section == "day" || o.section == "day-spy") {
     const bool spy = o.section == "day-spy";
     const unsigned baud = o.bauds.size() == 1 ? o.bauds.front() : 115200;
@@ -665,11 +774,15 @@ int Parent(const char* self, const TOptions& o) {
   if (o.section == "spy" || o.section == "all") {
     std::printf("spy mode, window shown, both ports receiving, %.0f s, %zu-line limit\n",
                 o.seconds, o.lines);
-    for (unsigned baud : o.bauds)
-      RunSeries("  " + std::to_string(baud) + " baud",
-                me + "spy " + std::to_string(baud) + " " + std::to_string(o.seconds) + lines +
-                    (o.record.empty() ? "" : " '" + o.record + "'"),
-                o.runs);
+    for (unsigned baud : o.bauds) {
+      const std::string command = me + "spy " + std::to_string(baud) + " " +
+                                  std::to_string(o.seconds) + lines +
+                                  (o.record.empty() ? "" : " '" + o.record + "'");
+      if (o.decode.empty())
+        RunSeries("  " + std::to_string(baud) + " baud", command, o.runs);
+      else
+        RunDecodePairs("  " + std::to_string(baud) + " baud", command, o.runs, o.decode);
+    }
   }
   return 0;
 }
@@ -684,6 +797,8 @@ int main(int argc, char** argv) {
     const double seconds = std::atof(argv[4]);
     const std::size_t lines = std::strtoull(argv[5], nullptr, 10);
     if (what == "store") return StoreChild(std::string(argv[3]) == "qt", seconds, lines);
+    if (what == "search")
+      return SearchChild(static_cast<unsigned>(std::stoul(argv[4])), std::atof(argv[5]));
     if (what == "day")
       return DayChild(std::string(argv[3]) == "spy", static_cast<unsigned>(std::stoul(argv[4])),
                       std::atof(argv[5]));

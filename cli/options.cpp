@@ -125,6 +125,7 @@ void AddListen(CLI::App* app, TSendTexts& t, const std::string& help) {
 namespace {
 
 struct TTexts {
+  std::optional<std::string> decode, decode2;
   TOutputTexts output;
   TSendTexts send;
   std::string action;
@@ -218,6 +219,16 @@ void AddSendCommands(CLI::App& app, TOptions& o, TTexts& t) {
   }
 }
 
+constexpr const char* kDecodeNames = "printer|scale|ecr|scanner|none";
+
+decode::Protocol DecodeOption(const std::optional<std::string>& text, const char* option) {
+  if (!text) return decode::Protocol::None;
+  const auto protocol = decode::ProtocolFromName(*text);
+  if (!protocol)
+    throw TUsageError(std::string(option) + ": '" + *text + "' is not one of " + kDecodeNames);
+  return *protocol;
+}
+
 void AddWatchCommands(CLI::App& app, TOptions& o, TTexts& t, std::optional<double>& duration) {
   auto* monitor =
       app.add_subcommand("monitor", "show what a port receives, as the window's panes do");
@@ -227,7 +238,11 @@ void AddWatchCommands(CLI::App& app, TOptions& o, TTexts& t, std::optional<doubl
   spy->add_option("PORT2", o.Port2, "port 2");
   AddPortOptions(spy, o.Line2, "2");
   AddEndingOptions(spy, t.send);
+  spy->add_option("--decode2", t.decode2, "decode the device on port 2: " + std::string(kDecodeNames));
   for (CLI::App* watch : {monitor, spy}) {
+    watch->add_option("--decode", t.decode,
+                      "decode the device on port 1: " + std::string(kDecodeNames) +
+                          "; decoded lines begin with '>>'");
     AddLineOptions(watch, o.Line);
     AddOutputOptions(watch, o, t.output);
     watch->add_option("--duration", duration, "end after SECONDS")->check(CLI::PositiveNumber);
@@ -322,6 +337,8 @@ void Finish(TOptions& o, const TTexts& t) {
     CheckPorts(o);
     FinishOutput(o, t.output);
     FinishSending(o, t);
+    o.Decode = DecodeOption(t.decode, "--decode");
+    o.Decode2 = DecodeOption(t.decode2, "--decode2");
   }
   if (o.Command == TCommand::Checksum && o.RandomNumber.size() > 2)
     throw TUsageError("checksum: '" + o.RandomNumber + "' is longer than two characters");

@@ -10,6 +10,7 @@
 
 #include "cli/line_options.h"
 #include "cli/log_writer.h"
+#include "decode/decoder.h"
 
 namespace veltra::cli {
 
@@ -34,6 +35,8 @@ struct TOptions {
   std::string LogPath;
   bool Status = true;
   std::optional<double> Duration;  // seconds; monitor and spy end by themselves
+  // monitor and spy: the device on each port, decoded under its blocks.
+  decode::Protocol Decode = decode::Protocol::None, Decode2 = decode::Protocol::None;
 
   std::string Data;  // send and the device tests: the bytes, before the line end
   bool AddCR = false, AddLF = false;

@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "session/decoded_lines.h"
 #include "session/log_lines.h"
 
 namespace veltra::cli {
@@ -33,13 +34,18 @@ std::string LineEnd(const TOptions& o) {
 }  // namespace
 
 int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
+  // Declared before the command session, so it outlives the port it observes.
+  session::TPortDecoding decoding;
   TCommandSession s(console, control, o);
   if (!s.OpenLog()) return kExitUsage;
   session::TPortSession* watch =
       s.AddPort(o.Port1, o.Line, session::kPort1Prefixes, kWatchNoise, false);
   if (watch == nullptr || !s.Open(*watch)) return kExitFailed;
+  decoding.SetProtocol(o.Decode);
+  decoding.Attach(*watch, s.Log);
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
+  decoding.LogUnfinished();
   s.CloseAll();
   const session::TPortCounters& c = watch->Counters();
   s.Say("monitor " + watch->Port().CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
@@ -48,6 +54,7 @@ int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
 }
 
 int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
+  session::TPortDecoding decoding1, decoding2;
   TCommandSession s(console, control, o);
   if (!s.OpenLog()) return kExitUsage;
   session::TPortSession* p1 =
@@ -62,11 +69,17 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
   p2->ForwardTo(p1);
   p1->SetLineEnd(LineEnd(o));
   p2->SetLineEnd(LineEnd(o));
+  decoding1.SetProtocol(o.Decode);
+  decoding2.SetProtocol(o.Decode2);
+  decoding1.Attach(*p1, s.Log);
+  decoding2.Attach(*p2, s.Log);
   if (!s.Open(*p1) || !s.Open(*p2)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
   s.Run([&] { return p1->WritesIdle() && p2->WritesIdle(); }, Clock::now() + kForwardGrace,
         /*stopEnds=*/false);
+  decoding1.LogUnfinished();
+  decoding2.LogUnfinished();
   s.CloseAll();
   const std::uint64_t left = p1->BytesNotWritten() + p2->BytesNotWritten();
   s.Say("spy " + p1->Port().CommPort() + " <-> " + p2->Port().CommPort() + " ended after " +

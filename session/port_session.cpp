@@ -111,9 +111,11 @@ void TPortSession::Forward(const std::string& block) {
     sink_.Traffic(sink_.Header(prefixes_.Snd));
     sink_.Traffic(block);
   }
+  std::string bytes = block + lineEnd_;
+  Notify(sentObservers_, bytes, false);
   // This port may still be writing an earlier block: the queue hands this one over
   // when it is free, so overlapping blocks are not refused and lost.
-  Queue(block + lineEnd_, {});
+  Queue(std::move(bytes), {});
 }
 
 void TPortSession::Notify(std::vector<TObserver>& observers, std::string_view block,
@@ -135,6 +137,15 @@ int TPortSession::AddDumpObserver(TBlockObserver observer) {
   return nextObserverId_++;
 }
 
+int TPortSession::AddSentObserver(TBlockObserver observer) {
+  sentObservers_.push_back({nextObserverId_, std::move(observer)});
+  return nextObserverId_++;
+}
+
+void TPortSession::RemoveSentObserver(int id) {
+  std::erase_if(sentObservers_, [id](const TObserver& o) { return o.Id == id; });
+}
+
 void TPortSession::RemoveBlockObserver(int id) {
   std::erase_if(blockObservers_, [id](const TObserver& o) { return o.Id == id; });
 }
@@ -149,7 +160,9 @@ void TPortSession::Send(std::string_view data, TSendDone done) {
   if (data.empty()) return;
   sink_.Traffic(sink_.Header(prefixes_.Snd));
   sink_.Traffic(data);
-  Queue(std::string(data) + lineEnd_, std::move(done));
+  std::string bytes = std::string(data) + lineEnd_;
+  Notify(sentObservers_, bytes, false);
+  Queue(std::move(bytes), std::move(done));
 }
 
 void TPortSession::Queue(std::string bytes, TSendDone done) {
@@ -164,7 +177,9 @@ void TPortSession::SendNow(std::string_view data) {
   if (data.empty()) return;
   sink_.Traffic(sink_.Header(prefixes_.Snd));
   sink_.Traffic(data);
-  SendDirect(std::string(data) + lineEnd_);
+  std::string bytes = std::string(data) + lineEnd_;
+  Notify(sentObservers_, bytes, false);
+  SendDirect(std::move(bytes));
   if (OnDataQueued) OnDataQueued();
 }
 

@@ -144,8 +144,13 @@ class TPortSession {
   // Right after a block's dump lines, before anything else is logged: lines added to
   // the sink here stand under the dump.
   int AddDumpObserver(TBlockObserver observer);
+  // Every block logged as sent to this port (Send, SendNow, a forwarded block), with
+  // its line end, right after its log entries: lines added to the sink stand under it.
+  // `lineErrors` is false.
+  int AddSentObserver(TBlockObserver observer);
   void RemoveBlockObserver(int id);
   void RemoveDumpObserver(int id);
+  void RemoveSentObserver(int id);
 
   // --- hooks for the display (owner thread) ------------------------------------------
   std::function<void()> OnCommEvent;                   // after its line was logged
@@ -207,7 +212,7 @@ class TPortSession {
   std::uint64_t finishedQueued_ = 0;  // of those, the bytes whose write has ended
   std::vector<TPendingSend> pendingSends_;
   engine::Cardinal openError_ = 0;
-  std::vector<TObserver> blockObservers_, dumpObservers_;
+  std::vector<TObserver> blockObservers_, dumpObservers_, sentObservers_;
   int nextObserverId_ = 1;
 };
 

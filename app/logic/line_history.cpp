@@ -188,6 +188,24 @@ void TLineHistory::Clear() {
 }
 
 void TLineHistory::Decode(const TChunk& chunk, const TVisitor& visit) {
+  std::string line;
+  const auto dumped = [&](std::string_view bytes) {
+    for (std::size_t at = 0; at < bytes.size(); at += session::kDumpBytesPerLine) {
+      line.clear();
+      session::AppendDumpLines(bytes.substr(at, session::kDumpBytesPerLine), line, ' ');
+      visit(std::string_view(line).substr(0, session::kDumpLineLength), false);
+    }
+  };
+  DecodeWith(chunk, dumped, visit);
+}
+
+void TLineHistory::Scan(const std::function<void(std::string_view bytes)>& dumped,
+                        const TVisitor& text) const {
+  for (const TChunk& chunk : chunks_) DecodeWith(chunk, dumped, text);
+}
+
+template <typename Dumped>
+void TLineHistory::DecodeWith(const TChunk& chunk, const Dumped& dumped, const TVisitor& visit) {
   TRecent recent;
   std::string line;
   const char* at = chunk.Bytes.data();
@@ -197,12 +215,9 @@ void TLineHistory::Decode(const TChunk& chunk, const TVisitor& visit) {
     if (tag >= kRun || tag <= session::kDumpBytesPerLine) {
       const std::size_t lines = tag >= kRun ? tag - kRun + 1u : 1u;
       const std::size_t size = tag >= kRun ? session::kDumpBytesPerLine : tag;
-      for (std::size_t k = 0; k < lines; ++k, at += size) {
-        line.clear();
-        session::AppendDumpLines(std::string_view(at, size), line, ' ');
-        visit(std::string_view(line).substr(0, session::kDumpLineLength), false);
+      dumped(std::string_view(at, size * lines));
+      for (std::size_t k = 0; k < lines; ++k, at += size)
         recent.AddDumped(std::string_view(at, size));
-      }
     } else if (tag == kUtf8) {
       const std::size_t size = GetNumber(at);
       visit(std::string_view(at, size), true);

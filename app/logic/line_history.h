@@ -36,6 +36,10 @@ class TLineHistory {
   std::size_t TakeNewest(std::size_t lines, const TVisitor& visit);
   // Visits every line, oldest first.
   void ForEach(const TVisitor& visit) const;
+  // The same without formatting dump lines: `dumped` gets the bytes a dump line, or a
+  // run of full dump lines, shows; `text` every other line. For a fast search.
+  void Scan(const std::function<void(std::string_view bytes)>& dumped,
+            const TVisitor& text) const;
   void Clear();
 
   std::uint64_t Lines() const { return lines_; }
@@ -77,6 +81,8 @@ class TLineHistory {
   void DropOldest();
   static std::size_t Cost(const TChunk& chunk);
   static void Decode(const TChunk& chunk, const TVisitor& visit);
+  template <typename Dumped>
+  static void DecodeWith(const TChunk& chunk, const Dumped& dumped, const TVisitor& text);
 
   std::size_t budget_;
   std::deque<TChunk> chunks_;  // the last one is open

@@ -1,15 +1,19 @@
 // Takes the screenshots in docs/ from the real window: the start state, spy mode
 // between the simulated scanner and cash register, and the status line holding its
 // longest message, and Port 1's list open on a fake machine with two USB adapters
-// (docs/port_list.png: a build machine has none to show). Not a test;
+// (docs/port_list.png: a build machine has none to show), and decoded lines in spy
+// mode (docs/decode.png). Not a test;
 // scripts/screenshot.sh runs it on a private X server.
 // Usage: take_screenshots DOCS_DIR
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QtTest>
 
 #include <QScreen>
@@ -45,6 +49,36 @@ bool SavePortList(const QDir& docs) {
       .save(docs.filePath("port_list.png"));
 }
 
+// Spy mode between the simulated cash register (Port 1) and scanner (Port 2), each
+// decoded, after the ER-650 report test: docs/decode.png.
+bool SaveDecoded(const QDir& docs) {
+  veltra::app::TVeltra w;
+  w.resize(w.width(), 740);
+  w.show();
+  if (!QTest::qWaitForWindowExposed(&w)) return false;
+  veltra::test::SelectPort(w.CBPort, QString::fromLatin1(veltra::platform::kCashRegisterPortName));
+  veltra::test::SelectPort(w.CBPort1, QString::fromLatin1(veltra::platform::kScannerPortName));
+  veltra::test::SelectText(w.CBDecode1, QStringLiteral("cash register"));
+  veltra::test::SelectText(w.CBDecode2, QStringLiteral("scanner"));
+  w.CBDecode->setChecked(true);
+  w.CBBlockTime->setChecked(true);
+  w.BStart->click();
+  w.Spy->click();
+  w.Button3Click();  // "ER-650 Report Test"
+  const auto shows = [&](const char* text) {
+    return w.Memo1->toPlainText().contains(QString::fromLatin1(text));
+  };
+  (void)QTest::qWaitFor([&] { return shows("TOTAL 1234.56\", check") && shows(">> EAN-13"); },
+                        10000);
+  // The report test's request at the top of the view, which then stays there.
+  w.FlushPanes();
+  const QTextBlock request = w.Memo1->document()->find(QStringLiteral("P1:Snd")).block();
+  w.Memo1->verticalScrollBar()->setValue(request.blockNumber());
+  const bool saved = Save(w, docs, "decode.png");
+  w.BInit->click();
+  return saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,5 +101,6 @@ int main(int argc, char** argv) {
   w.Mess->setText(QStringLiteral("Cash-Drawer-Signal not sent"));  // the longest message
   saved = Save(w, docs, "status_line.png") && saved;
   saved = SavePortList(docs) && saved;
+  saved = SaveDecoded(docs) && saved;
   return saved ? 0 : 1;
 }

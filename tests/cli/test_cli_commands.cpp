@@ -34,6 +34,8 @@ TEST(CliInput, BadInputIsOneLineNamingTheOptionWithStatus2) {
       {{"monitor", "X", "--settings", "ComTest3"}, "--settings: 'ComTest3'"},
       {{"monitor", "X", "--timestamps=us"}, "--timestamps: 'us'"},
       {{"monitor", "X", "--events", "syslog"}, "--events: 'syslog'"},
+      {{"monitor", "X", "--decode", "till"}, "--decode: 'till'"},
+      {{"spy", "X", "Y", "--decode2", "ER650"}, "--decode2: 'ER650'"},
       {{"monitor"}, "PORT is required"},
       {{"spy", "X"}, "PORT2 is required"},
       {{"send", "X"}, "--text, --hex, --asc, --file"},

@@ -102,5 +102,39 @@ TEST(CliMonitor, TerminalGetsNoControlBytesAndAStatusLine) {
   EXPECT_EQ(run.Out().find('\x9B'), std::string::npos);
 }
 
+// --decode: the same lines as without it, and decoded lines under each block; the
+// printer's automatic status cut across two blocks is told once, when whole.
+TEST(CliMonitor, DecodedLinesUnderTheBlocksAndNothingElseChanged) {
+  Cable plain, decoded;
+  TCliRun without(Monitor(plain, {"--events", "off"}));
+  TCliRun with(Monitor(decoded, {"--events", "off", "--decode", "printer"}));
+  ASSERT_TRUE(OpenedBy({&plain, &decoded}));
+  TFarEnd farPlain(plain.far), farDecoded(decoded.far);
+  const std::string blocks[] = {std::string("\x16\xAA\x14\x00", 4), std::string("\x0C\x00", 2)};
+  for (const std::string& block : blocks) {
+    farPlain.Write(block);
+    farDecoded.Write(block);
+    const std::string dumped = block.size() == 4 ? " 16 AA 14 00 " : " 0C 00 ";
+    ASSERT_TRUE(without.OutHas(dumped));
+    ASSERT_TRUE(with.OutHas(dumped));
+  }
+  ASSERT_TRUE(with.OutHas("  >> 14 00 0C 00 (automatic status: online, drawer pin 3 high, paper end)\n"));
+  without.Stop();
+  with.Stop();
+  // The decoded run's lines without its decoded ones, headers without their stamps.
+  const auto undecoded = [](const std::string& out) {
+    std::string kept;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+      if (!line.starts_with("  >> ")) kept += (line.starts_with("P1:") ? line.substr(0, 8) : line) + "\n";
+    return kept;
+  };
+  EXPECT_EQ(undecoded(with.Out()), undecoded(without.Out()));
+  EXPECT_NE(with.Out().find("  >> 16 (real-time status answer; its request was not seen)\n"
+                            "  >> not recognised, 1 byte: AA\n"),
+            std::string::npos)
+      << with.Out();
+}
+
 }  // namespace
 }  // namespace veltra::cli::test

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/core/comm_api.h"
+#include "session/decoded_lines.h"
 #include "session/hex_dump.h"
 #include "session/port_session.h"
 #include "session/session_thread.h"
@@ -117,6 +118,41 @@ TEST(PortSession, LogsAReceivedBlockAndCallsTheObserversInOrder) {
   b.Dev1.Write("x");
   ASSERT_TRUE(b.Calls.PumpUntil([&] { return b.S1.Counters().BytesIn == 6; }, 20s));
   EXPECT_EQ(seen.size(), expected.size() - 1);  // the dump observer only
+}
+
+// Decoded lines stand under the blocks a port is handed: forwarded (told once, when a
+// command cut across blocks is whole) and sent; none after Detach.
+TEST(PortSession, DecodedLinesUnderTheBlocksSentToTheDevice) {
+  TSessionBench b;
+  TPortDecoding printer;
+  printer.SetProtocol(decode::Protocol::Printer);
+  printer.Attach(b.S2, b.Sink);
+  ASSERT_TRUE(b.Open(b.S1, b.Dev1.Cable.near));
+  ASSERT_TRUE(b.Open(b.S2, b.Dev2.Cable.near));
+  b.S1.ForwardTo(&b.S2);
+  const std::string decoded = "T   >> ESC @ (initialise)";
+  const auto count = [&] { return std::count(b.Sink.Lines.begin(), b.Sink.Lines.end(), decoded); };
+  b.Dev1.Write("\x1B");
+  ASSERT_TRUE(b.Calls.PumpUntil([&] { return b.S1.Counters().BytesIn == 1; }, 20s));
+  b.Dev1.Write("@");
+  ASSERT_TRUE(b.Calls.PumpUntil([&] { return b.S1.Counters().BytesIn == 2; }, 20s));
+  EXPECT_EQ(count(), 1);
+  const auto at = std::find(b.Sink.Lines.begin(), b.Sink.Lines.end(), decoded);
+  ASSERT_GE(at - b.Sink.Lines.begin(), 2);
+  EXPECT_EQ(*(at - 1), "T @");
+  EXPECT_EQ(*(at - 2), "T P2:Snd @");
+
+  bool done = false;
+  b.S2.Send("\x1B@", [&](const TSendResult&) { done = true; });
+  EXPECT_EQ(b.Sink.Lines.back(), decoded);
+  EXPECT_EQ(count(), 2);
+  ASSERT_TRUE(b.Calls.PumpUntil([&] { return done; }, 20s));
+
+  printer.Detach();
+  done = false;
+  b.S2.Send("\x1B@", [&](const TSendResult&) { done = true; });
+  ASSERT_TRUE(b.Calls.PumpUntil([&] { return done; }, 20s));
+  EXPECT_EQ(count(), 2);
 }
 
 // Blocks arrive faster than the other port writes them: none is refused or lost,
