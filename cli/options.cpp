@@ -7,7 +7,9 @@
 #include <iterator>
 #include <sstream>
 
+#include "app/logic/char_code.h"
 #include "app/logic/device_commands.h"
+#include "app/logic/hex_text.h"
 #include "app/logic/integer_text.h"
 
 namespace veltra::cli {
@@ -128,32 +130,13 @@ struct TTexts {
   std::string drawer = "1";
 };
 
-std::string ReadHexBytes(const std::string& text) {
-  std::string bytes;
-  std::string digits;
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    const char c = i < text.size() ? text[i] : ' ';
-    if (std::isxdigit(static_cast<unsigned char>(c))) {
-      digits.push_back(c);
-      continue;
-    }
-    if (c != ' ' && c != ',' && c != ':' && c != '-' && c != '\t')
-      throw TBadValue("'" + std::string(1, c) + "' is not a hex digit or a separator");
-    if (digits.size() % 2 != 0) throw TBadValue("'" + digits + "' has an odd number of digits");
-    for (std::size_t d = 0; d < digits.size(); d += 2)
-      bytes.push_back(static_cast<char>(std::stoi(digits.substr(d, 2), nullptr, 16)));
-    digits.clear();
-  }
-  return bytes;
-}
-
 std::string SendData(const TSendTexts& t) {
   const int given = !!t.text + !!t.hex + !!t.asc + !!t.file;
   if (given != 1) throw TUsageError("send: give exactly one of --text, --hex, --asc, --file");
   try {
     if (t.text) return *t.text;
-    if (t.hex) return ReadHexBytes(*t.hex);
-  } catch (const TBadValue& e) {
+    if (t.hex) return logic::ParseHexBytes(*t.hex);
+  } catch (const logic::EConvertError& e) {
     throw TUsageError(std::string("--hex: ") + e.what());
   }
   if (t.asc) {

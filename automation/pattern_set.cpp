@@ -1,0 +1,221 @@
+#include "automation/pattern_set.h"
+
+#include <algorithm>
+
+#include "app/logic/hex_text.h"
+#include "app/logic/char_code.h"
+#include "automation/sequence.h"
+
+#ifdef VELTRA_HAVE_RE2
+#include <re2/re2.h>
+#include <re2/set.h>
+#endif
+
+namespace veltra::automation {
+
+const char* PatternKindName(TPatternKind kind) {
+  switch (kind) {
+    case TPatternKind::Text: return "text";
+    case TPatternKind::Hex: return "hex";
+    case TPatternKind::Regex: return "regex";
+  }
+  return "";
+}
+
+// The regular expressions, and all of them as one set: a block goes through the
+// set once, and only the expressions it says match are run on their own to find
+// where.
+struct TPatternSet::TRegexes {
+#ifdef VELTRA_HAVE_RE2
+  static re2::RE2::Options Options() {
+    re2::RE2::Options o;
+    o.set_encoding(re2::RE2::Options::EncodingLatin1);  // one character a byte
+    o.set_dot_nl(true);
+    o.set_log_errors(false);
+    return o;
+  }
+  re2::RE2::Set set{Options(), re2::RE2::UNANCHORED};
+  std::vector<std::unique_ptr<re2::RE2>> each;
+  std::vector<std::size_t> pattern;  // the index given to the set for each
+  std::vector<std::size_t> window;
+  std::vector<int> hits;
+#endif
+};
+
+bool TPatternSet::RegexAvailable() {
+#ifdef VELTRA_HAVE_RE2
+  return true;
+#else
+  return false;
+#endif
+}
+
+namespace {
+
+[[noreturn]] void Refuse(const TPattern& p, const std::string& why) {
+  throw TAutomationError(std::string(PatternKindName(p.Kind)) + " pattern: " + why);
+}
+
+}  // namespace
+
+TPatternSet::TPatternSet(const std::vector<TPattern>& patterns)
+    : pairs_(65536 / 64, 0), nextStart_(patterns.size(), 0) {
+  for (std::size_t k = 0; k < patterns.size(); ++k) {
+    const TPattern& p = patterns[k];
+    if (p.Text.empty()) Refuse(p, "it is empty");
+    if (p.Kind == TPatternKind::Text) {
+      if (p.Text.size() > kMaxPatternBytes)
+        Refuse(p, "longer than " + std::to_string(kMaxPatternBytes) + " bytes");
+      AddMasked(p.Text, std::string(p.Text.size(), '\xFF'), k);
+    } else if (p.Kind == TPatternKind::Hex) {
+      logic::THexPattern hex;
+      try {
+        hex = logic::ParseHexPattern(p.Text, true);
+      } catch (const logic::EConvertError& e) {
+        Refuse(p, e.what());
+      }
+      if (hex.Bytes.empty()) Refuse(p, "it has no bytes");
+      if (hex.Bytes.size() > kMaxPatternBytes)
+        Refuse(p, "longer than " + std::to_string(kMaxPatternBytes) + " bytes");
+      AddMasked(std::move(hex.Bytes), std::move(hex.Masks), k);
+    } else {
+      AddRegex(p, k);
+    }
+  }
+#ifdef VELTRA_HAVE_RE2
+  if (regexes_ && !regexes_->set.Compile()) throw TAutomationError("regex patterns: too many to compile");
+#endif
+  if (longestMasked_ > 0) keep_ = std::max(keep_, longestMasked_ - 1);
+}
+
+TPatternSet::~TPatternSet() = default;
+
+void TPatternSet::AddMasked(std::string bytes, std::string masks, std::size_t pattern) {
+  for (std::size_t j = 0; j < bytes.size(); ++j) bytes[j] = static_cast<char>(bytes[j] & masks[j]);
+  const auto index = static_cast<std::uint32_t>(masked_.size());
+  const unsigned first = static_cast<unsigned char>(bytes[0]);
+  const unsigned firstMask = static_cast<unsigned char>(masks[0]);
+  const bool single = bytes.size() == 1;
+  const unsigned second = single ? 0 : static_cast<unsigned char>(bytes[1]);
+  const unsigned secondMask = single ? 0 : static_cast<unsigned char>(masks[1]);
+  for (unsigned b0 = 0; b0 < 256; ++b0) {
+    if ((b0 & firstMask) != first) continue;
+    byFirstByte_[b0].push_back(index);
+    for (unsigned b1 = 0; b1 < 256; ++b1) {
+      if ((b1 & secondMask) != second) continue;
+      const unsigned h = b0 << 8 | b1;
+      pairs_[h >> 6] |= std::uint64_t{1} << (h & 63);
+    }
+  }
+  longestMasked_ = std::max(longestMasked_, bytes.size());
+  masked_.push_back({std::move(bytes), std::move(masks), pattern});
+}
+
+void TPatternSet::AddRegex([[maybe_unused]] const TPattern& p, [[maybe_unused]] std::size_t pattern) {
+#ifdef VELTRA_HAVE_RE2
+  if (p.Window < 1 || p.Window > kMaxRegexWindow)
+    Refuse(p, "its window is 1 to " + std::to_string(kMaxRegexWindow) + " bytes");
+  if (!regexes_) regexes_ = std::make_unique<TRegexes>();
+  auto re = std::make_unique<re2::RE2>(p.Text, TRegexes::Options());
+  if (!re->ok()) Refuse(p, re->error());
+  if (re2::RE2::FullMatch("", *re)) Refuse(p, "it matches where nothing came (an empty match)");
+  std::string error;
+  if (regexes_->set.Add(p.Text, &error) < 0) Refuse(p, error);
+  regexes_->each.push_back(std::move(re));
+  regexes_->pattern.push_back(pattern);
+  regexes_->window.push_back(p.Window);
+  keep_ = std::max(keep_, p.Window - 1);
+#else
+  Refuse(p, "this build has no regular expressions (RE2)");
+#endif
+}
+
+const std::vector<TPatternMatch>& TPatternSet::Feed(std::string_view block) {
+  matches_.clear();
+  if (window_.size() > keep_) {
+    windowStart_ += window_.size() - keep_;
+    window_.erase(0, window_.size() - keep_);
+  }
+  const std::size_t seam = window_.size();
+  window_.append(block);
+  streamEnd_ += block.size();
+  if (block.empty()) return matches_;
+  if (!masked_.empty()) ScanMasked(seam);
+  if (regexes_) ScanRegexes(seam);
+  std::sort(matches_.begin(), matches_.end(),
+                   [](const TPatternMatch& a, const TPatternMatch& b) {
+                     return a.End < b.End || (a.End == b.End && a.Pattern < b.Pattern);
+                   });
+  return matches_;
+}
+
+void TPatternSet::Reset() {
+  window_.clear();
+  windowStart_ = streamEnd_ = 0;
+  std::fill(nextStart_.begin(), nextStart_.end(), 0);
+}
+
+// The hot loop: one table bit per position; only where a pattern's first two bytes
+// may stand is a pattern compared.
+void TPatternSet::ScanMasked(std::size_t seam) {
+  const auto* d = reinterpret_cast<const unsigned char*>(window_.data());
+  const std::size_t n = window_.size();
+  const std::size_t start = seam >= longestMasked_ ? seam - (longestMasked_ - 1) : 0;
+  const std::uint64_t* pairs = pairs_.data();
+  unsigned h = d[start];
+  for (std::size_t i = start; i + 1 < n; ++i) {
+    h = (h << 8 | d[i + 1]) & 0xFFFF;
+    if ((pairs[h >> 6] >> (h & 63)) & 1) VerifyAt(i, seam);
+  }
+  VerifyAt(n - 1, seam);  // one-byte patterns at the last byte
+}
+
+void TPatternSet::VerifyAt(std::size_t i, std::size_t seam) {
+  const auto* d = reinterpret_cast<const unsigned char*>(window_.data());
+  const std::size_t n = window_.size();
+  for (const std::uint32_t index : byFirstByte_[d[i]]) {
+    const TMasked& m = masked_[index];
+    const std::size_t end = i + m.bytes.size();
+    if (end > n || end <= seam || windowStart_ + i < nextStart_[m.pattern]) continue;
+    std::size_t j = 1;
+    while (j < m.bytes.size() &&
+           (d[i + j] & static_cast<unsigned char>(m.masks[j])) == static_cast<unsigned char>(m.bytes[j]))
+      ++j;
+    if (j == m.bytes.size()) Report(m.pattern, i, end);
+  }
+}
+
+void TPatternSet::ScanRegexes([[maybe_unused]] std::size_t seam) {
+#ifdef VELTRA_HAVE_RE2
+  TRegexes& r = *regexes_;
+  r.hits.clear();
+  const re2::StringPiece text(window_);
+  if (!r.set.Match(text, &r.hits)) return;
+  // This RE2 says a set of one matched without saying which: then it is that one.
+  if (r.hits.empty())
+    for (std::size_t x = 0; x < r.each.size(); ++x) r.hits.push_back(static_cast<int>(x));
+  std::sort(r.hits.begin(), r.hits.end());
+  for (const int hit : r.hits) {
+    const auto x = static_cast<std::size_t>(hit);
+    const std::size_t pattern = r.pattern[x];
+    std::size_t pos = seam >= r.window[x] ? seam - (r.window[x] - 1) : 0;
+    if (nextStart_[pattern] > windowStart_)
+      pos = std::max<std::size_t>(pos, static_cast<std::size_t>(nextStart_[pattern] - windowStart_));
+    re2::StringPiece m;
+    while (pos < window_.size() &&
+           r.each[x]->Match(text, pos, window_.size(), re2::RE2::UNANCHORED, &m, 1)) {
+      const auto begin = static_cast<std::size_t>(m.data() - window_.data());
+      const std::size_t end = begin + m.size();
+      if (end > seam && end > begin) Report(pattern, begin, end);
+      pos = std::max(end, begin + 1);
+    }
+  }
+#endif
+}
+
+void TPatternSet::Report(std::size_t pattern, std::size_t begin, std::size_t end) {
+  matches_.push_back({pattern, windowStart_ + end, std::string_view(window_).substr(begin, end - begin)});
+  nextStart_[pattern] = windowStart_ + end;
+}
+
+}  // namespace veltra::automation
