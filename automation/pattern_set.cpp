@@ -59,7 +59,7 @@ namespace {
 }  // namespace
 
 TPatternSet::TPatternSet(const std::vector<TPattern>& patterns)
-    : pairs_(65536 / 64, 0), nextStart_(patterns.size(), 0) {
+    : nextStart_(patterns.size(), 0) {
   for (std::size_t k = 0; k < patterns.size(); ++k) {
     const TPattern& p = patterns[k];
     if (p.Text.empty()) Refuse(p, "it is empty");
@@ -90,24 +90,51 @@ TPatternSet::TPatternSet(const std::vector<TPattern>& patterns)
 
 TPatternSet::~TPatternSet() = default;
 
+namespace {
+
+int KnownBits(char mask) {
+  return __builtin_popcount(static_cast<unsigned char>(mask));
+}
+
+// Every byte value that a (value, mask) pair lets through.
+template <typename F>
+void ForEachByte(unsigned value, unsigned mask, F f) {
+  for (unsigned b = 0; b < 256; ++b)
+    if ((b & mask) == value) f(b);
+}
+
+}  // namespace
+
 void TPatternSet::AddMasked(std::string bytes, std::string masks, std::size_t pattern) {
   for (std::size_t j = 0; j < bytes.size(); ++j) bytes[j] = static_cast<char>(bytes[j] & masks[j]);
   const auto index = static_cast<std::uint32_t>(masked_.size());
-  const unsigned first = static_cast<unsigned char>(bytes[0]);
-  const unsigned firstMask = static_cast<unsigned char>(masks[0]);
-  const bool single = bytes.size() == 1;
-  const unsigned second = single ? 0 : static_cast<unsigned char>(bytes[1]);
-  const unsigned secondMask = single ? 0 : static_cast<unsigned char>(masks[1]);
-  for (unsigned b0 = 0; b0 < 256; ++b0) {
-    if ((b0 & firstMask) != first) continue;
-    byFirstByte_[b0].push_back(index);
-    for (unsigned b1 = 0; b1 < 256; ++b1) {
-      if ((b1 & secondMask) != second) continue;
-      const unsigned h = b0 << 8 | b1;
-      pairs_[h >> 6] |= std::uint64_t{1} << (h & 63);
-    }
-  }
   longestMasked_ = std::max(longestMasked_, bytes.size());
+  if (bytes.size() == 1) {
+    ForEachByte(static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(masks[0]),
+                [&](unsigned b) { singles_[b].push_back(index); });
+    hasSingles_ = true;
+    masked_.push_back({std::move(bytes), std::move(masks), pattern});
+    return;
+  }
+  // The anchor with the most known bits; among equals the nearest pair, then the first.
+  std::size_t offset = 0, gap = 1;
+  int best = -1;
+  for (std::size_t g = 1; g <= kGaps && g < bytes.size(); ++g)
+    for (std::size_t o = 0; o + g < bytes.size(); ++o)
+      if (const int known = KnownBits(masks[o]) + KnownBits(masks[o + g]); known > best)
+        best = known, offset = o, gap = g;
+  TGapTable& table = gaps_[gap];
+  if (table.bits.empty()) table.bits.assign(65536 / 64, 0);
+  const unsigned secondValue = static_cast<unsigned char>(bytes[offset + gap]);
+  const unsigned secondMask = static_cast<unsigned char>(masks[offset + gap]);
+  ForEachByte(static_cast<unsigned char>(bytes[offset]), static_cast<unsigned char>(masks[offset]),
+              [&](unsigned b0) {
+                table.byFirst[b0].push_back({index, static_cast<std::uint32_t>(offset)});
+                ForEachByte(secondValue, secondMask, [&](unsigned b1) {
+                  const unsigned h = b0 | b1 << 8;
+                  table.bits[h >> 6] |= std::uint64_t{1} << (h & 63);
+                });
+              });
   masked_.push_back({std::move(bytes), std::move(masks), pattern});
 }
 
@@ -140,7 +167,9 @@ const std::vector<TPatternMatch>& TPatternSet::Feed(std::string_view block) {
   window_.append(block);
   streamEnd_ += block.size();
   if (block.empty()) return matches_;
-  if (!masked_.empty()) ScanMasked(seam);
+  for (std::size_t gap = 1; gap <= kGaps; ++gap)
+    if (!gaps_[gap].bits.empty()) ScanGap(gap, seam);
+  if (hasSingles_) ScanSingles(seam);
   if (regexes_) ScanRegexes(seam);
   std::sort(matches_.begin(), matches_.end(),
                    [](const TPatternMatch& a, const TPatternMatch& b) {
@@ -155,34 +184,53 @@ void TPatternSet::Reset() {
   std::fill(nextStart_.begin(), nextStart_.end(), 0);
 }
 
-// The hot loop: one table bit per position; only where a pattern's first two bytes
-// may stand is a pattern compared.
-void TPatternSet::ScanMasked(std::size_t seam) {
+// The hot loop: one table bit per position; only where some anchor may stand
+// are patterns compared.
+void TPatternSet::ScanGap(std::size_t gap, std::size_t seam) {
+  const TGapTable& table = gaps_[gap];
   const auto* d = reinterpret_cast<const unsigned char*>(window_.data());
   const std::size_t n = window_.size();
-  const std::size_t start = seam >= longestMasked_ ? seam - (longestMasked_ - 1) : 0;
-  const std::uint64_t* pairs = pairs_.data();
-  unsigned h = d[start];
-  for (std::size_t i = start; i + 1 < n; ++i) {
-    h = (h << 8 | d[i + 1]) & 0xFFFF;
-    if ((pairs[h >> 6] >> (h & 63)) & 1) VerifyAt(i, seam);
+  const std::uint64_t* bits = table.bits.data();
+  auto at = [&](std::size_t i) {
+    const unsigned h = d[i] | static_cast<unsigned>(d[i + gap]) << 8;
+    return (bits[h >> 6] >> (h & 63)) & 1;
+  };
+  std::size_t i = seam >= longestMasked_ ? seam - (longestMasked_ - 1) : 0;
+  // Eight positions a step, tested together: a hit is rare, so is the branch.
+  for (; i + 8 + gap <= n; i += 8) {
+    const std::uint64_t any = at(i) | at(i + 1) | at(i + 2) | at(i + 3) | at(i + 4) | at(i + 5) |
+                              at(i + 6) | at(i + 7);
+    if (any != 0)
+      for (std::size_t k = i; k < i + 8; ++k)
+        if (at(k)) CompareAnchored(table, k, seam);
   }
-  VerifyAt(n - 1, seam);  // one-byte patterns at the last byte
+  for (; i + gap < n; ++i)
+    if (at(i)) CompareAnchored(table, i, seam);
 }
 
-void TPatternSet::VerifyAt(std::size_t i, std::size_t seam) {
-  const auto* d = reinterpret_cast<const unsigned char*>(window_.data());
-  const std::size_t n = window_.size();
-  for (const std::uint32_t index : byFirstByte_[d[i]]) {
-    const TMasked& m = masked_[index];
-    const std::size_t end = i + m.bytes.size();
-    if (end > n || end <= seam || windowStart_ + i < nextStart_[m.pattern]) continue;
-    std::size_t j = 1;
-    while (j < m.bytes.size() &&
-           (d[i + j] & static_cast<unsigned char>(m.masks[j])) == static_cast<unsigned char>(m.bytes[j]))
-      ++j;
-    if (j == m.bytes.size()) Report(m.pattern, i, end);
+void TPatternSet::CompareAnchored(const TGapTable& table, std::size_t i, std::size_t seam) {
+  for (const TAnchored& a : table.byFirst[static_cast<unsigned char>(window_[i])]) {
+    if (i < a.offset) continue;
+    const TMasked& m = masked_[a.masked];
+    if (Fits(m, i - a.offset, seam)) Report(m.pattern, i - a.offset, i - a.offset + m.bytes.size());
   }
+}
+
+void TPatternSet::ScanSingles(std::size_t seam) {
+  const auto* d = reinterpret_cast<const unsigned char*>(window_.data());
+  for (std::size_t i = seam; i < window_.size(); ++i)
+    for (const std::uint32_t index : singles_[d[i]])
+      if (Fits(masked_[index], i, seam)) Report(masked_[index].pattern, i, i + 1);
+}
+
+bool TPatternSet::Fits(const TMasked& m, std::size_t start, std::size_t seam) const {
+  const std::size_t end = start + m.bytes.size();
+  if (end > window_.size() || end <= seam || windowStart_ + start < nextStart_[m.pattern]) return false;
+  const auto* d = reinterpret_cast<const unsigned char*>(window_.data()) + start;
+  for (std::size_t j = 0; j < m.bytes.size(); ++j)
+    if ((d[j] & static_cast<unsigned char>(m.masks[j])) != static_cast<unsigned char>(m.bytes[j]))
+      return false;
+  return true;
 }
 
 void TPatternSet::ScanRegexes([[maybe_unused]] std::size_t seam) {

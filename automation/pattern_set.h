@@ -40,24 +40,37 @@ class TPatternSet {
 
  private:
   struct TMasked {
-    std::string bytes;
+    std::string bytes;  // already masked
     std::string masks;
     std::size_t pattern;
+  };
+  // A pattern is looked for where two of its bytes, `gap` apart, stand: its
+  // anchor, at `offset` from its start. Anchors with fully known bytes make the
+  // table sparse, so few positions are compared at all.
+  static constexpr std::size_t kGaps = 4;
+  struct TAnchored {
+    std::uint32_t masked;
+    std::uint32_t offset;
+  };
+  struct TGapTable {
+    std::vector<std::uint64_t> bits;  // bit (first | second << 8) set: some anchor may stand so
+    std::array<std::vector<TAnchored>, 256> byFirst;
   };
   struct TRegexes;
 
   void AddMasked(std::string bytes, std::string masks, std::size_t pattern);
-  void ScanMasked(std::size_t seam);
-  void VerifyAt(std::size_t i, std::size_t seam);
   void AddRegex(const TPattern& p, std::size_t pattern);
+  void ScanGap(std::size_t gap, std::size_t seam);
+  void CompareAnchored(const TGapTable& table, std::size_t i, std::size_t seam);
+  void ScanSingles(std::size_t seam);
+  bool Fits(const TMasked& m, std::size_t start, std::size_t seam) const;
   void ScanRegexes(std::size_t seam);
   void Report(std::size_t pattern, std::size_t begin, std::size_t end);
 
   std::vector<TMasked> masked_;
-  std::array<std::vector<std::uint32_t>, 256> byFirstByte_;
-  // Bit (first byte << 8 | second byte) set when a masked pattern may start so;
-  // a one-byte pattern sets every second byte.
-  std::vector<std::uint64_t> pairs_;
+  std::array<TGapTable, kGaps + 1> gaps_;  // [1..kGaps]; empty tables are skipped
+  std::array<std::vector<std::uint32_t>, 256> singles_;  // one-byte patterns by byte
+  bool hasSingles_ = false;
   std::size_t longestMasked_ = 0;
   std::unique_ptr<TRegexes> regexes_;  // null without regular expressions
   std::size_t keep_ = 0;               // bytes of tail kept for the next block
