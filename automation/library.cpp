@@ -73,7 +73,8 @@ class TReader {
   TSequencePart Part(const TJson& v, const std::string& pointer, const std::string& what) const {
     if (!v.is_object() || v.size() != 1)
       Fail(pointer, what + " is one field: {\"text\": ...}, hex, asc, control, code or wait");
-    const auto& [key, value] = *v.items().begin();
+    const std::string& key = v.begin().key();
+    const TJson& value = v.begin().value();
     for (const TPartKind kind : kPartKinds) {
       if (key != PartKindName(kind)) continue;
       TSequencePart part{kind, {}, {}};

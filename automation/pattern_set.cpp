@@ -238,8 +238,10 @@ void TPatternSet::ScanRegexes([[maybe_unused]] std::size_t seam) {
   TRegexes& r = *regexes_;
   r.hits.clear();
   const re2::StringPiece text(window_);
-  if (!r.set.Match(text, &r.hits)) return;
-  // This RE2 says a set of one matched without saying which: then it is that one.
+  re2::RE2::Set::ErrorInfo error{};
+  if (!r.set.Match(text, &r.hits, &error) && error.kind == re2::RE2::Set::kNoError) return;
+  // The set's automaton out of memory, or this RE2 saying a set matched without
+  // saying which (a set of one): each expression looks for itself.
   if (r.hits.empty())
     for (std::size_t x = 0; x < r.each.size(); ++x) r.hits.push_back(static_cast<int>(x));
   std::sort(r.hits.begin(), r.hits.end());
