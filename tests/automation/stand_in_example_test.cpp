@@ -8,7 +8,7 @@
 
 #include "app/logic/device_commands.h"
 #include "automation/library.h"
-#include "automation/send_queue.h"
+#include "automation/port_automation.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
 #include "platform/simulated_devices.h"
@@ -52,38 +52,30 @@ class OwnerLoop {
   bool queued_ = false;
 };
 
-// A port driven by triggers and a send queue, as a front end drives them.
+// A port driven by its automation, as a front end drives it.
 struct StandIn {
-  StandIn(OwnerLoop& loop, const TLibrary& lib) : port(loop.calls), triggers(lib, 1) {
+  StandIn(OwnerLoop& loop, const TLibrary& lib) : port(loop.calls), automation(1) {
+    automation.SetTriggers(lib);
     port.OnRxClusterEvent = [this](engine::TObject*) {
       std::string block;
       port.TakeFirstCluster(block);
-      std::vector<TTriggerEvent> events;
-      triggers.Received(block, Clock::now(), events);
-      Handle(events);
+      Note(automation.Received(block, Clock::now()));
     };
-    port.OnWriteDone = [this](engine::TObject*) { queue.WriteDone(Clock::now()); };
+    port.OnWriteDone = [this](engine::TObject*) { automation.WriteDone(Clock::now()); };
   }
-  void Handle(std::vector<TTriggerEvent>& events) {
-    QueueAnswers(events, queue, Clock::now());
+  void Note(const std::vector<TTriggerEvent>& events) {
     for (const TTriggerEvent& e : events)
       if (e.Kind == TTriggerEvent::TKind::Mark) marks.push_back(e.Text);
   }
   void Tick() {
-    std::vector<TTriggerEvent> events;
-    triggers.Poll(Clock::now(), events);
-    Handle(events);
-    if (auto bytes = queue.Take(Clock::now())) port.SendString(*bytes);
+    Note(automation.Poll(Clock::now()));
+    if (auto bytes = automation.TakeWrite(Clock::now())) port.SendString(*bytes);
   }
   Clock::time_point Next() const {
-    Clock::time_point next = Clock::now() + 50ms;
-    if (auto due = triggers.NextDue()) next = std::min(next, *due);
-    if (auto due = queue.NextDue()) next = std::min(next, *due);
-    return next;
+    return std::min(Clock::now() + 50ms, automation.NextWake().value_or(Clock::time_point::max()));
   }
   engine::TSerialPort port;
-  TPortTriggers triggers;
-  TSendQueue queue;
+  TPortAutomation automation;
   std::vector<std::string> marks;
 };
 
@@ -124,7 +116,7 @@ TEST(StandInScale, AnswersThePriceRecordAndTheWeightRequest) {
   exchange(logic::kScaleWeightRequest, "\x02" "02\x1B" "3\x1B" "01250\x1B" "000220\x1B" "000275\x03");
   exchange(std::string("\x04\x02" "07\x1B\x03", 6), "\x15");
   EXPECT_EQ(scale.marks, (std::vector<std::string>{"price record", "weight asked"}));
-  EXPECT_EQ(scale.triggers.Matches(2), 1u);
+  EXPECT_EQ(scale.automation.Triggers()->Matches(2), 1u);
   pos.SetActive(false);
   scale.port.SetActive(false);
 }
