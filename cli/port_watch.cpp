@@ -81,6 +81,7 @@ void TPortWatch::RxCluster() {
     log_.Traffic(log_.Header(lineErrors ? Own.RecX : Own.Rec));
     log_.Dump(block);
   }
+  if (OnBlock) OnBlock(block);
   if (forwardTo_ == nullptr) return;
   if (log_.WantsTraffic()) {
     log_.Traffic(log_.Header(forwardTo_->Own.Snd));

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/logic/forward_queue.h"
@@ -47,6 +48,8 @@ class TPortWatch {
   engine::TSerialPort& Port;
   const logic::TPortPrefixes& Own;
   TPortCounters Counters;
+  // Each received block once it is logged (the receive triggers look through it).
+  std::function<void(const std::string& block)> OnBlock;
 
  private:
   void RxCluster();

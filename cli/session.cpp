@@ -79,7 +79,11 @@ bool TPortSession::Open(TPortWatch& watch) {
 TOwnerLoop::TEnd TPortSession::Run(const std::function<bool()>& done, Clock::time_point deadline,
                                    bool stopEnds) {
   TOwnerLoop::THooks hooks;
-  hooks.Idle = [this] { Log.Flush(); };
+  hooks.Idle = [this] {
+    if (AutomationWork) AutomationWork();
+    Log.Flush();
+  };
+  hooks.WakeBy = AutomationWakeBy;
   hooks.Tick = [this] {
     if (status_) status_->Draw();
   };

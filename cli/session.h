@@ -48,6 +48,9 @@ class TPortSession {
   TConsole& Console;
   TOwnerLoop Loop;
   TLogWriter Log;
+  // Work of the sequences and triggers before each sleep, and when it is due next.
+  std::function<void()> AutomationWork;
+  std::function<Clock::time_point()> AutomationWakeBy;
 
  private:
   std::vector<std::unique_ptr<engine::TSerialPort>> ports_;

@@ -3,6 +3,7 @@
 
 #include "app/logic/log_lines.h"
 #include "cli/commands.h"
+#include "cli/port_automation.h"
 #include "cli/session.h"
 
 namespace veltra::cli {
@@ -30,19 +31,39 @@ std::string LineEnd(const TOptions& o) {
   return std::string(o.AddCR ? "\r" : "") + (o.AddLF ? "\n" : "");
 }
 
+// --triggers: the library's triggers armed on the watched ports; false (said) when
+// the file or a trigger cannot be used.
+bool ArmTriggers(const TOptions& o, TPortSession& s, TCliAutomation& automation) {
+  if (o.TriggersFile.empty()) return true;
+  std::string why;
+  const auto library = ReadLibraryOption("--triggers", o.TriggersFile, &why);
+  if (library && automation.ArmTriggers(*library, &why)) return true;
+  s.Say(why);
+  return false;
+}
+
+void SayMatches(TPortSession& s, const TCliAutomation& automation) {
+  const std::string summary = automation.MatchSummary();
+  if (!summary.empty()) s.Say("triggers: " + summary);
+}
+
 }  // namespace
 
 int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
   TPortSession s(console, control, o);
   if (!s.OpenLog()) return kExitUsage;
   TPortWatch* watch = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
-  if (watch == nullptr || !s.Open(*watch)) return kExitFailed;
+  if (watch == nullptr) return kExitFailed;
+  TCliAutomation automation(s, {watch});
+  if (!ArmTriggers(o, s, automation)) return kExitUsage;
+  if (!s.Open(*watch)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
   s.CloseAll();
   const TPortCounters& c = watch->Counters;
   s.Say("monitor " + watch->Port.CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
         ReceiveSummary(c) + ", " + Plural(c.ErrorReports, "error report", "error reports"));
+  SayMatches(s, automation);
   return kExitOk;
 }
 
@@ -56,6 +77,8 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
   if (p2 == nullptr) return kExitFailed;
   p1->ForwardTo(*p2, LineEnd(o));
   p2->ForwardTo(*p1, LineEnd(o));
+  TCliAutomation automation(s, {p1, p2});
+  if (!ArmTriggers(o, s, automation)) return kExitUsage;
   if (!s.Open(*p1) || !s.Open(*p2)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
@@ -69,6 +92,7 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
         Plural(p1->Counters.ErrorReports + p2->Counters.ErrorReports, "error report",
                "error reports") +
         "; " + Plural(left, "byte", "bytes") + " not forwarded");
+  SayMatches(s, automation);
   return kExitOk;
 }
 
