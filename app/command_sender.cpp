@@ -106,6 +106,7 @@ void TVeltra::SerialPort1WriteDone(TObject*) {
   // Before the spy forwarding takes the port: the pair's second byte follows its DLE.
   if (FSecondAfterDle && !SerialPort1->SendInProgress()) FinishAfterDle(whole);
   ForwardToPort1.WriteDone();
+  AutomationWriteDone(1);
 }
 
 void TVeltra::SerialPort2WriteDone(TObject*) {
@@ -113,6 +114,7 @@ void TVeltra::SerialPort2WriteDone(TObject*) {
     SerialPort2ProcessError(SerialPort2.get(), 1, 0, "P2:Not all Bytes send", 0);
   BSend->setEnabled(true);
   ForwardToPort2.WriteDone();
+  AutomationWriteDone(2);
 }
 
 }  // namespace veltra::app

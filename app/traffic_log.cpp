@@ -42,6 +42,7 @@ void TVeltra::ReceiveCluster(TSerialPort& Port, const TPortPrefixes& Own,
   std::string block;
   Port.TakeFirstCluster(block);
   AppendHexDump(block);
+  AutomationReceived(&Own == &kPort1Prefixes ? 1 : 2, block);
   if (!SpyMode) return;
   Memo1Log.Add(logic::LogHeader(Other.Snd, logic::LocalNow()));
   Memo1Log.Add(block);

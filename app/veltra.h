@@ -11,6 +11,7 @@
 //   device_tests.cpp    the scanner, scale and cash-register tests
 //   cash_drawer.cpp     the printer list and "Send Signal"
 //   traffic_record.cpp  "Record": the traffic pane's entries written to a file
+//   sequences_page.cpp  the "Sequences" page on the ports: sequences sent, triggers armed
 #pragma once
 
 #include <QWidget>
@@ -25,6 +26,7 @@
 #include <QPixmap>
 
 #include "app/dialogs.h"
+#include "automation/port_automation.h"
 #include "app/logic/forward_queue.h"
 #include "app/logic/hold_states.h"
 #include "app/logic/line_history.h"
@@ -276,6 +278,18 @@ class TVeltra : public QWidget {
   logic::TForwardQueue ForwardToPort2{
       [this] { return SerialPort2->SendInProgress(); },
       [this](const std::string& Block) { ForwardBlock(*SerialPort2, FPort2SendLength, Block); }};
+  // --- sequences and receive triggers (sequences_page.cpp) -------------------------
+  class TSequencePanel* SequencePanel = nullptr;
+  automation::TPortAutomation Automation1{1}, Automation2{2};
+  QTimer* AutomationTimer = nullptr;
+  // A sequence's writes for Port 1 or 2, after what the port has queued already.
+  void PlaySequence(int Port, const std::vector<automation::TSendStep>& Steps);
+  void ArmTriggers();
+  void AutomationReceived(int Port, const std::string& Block);
+  void AutomationWriteDone(int Port);
+  // Delayed answers and waiting parts whose time has come go out; the timer is set
+  // for the next.
+  void ServeAutomation();
   QLabel* Lamp(logic::TLamp Which) const;
   // TxD lamp lit: data was handed to a port.
   void SetTxDLampLit();
@@ -294,6 +308,9 @@ class TVeltra : public QWidget {
   QWidget* BuildScalePage();
   QWidget* BuildCashDrawerPage();
   QWidget* BuildCommandsPage();
+  QWidget* BuildSequencesPage();
+  void ShowTriggerEvents(int Port, const std::vector<automation::TTriggerEvent>& Events);
+  bool AutomationWriting[2] = {false, false};
   QWidget* BuildStatusColumn();
   QWidget* BuildBottomStrip();
   QPushButton* BuildRecordControl(QWidget* Strip);

@@ -261,6 +261,7 @@ void TVeltra::BuildWindow() {
   PageControl1->addTab(BuildScalePage(), QStringLiteral("MT-Scale"));
   PageControl1->addTab(BuildCashDrawerPage(), QStringLiteral("Cash-Drawer"));
   PageControl1->addTab(BuildCommandsPage(), QStringLiteral("Commands"));
+  PageControl1->addTab(BuildSequencesPage(), QStringLiteral("Sequences"));
   PageControl1->setCurrentIndex(0);
 
   auto* top = new QHBoxLayout;
