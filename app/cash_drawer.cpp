@@ -8,8 +8,8 @@
 #include "app/veltra.h"
 
 #ifdef VELTRA_HAVE_PRINTER
-#include "platform/spooler.h"
 #include "printer/raw_printer.h"
+#include "printer/spooler/spooler.h"
 #endif
 
 namespace veltra::app {

@@ -13,10 +13,10 @@
 #include "app/logic/port_choice.h"
 #include "app/logic/port_settings.h"
 #include "app/veltra.h"
-#include "platform/port_discovery.h"
-#include "platform/settings_store.h"
-#include "platform/simulated_devices.h"
-#include "platform/virtual_ports.h"
+#include "platform/discovery/port_discovery.h"
+#include "platform/settings/settings_store.h"
+#include "platform/virtual/simulated_devices.h"
+#include "platform/virtual/virtual_ports.h"
 
 namespace veltra::app {
 

@@ -13,7 +13,7 @@
 #include "app/logic/port_settings.h"
 #include "app/veltra.h"
 #include "engine/comm_port_list.h"
-#include "platform/port_presence.h"
+#include "platform/discovery/port_presence.h"
 
 namespace veltra::app {
 

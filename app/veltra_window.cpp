@@ -30,7 +30,7 @@
 #include "app/app_errors.h"
 #include "app/lcd_label.h"
 #include "app/veltra.h"
-#include "platform/port_discovery.h"
+#include "platform/discovery/port_discovery.h"
 
 #ifdef VELTRA_HAVE_PRINTER
 #include "printer/raw_printer.h"

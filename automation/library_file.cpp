@@ -3,8 +3,8 @@
 
 #include "app/logic/port_settings.h"
 #include "automation/library.h"
-#include "platform/settings_file.h"
-#include "platform/settings_store.h"
+#include "platform/settings/settings_file.h"
+#include "platform/settings/settings_store.h"
 
 namespace veltra::automation {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/thread_name.h"
+#include "platform/core/thread_name.h"
 
 namespace veltra::bench {
 

@@ -32,9 +32,9 @@
 #include "bench/bench_triggers.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
-#include "platform/comm_api.h"
-#include "platform/thread_name.h"
-#include "platform/virtual_ports.h"
+#include "platform/core/comm_api.h"
+#include "platform/core/thread_name.h"
+#include "platform/virtual/virtual_ports.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/comm_api.h"
-#include "platform/open_failure.h"
+#include "platform/core/comm_api.h"
+#include "platform/core/open_failure.h"
 #include "tests/platform/ser2net_fixture.h"
 #include "tests/platform/test_posix_pty.h"
 

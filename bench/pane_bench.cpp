@@ -46,9 +46,9 @@
 #include "app/logic/integer_text.h"
 #include "app/logic/line_history.h"
 #include "app/veltra.h"
+#include "platform/core/comm_api.h"
+#include "platform/virtual/virtual_ports.h"
 #include "tests/platform/far_end_open.h"
-#include "platform/comm_api.h"
-#include "platform/virtual_ports.h"
 
 namespace win = veltra::win;
 using veltra::app::TPaneLog;

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/src/uart.h"
-#include "platform/src/uart_posix_seam.h"
+#include "platform/driver/uart.h"
+#include "platform/tty/uart_posix_seam.h"
 
 namespace {
 

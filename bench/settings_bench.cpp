@@ -18,7 +18,7 @@
 
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace {
 

@@ -5,13 +5,13 @@
 #include "app/logic/device_commands.h"
 #include "cli/commands.h"
 #include "cli/session.h"
-#include "platform/port_discovery.h"
-#include "platform/simulated_devices.h"
-#include "platform/virtual_ports.h"
+#include "platform/discovery/port_discovery.h"
+#include "platform/virtual/simulated_devices.h"
+#include "platform/virtual/virtual_ports.h"
 
 #ifdef VELTRA_CLI_HAVE_PRINTER
-#include "platform/spooler.h"
 #include "printer/raw_printer.h"
+#include "printer/spooler/spooler.h"
 #endif
 
 namespace veltra::cli {

@@ -2,7 +2,7 @@
 
 #include "app/logic/hex_dump.h"
 #include "app/logic/hold_states.h"
-#include "platform/win32_types.h"
+#include "platform/core/win32_types.h"
 
 namespace veltra::cli {
 

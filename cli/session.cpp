@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/logic/port_settings.h"
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace veltra::cli {
 

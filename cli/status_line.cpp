@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/win32_types.h"
+#include "platform/core/win32_types.h"
 
 namespace veltra::cli {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32_types.h"
+#include "platform/core/win32_types.h"
 
 namespace veltra::engine {
 

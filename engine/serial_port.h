@@ -21,9 +21,9 @@
 
 #include "engine/owner_calls.h"
 #include "engine/serial_cluster.h"
-#include "platform/comm_api.h"
-#include "platform/port_notices.h"
-#include "platform/port_presence.h"
+#include "platform/core/comm_api.h"
+#include "platform/discovery/port_presence.h"
+#include "platform/driver/port_notices.h"
 
 namespace veltra::engine {
 

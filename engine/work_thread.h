@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "engine/serial_port.h"
-#include "platform/win32_types.h"
+#include "platform/core/win32_types.h"
 
 namespace veltra::engine {
 

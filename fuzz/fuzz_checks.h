@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "engine/integer_text.h"
-#include "platform/src/settings_text.h"
+#include "platform/settings/settings_text.h"
 
 namespace veltra::fuzz {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/spooler.h"
+#include "printer/spooler/spooler.h"
 
 namespace veltra::printer {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/simulated_devices.h"
+#include "platform/virtual/simulated_devices.h"
 
 namespace veltra::logic {
 

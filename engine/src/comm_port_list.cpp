@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "platform/comm_api.h"
-#include "platform/port_enum.h"
+#include "platform/core/comm_api.h"
+#include "platform/discovery/port_enum.h"
 
 namespace veltra::engine {
 

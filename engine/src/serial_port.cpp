@@ -9,7 +9,7 @@
 
 #include "engine/comm_port_list.h"
 #include "engine/work_thread.h"
-#include "platform/open_failure.h"
+#include "platform/core/open_failure.h"
 
 namespace veltra::engine {
 

@@ -6,7 +6,7 @@
 
 #include "engine/integer_text.h"
 #include "engine/serial_port.h"
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace veltra::engine {
 

@@ -11,11 +11,11 @@
 #include <exception>
 
 #include "engine/serial_cluster.h"
-#include "platform/comm_api.h"
-#include "platform/network_ports.h"
-#include "platform/port_notices.h"
-#include "platform/port_presence.h"
-#include "platform/thread_name.h"
+#include "platform/core/comm_api.h"
+#include "platform/core/thread_name.h"
+#include "platform/discovery/port_presence.h"
+#include "platform/driver/port_notices.h"
+#include "platform/net/network_ports.h"
 
 namespace veltra::engine {
 

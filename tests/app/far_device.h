@@ -13,8 +13,8 @@
 #include <string>
 
 #include "app/veltra.h"
-#include "platform/comm_api.h"
-#include "platform/virtual_ports.h"
+#include "platform/core/comm_api.h"
+#include "platform/virtual/virtual_ports.h"
 #include "tests/platform/far_end_open.h"
 
 namespace veltra::test {

@@ -14,7 +14,7 @@
 
 #include <QScreen>
 
-#include "platform/simulated_devices.h"
+#include "platform/virtual/simulated_devices.h"
 #include "tests/platform/fake_sysfs.h"
 #include "window_test_support.h"
 

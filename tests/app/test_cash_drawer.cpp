@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "app/veltra.h"
-#include "platform/spooler.h"
 #include "printer/raw_printer.h"
+#include "printer/spooler/spooler.h"
 #include "tests/printer/cups_fixture.h"
 
 using veltra::app::TScopedRecordingDialogs;

@@ -5,8 +5,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "platform/simulated_devices.h"
-#include "platform/virtual_ports.h"
+#include "platform/virtual/simulated_devices.h"
+#include "platform/virtual/virtual_ports.h"
 #include "window_test_support.h"
 
 using veltra::app::TVeltra;

@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "platform/settings_store.h"
-#include "platform/virtual_ports.h"
+#include "platform/settings/settings_store.h"
+#include "platform/virtual/virtual_ports.h"
 #include "tests/platform/fake_sysfs.h"
 #include "window_test_support.h"
 

@@ -12,7 +12,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include "platform/simulated_devices.h"
+#include "platform/virtual/simulated_devices.h"
 #include "window_test_support.h"
 
 using veltra::app::TScopedRecordingDialogs;

@@ -11,7 +11,7 @@
 #include "automation/port_automation.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
-#include "platform/simulated_devices.h"
+#include "platform/virtual/simulated_devices.h"
 
 namespace veltra::automation {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "platform/comm_api.h"
+#include "platform/core/comm_api.h"
 #include "tests/engine/port_test_support.h"
 #include "tests/platform/far_end_open.h"
 #include "tests/platform/test_wait.h"

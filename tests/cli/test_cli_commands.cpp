@@ -7,7 +7,7 @@
 
 #include "cli/log_writer.h"
 #include "cli_test_support.h"
-#include "platform/virtual_ports.h"
+#include "platform/virtual/virtual_ports.h"
 #include "tests/platform/fake_sysfs.h"
 
 namespace veltra::cli::test {

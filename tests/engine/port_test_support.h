@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/serial_port.h"
-#include "platform/virtual_ports.h"
+#include "platform/virtual/virtual_ports.h"
 
 namespace veltra::engine::test {
 

@@ -5,8 +5,8 @@
 #include <cctype>
 
 #include "engine/comm_port_list.h"
-#include "platform/port_enum.h"
-#include "platform/sysinfo_seam.h"
+#include "platform/core/sysinfo_seam.h"
+#include "platform/discovery/port_enum.h"
 #include "port_test_support.h"
 
 namespace veltra::engine::test {

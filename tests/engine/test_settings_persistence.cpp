@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 #include "port_test_support.h"
 
 namespace veltra::engine::test {

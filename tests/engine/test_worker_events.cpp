@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/sysinfo_seam.h"
+#include "platform/core/sysinfo_seam.h"
 #include "worker_test_support.h"
 
 namespace veltra::engine::workertest {

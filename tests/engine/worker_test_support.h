@@ -13,8 +13,8 @@
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
 #include "engine/work_thread.h"
-#include "platform/comm_api.h"
-#include "platform/virtual_ports.h"
+#include "platform/core/comm_api.h"
+#include "platform/virtual/virtual_ports.h"
 #include "port_test_support.h"
 
 namespace veltra::engine::workertest {

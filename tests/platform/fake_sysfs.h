@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/port_discovery_seam.h"
+#include "platform/discovery/port_discovery_seam.h"
 
 namespace veltra::test {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/comm_api.h"
+#include "platform/core/comm_api.h"
 
 namespace veltra::testing {
 

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/src/rfc2217_codec.h"
-#include "platform/src/telnet_codec.h"
+#include "platform/net/rfc2217_codec.h"
+#include "platform/net/telnet_codec.h"
 
 namespace veltra::test {
 

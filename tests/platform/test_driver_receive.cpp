@@ -3,7 +3,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/src/serial_driver.h"
+#include "platform/driver/serial_driver.h"
 #include "tests/platform/test_driver_support.h"
 
 namespace veltra::test {

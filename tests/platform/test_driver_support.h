@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/comm_api.h"
-#include "platform/virtual_ports.h"
+#include "platform/core/comm_api.h"
+#include "platform/virtual/virtual_ports.h"
 #include "tests/platform/test_wait.h"
 
 namespace veltra::test {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/comm_api.h"
+#include "platform/core/comm_api.h"
 
 using namespace veltra::win;
 using Clock = std::chrono::steady_clock;

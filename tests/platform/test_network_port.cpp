@@ -10,9 +10,9 @@
 #include <chrono>
 #include <string>
 
-#include "platform/network_ports.h"
-#include "platform/open_failure.h"
-#include "platform/port_notices.h"
+#include "platform/core/open_failure.h"
+#include "platform/driver/port_notices.h"
+#include "platform/net/network_ports.h"
 #include "tests/platform/rfc2217_peer.h"
 #include "tests/platform/test_driver_support.h"
 

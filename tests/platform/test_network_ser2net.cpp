@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/open_failure.h"
-#include "platform/src/uart.h"
+#include "platform/core/open_failure.h"
+#include "platform/driver/uart.h"
 #include "tests/platform/ser2net_fixture.h"
 #include "tests/platform/test_driver_support.h"
 #include "tests/platform/test_posix_pty.h"

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/comm_api.h"
-#include "platform/port_discovery.h"
-#include "platform/port_discovery_seam.h"
-#include "platform/port_enum.h"
-#include "platform/port_presence.h"
-#include "platform/sysinfo_seam.h"
+#include "platform/core/comm_api.h"
+#include "platform/core/sysinfo_seam.h"
+#include "platform/discovery/port_discovery.h"
+#include "platform/discovery/port_discovery_seam.h"
+#include "platform/discovery/port_enum.h"
+#include "platform/discovery/port_presence.h"
 #include "tests/platform/fake_sysfs.h"
 #include "tests/platform/test_wait.h"
 

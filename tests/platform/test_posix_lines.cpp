@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/src/uart_posix_seam.h"
+#include "platform/tty/uart_posix_seam.h"
 #include "tests/platform/test_driver_support.h"
 #include "tests/platform/test_posix_sink.h"
 

@@ -11,9 +11,9 @@
 #include <fstream>
 #include <string>
 
-#include "platform/comm_api.h"
-#include "platform/open_failure.h"
-#include "platform/port_presence.h"
+#include "platform/core/comm_api.h"
+#include "platform/core/open_failure.h"
+#include "platform/discovery/port_presence.h"
 #include "tests/platform/test_posix_pty.h"
 
 namespace veltra::test {

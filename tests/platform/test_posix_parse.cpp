@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/src/uart_posix_parse.h"
+#include "platform/tty/uart_posix_parse.h"
 
 namespace veltra::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <string>
 
-#include "platform/src/uart.h"
+#include "platform/driver/uart.h"
 #include "tests/platform/test_posix_pty.h"
 #include "tests/platform/test_posix_sink.h"
 

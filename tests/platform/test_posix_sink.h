@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/src/uart.h"
+#include "platform/driver/uart.h"
 #include "tests/platform/test_posix_pty.h"
 #include "tests/platform/test_wait.h"
 

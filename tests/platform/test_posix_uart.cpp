@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/src/uart.h"
-#include "platform/src/uart_posix_seam.h"
+#include "platform/driver/uart.h"
+#include "platform/tty/uart_posix_seam.h"
 #include "tests/platform/test_posix_pty.h"
 #include "tests/platform/test_posix_sink.h"
 

@@ -2,7 +2,7 @@
 // the Win32 calls as the window drives them.
 #include <cstdio>
 
-#include "platform/simulated_devices.h"
+#include "platform/virtual/simulated_devices.h"
 #include "tests/platform/test_driver_support.h"
 
 namespace veltra::test {

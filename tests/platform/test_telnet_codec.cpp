@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/src/rfc2217_codec.h"
-#include "platform/src/telnet_codec.h"
+#include "platform/net/rfc2217_codec.h"
+#include "platform/net/telnet_codec.h"
 
 namespace veltra::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <optional>
 
-#include "platform/src/uart.h"
+#include "platform/driver/uart.h"
 #include "tests/platform/test_driver_support.h"
 
 namespace veltra::test {

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/comm_api.h"
+#include "platform/core/comm_api.h"
 #include "printer/raw_printer.h"
 #include "tests/printer/cups_fixture.h"
 
