@@ -171,8 +171,8 @@ void TSequencePanel::SetShortcutWindow(QWidget* window) {
 bool TSequencePanel::Play(const QString& name) {
   const TSequence* s = library_.FindSequence(Bytes(name));
   if (s == nullptr) return false;
-  if (OnPlay) OnPlay(s->Port, automation::SendSteps(*s), name);
   Status->setText(QStringLiteral("\"%1\" to Port %2").arg(name).arg(s->Port));
+  if (OnPlay) OnPlay(s->Port, automation::SendSteps(*s), name);  // may say why not
   return true;
 }
 

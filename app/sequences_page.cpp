@@ -77,7 +77,10 @@ void TVeltra::ServeAutomation() {
     automation::TPortAutomation& a = port == 1 ? Automation1 : Automation2;
     TSerialPort& serial = port == 1 ? *SerialPort1 : *SerialPort2;
     ShowTriggerEvents(port, a.Poll(now));
-    if (!serial.Active()) a.Reset();  // a closed port sends nothing that waited
+    if (!serial.Active()) {  // a closed port sends nothing that waited
+      a.Reset();
+      AutomationWriting[port - 1] = false;
+    }
     if (!AutomationWriting[port - 1]) {
       if (auto bytes = a.TakeWrite(now)) {
         Memo1Log.Add(logic::LogHeader(PrefixesOf(port).Snd, logic::LocalNow()));
