@@ -4,8 +4,8 @@
 #include <QRadioButton>
 #include <QSpinBox>
 
-#include "app/logic/device_commands.h"
 #include "app/veltra.h"
+#include "session/device_commands.h"
 
 #ifdef VELTRA_HAVE_PRINTER
 #include "printer/raw_printer.h"
@@ -34,9 +34,9 @@ void TVeltra::JvHTButton1Click() {
     return;
   }
   const std::string pulse =
-      logic::DrawerPulseCommand(RBDrawer2->isChecked(), OnTime->value(), OffTime->value());
+      session::DrawerPulseCommand(RBDrawer2->isChecked(), OnTime->value(), OffTime->value());
   if (printer::PrintRawDocument(*DDruck, printerName.toStdString(),
-                                {logic::kDrawerSelectAndInit, pulse})) {
+                                {session::kDrawerSelectAndInit, pulse})) {
     Mess->setText(QStringLiteral("Cash-Drawer-Signal sent"));
   } else {
     Mess->setText(QStringLiteral("Cash-Drawer-Signal not sent"));

@@ -3,25 +3,24 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/logic/device_commands.h"
-#include "app/logic/integer_text.h"
-#include "app/logic/log_lines.h"
 #include "app/veltra.h"
+#include "session/device_commands.h"
+#include "session/integer_text.h"
 
 namespace veltra::app {
 
 void TVeltra::SendToPort1() {
   if (PendingText.empty()) return;
-  Memo1Log.Add(logic::LogHeader(logic::kPort1Prefixes.Snd, logic::LocalNow()));
-  Memo1Log.Add(PendingText);
-  std::string data = PendingText;
-  if (ACR->isChecked()) data.push_back('\r');
-  if (ALF->isChecked()) data.push_back('\n');
-  // Set before sending: a write that completes at once runs OnWriteDone inside SendString.
-  FPort1SendLength = static_cast<Cardinal>(data.size());
-  SerialPort1->SendString(data);
+  // Logged under "P1:Snd ", with the line end of "Add CR"/"Add LF", at once.
+  Session1->SendNow(PendingText);
   if (SerialPort1->SendInProgress()) BSend->setEnabled(false);
-  SetTxDLampLit();
+}
+
+void TVeltra::ApplyLineEnds() {
+  const std::string lineEnd =
+      std::string(ACR->isChecked() ? "\r" : "") + (ALF->isChecked() ? "\n" : "");
+  Session1->SetLineEnd(lineEnd);
+  Session2->SetLineEnd(lineEnd);
 }
 
 void TVeltra::SendByte(char Code, const char* Message) {
@@ -41,7 +40,7 @@ void TVeltra::BAsciiClick() {
   PendingText.clear();
   const QByteArray text = Memo1Log.Text();
   if (text.isEmpty()) return;
-  PendingText = logic::ParseAsciiCodes(std::string_view(text.constData(), text.size()));
+  PendingText = session::ParseAsciiCodes(std::string_view(text.constData(), text.size()));
   SendToPort1();
   Mess->setText("ASCII-String sent");
 }
@@ -50,13 +49,12 @@ void TVeltra::BAsciiClick() {
 // refuses a write while one is in flight, and the pair means nothing when split.
 void TVeltra::SendAfterDle(char Second, const char* Name) {
   const bool refused = SerialPort1->SendInProgress() || FSecondAfterDle.has_value();
-  const Cardinal writesBefore = FPort1WritesDone;
-  SendByte(logic::kDLE, "DEL sent ");
+  const std::uint64_t writesBefore = Session1->WritesDone();
+  SendByte(session::kDLE, "DEL sent ");
   if (refused) return;  // the DLE did not go (901): its partner must not go alone
   FSecondAfterDle = TSecondByte{Second, Name};
-  if (SerialPort1->SendInProgress()) return;  // SerialPort1WriteDone finishes it
-  FinishAfterDle(FPort1WritesDone != writesBefore &&
-                 SerialPort1->WrittenBytes() == FPort1SendLength);
+  if (SerialPort1->SendInProgress()) return;  // Port1WriteDone finishes it
+  FinishAfterDle(Session1->WritesDone() != writesBefore && Session1->LastWriteWhole());
 }
 
 void TVeltra::FinishAfterDle(bool DleWritten) {
@@ -72,49 +70,45 @@ void TVeltra::FinishAfterDle(bool DleWritten) {
 }
 
 void TVeltra::BACKClick() {
-  SendAfterDle(logic::kACK, "ACK");
+  SendAfterDle(session::kACK, "ACK");
 }
 
 void TVeltra::BNAKClick() {
-  SendAfterDle(logic::kNAK, "NAK");
+  SendAfterDle(session::kNAK, "NAK");
 }
 
 void TVeltra::BEOTClick() {
-  SendByte(logic::kEOT, "EOT sent");
+  SendByte(session::kEOT, "EOT sent");
 }
 void TVeltra::BSTXClick() {
-  SendByte(logic::kSTX, "STX sent");
+  SendByte(session::kSTX, "STX sent");
 }
 void TVeltra::BDLEClick() {
-  SendByte(logic::kDLE, "DLE sent");
+  SendByte(session::kDLE, "DLE sent");
 }
 void TVeltra::BENQClick() {
-  SendByte(logic::kENQ, "ENQ sent");
+  SendByte(session::kENQ, "ENQ sent");
 }
 void TVeltra::BETXClick() {
-  SendByte(logic::kETX, "ETX sent");
+  SendByte(session::kETX, "ETX sent");
 }
 void TVeltra::BESCClick() {
-  SendByte(logic::kESC, "ESC sent");
+  SendByte(session::kESC, "ESC sent");
 }
 
 void TVeltra::SerialPort1WriteDone(TObject*) {
-  ++FPort1WritesDone;
-  const bool whole = SerialPort1->WrittenBytes() == FPort1SendLength;
-  if (!whole) SerialPort1ProcessError(SerialPort1.get(), 1, 0, "P1:Not all Bytes send", 0);
-  BSend->setEnabled(true);
-  // Before the spy forwarding takes the port: the pair's second byte follows its DLE.
-  if (FSecondAfterDle && !SerialPort1->SendInProgress()) FinishAfterDle(whole);
-  ForwardToPort1.WriteDone();
-  AutomationWriteDone(1);
+  Session1->WriteDone();
 }
 
 void TVeltra::SerialPort2WriteDone(TObject*) {
-  if (SerialPort2->WrittenBytes() != FPort2SendLength)
-    SerialPort2ProcessError(SerialPort2.get(), 1, 0, "P2:Not all Bytes send", 0);
+  Session2->WriteDone();
+}
+
+// After the session checked the write (and logged a short one), before its queue
+// hands over the next spy block: the pair's second byte follows its DLE.
+void TVeltra::Port1WriteDone() {
   BSend->setEnabled(true);
-  ForwardToPort2.WriteDone();
-  AutomationWriteDone(2);
+  if (FSecondAfterDle && !SerialPort1->SendInProgress()) FinishAfterDle(Session1->LastWriteWhole());
 }
 
 }  // namespace veltra::app

@@ -2,8 +2,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/logic/device_commands.h"
 #include "app/veltra.h"
+#include "session/device_commands.h"
 
 namespace veltra::app {
 
@@ -14,26 +14,26 @@ void TVeltra::SendCommand(const std::string& Command, const char* Message) {
 }
 
 void TVeltra::Button5Click() {
-  SendCommand(logic::kMagellanEnable, "Enable sent");
+  SendCommand(session::kMagellanEnable, "Enable sent");
 }
 void TVeltra::Button6Click() {
-  SendCommand(logic::kMagellanDisable, "Disable sent");
+  SendCommand(session::kMagellanDisable, "Disable sent");
 }
 void TVeltra::Button7Click() {
-  SendCommand(logic::kMagellanNotOnFileBeep, "Not-on-File-Beep sent");
+  SendCommand(session::kMagellanNotOnFileBeep, "Not-on-File-Beep sent");
 }
 void TVeltra::MTClick() {
-  SendCommand(logic::kScaleCommand, "Command sent");
+  SendCommand(session::kScaleCommand, "Command sent");
 }
 void TVeltra::Button3Click() {
-  SendCommand(logic::kEr650ReportRequest, "Command sent");
+  SendCommand(session::kEr650ReportRequest, "Command sent");
 }
 
 void TVeltra::Button4Click() {
-  const logic::TScaleChecksum checksum =
-      logic::ComputeScaleChecksum(Edit1->text().toLatin1().toStdString());
-  if (checksum.Replaced) ShowMessage(this, logic::kRandomNumberInvalid);
-  ShowMessage(this, QString::fromStdString(logic::ScaleChecksumMessage(checksum)));
+  const session::TScaleChecksum checksum =
+      session::ComputeScaleChecksum(Edit1->text().toLatin1().toStdString());
+  if (checksum.Replaced) ShowMessage(this, session::kRandomNumberInvalid);
+  ShowMessage(this, QString::fromStdString(session::ScaleChecksumMessage(checksum)));
 }
 
 }  // namespace veltra::app

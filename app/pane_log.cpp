@@ -12,10 +12,10 @@
 #include <climits>
 #include <cstring>
 
-#include "app/logic/hex_dump.h"
 #include "app/logic/line_history.h"
-#include "app/logic/log_lines.h"
 #include "app/logic/log_record.h"
+#include "session/hex_dump.h"
+#include "session/log_lines.h"
 
 namespace veltra::app {
 
@@ -74,13 +74,13 @@ void TPaneLog::SetReadBack(std::size_t maxLines, std::size_t blockLines) {
 
 void TPaneLog::Add(std::string_view entry) {
   const std::size_t from = pending_.size();
-  Added(from, logic::AppendEntryLines(entry, pending_));
+  Added(from, session::AppendEntryLines(entry, pending_));
 }
 
 void TPaneLog::AddDump(std::string_view block) {
   const std::size_t from = pending_.size();
-  logic::AppendDumpLines(block, pending_);
-  Added(from, (pending_.size() - from) / (logic::kDumpLineLength + 1));
+  session::AppendDumpLines(block, pending_);
+  Added(from, (pending_.size() - from) / (session::kDumpLineLength + 1));
 }
 
 void TPaneLog::Added(std::size_t from, std::size_t lines) {

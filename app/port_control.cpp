@@ -115,7 +115,7 @@ void TVeltra::BEndClick() {
 // (which stays available while the other port is still open). SpyMode is kept,
 // so relaying resumes once both ports are back.
 void TVeltra::PortDeviceRemoved(TSerialPort& Port) {
-  const bool first = &Port == SerialPort1.get();
+  const bool first = &Port == SerialPort1;
   if (FButtonsBeforeRemoval.empty())
     FButtonsBeforeRemoval = {BOpen->isEnabled(), BInit->isEnabled(), Spy->isEnabled(),
                              BSend->isEnabled()};
@@ -135,7 +135,7 @@ void TVeltra::PortDeviceRemoved(TSerialPort& Port) {
 // Reopened with its settings; once no port waits for its device any more, the
 // buttons are as they were before the device went.
 void TVeltra::PortDeviceReturned(TSerialPort& Port) {
-  const bool first = &Port == SerialPort1.get();
+  const bool first = &Port == SerialPort1;
   Mess->setText(first ? QStringLiteral("Port1 reopened") : QStringLiteral("Port2 reopened"));
   Mess->setToolTip(QString::fromStdString(Port.CommPort()));
   if (first) RefreshLamps();

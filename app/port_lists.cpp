@@ -11,18 +11,18 @@
 #include <cctype>
 
 #include "app/logic/port_choice.h"
-#include "app/logic/port_settings.h"
 #include "app/veltra.h"
 #include "platform/discovery/port_discovery.h"
 #include "platform/settings/settings_store.h"
 #include "platform/virtual/simulated_devices.h"
 #include "platform/virtual/virtual_ports.h"
+#include "session/port_settings.h"
 
 namespace veltra::app {
 
 namespace {
 
-using logic::kSettingsKey;
+using session::kSettingsKey;
 constexpr int kApplyNameRole = Qt::UserRole;      // the name "Start" gives CommPort
 constexpr int kMissingRole = Qt::UserRole + 1;    // a saved name not present now
 constexpr auto kHotPlugPollPeriod = std::chrono::milliseconds(1000);
@@ -172,8 +172,8 @@ void TVeltra::MakePortList(QComboBox* List) {
 
 // At start the ports saved last are what the lists offer first.
 void TVeltra::RestoreLastPorts() {
-  FStoredPort1 = StoredPortName(logic::kPort1Section);
-  FStoredPort2 = StoredPortName(logic::kPort2Section);
+  FStoredPort1 = StoredPortName(session::kPort1Section);
+  FStoredPort2 = StoredPortName(session::kPort2Section);
   if (!FStoredPort1.empty()) SerialPort1->SetCommPort(FStoredPort1);
   if (!FStoredPort2.empty()) SerialPort2->SetCommPort(FStoredPort2);
 }

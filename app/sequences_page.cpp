@@ -1,13 +1,13 @@
 // The "Sequences" page on the ports: a sequence's writes and the triggers' answers
-// go out after what the port has queued (the spy forwarding queue, one write at a
-// time); the triggers look through every received block.
+// go out through the port's session after what it has queued, one write at a time;
+// the triggers look through every received block.
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
 
-#include "app/logic/log_lines.h"
 #include "app/sequence_panel.h"
 #include "app/veltra.h"
+#include "session/log_lines.h"
 
 namespace veltra::app {
 
@@ -16,8 +16,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const logic::TPortPrefixes& PrefixesOf(int port) {
-  return port == 1 ? logic::kPort1Prefixes : logic::kPort2Prefixes;
+const session::TPortPrefixes& PrefixesOf(int port) {
+  return port == 1 ? session::kPort1Prefixes : session::kPort2Prefixes;
 }
 
 }  // namespace
@@ -33,6 +33,16 @@ QWidget* TVeltra::BuildSequencesPage() {
   SequencePanel->SetShortcutWindow(this);
   SequencePanel->LoadLibrary(automation::DefaultLibraryPath());
   return SequencePanel;
+}
+
+// Right under the block's dump lines, before the spy forwarding logs it: a mark
+// stands under the block it marks.
+void TVeltra::WireAutomation() {
+  for (int port : {1, 2})
+    (port == 1 ? Session1 : Session2)
+        ->AddDumpObserver([this, port](session::TPortSession&, std::string_view block, bool) {
+          if (SerialPort1 && SerialPort2) AutomationReceived(port, block);
+        });
 }
 
 void TVeltra::PlaySequence(int Port, const std::vector<automation::TSendStep>& Steps) {
@@ -56,38 +66,40 @@ void TVeltra::ArmTriggers() {
   }
 }
 
-void TVeltra::AutomationReceived(int Port, const std::string& Block) {
+void TVeltra::AutomationReceived(int Port, std::string_view Block) {
   automation::TPortAutomation& a = Port == 1 ? Automation1 : Automation2;
   if (a.Triggers() == nullptr) return;
   ShowTriggerEvents(Port, a.Received(Block, Clock::now()));
   ServeAutomation();
 }
 
-void TVeltra::AutomationWriteDone(int Port) {
-  if (!AutomationWriting[Port - 1]) return;
-  AutomationWriting[Port - 1] = false;
+void TVeltra::AutomationWriteDone(int Port, std::uint64_t Write) {
+  if (AutomationWriting[Port - 1] != Write) return;  // dropped when the port closed
+  AutomationWriting[Port - 1] = 0;
   (Port == 1 ? Automation1 : Automation2).WriteDone(Clock::now());
   ServeAutomation();
 }
 
 void TVeltra::ServeAutomation() {
+  if (!SerialPort1 || !SerialPort2) return;
   const Clock::time_point now = Clock::now();
   std::optional<Clock::time_point> wake;
   for (int port : {1, 2}) {
     automation::TPortAutomation& a = port == 1 ? Automation1 : Automation2;
-    TSerialPort& serial = port == 1 ? *SerialPort1 : *SerialPort2;
+    session::TPortSession& session = port == 1 ? *Session1 : *Session2;
     ShowTriggerEvents(port, a.Poll(now));
-    if (!serial.Active()) {  // a closed port sends nothing that waited
+    if (!session.Port().Active()) {  // a closed port sends nothing that waited
       a.Reset();
-      AutomationWriting[port - 1] = false;
+      AutomationWriting[port - 1] = 0;
     }
-    if (!AutomationWriting[port - 1]) {
+    if (AutomationWriting[port - 1] == 0) {
       if (auto bytes = a.TakeWrite(now)) {
-        Memo1Log.Add(logic::LogHeader(PrefixesOf(port).Snd, logic::LocalNow()));
-        Memo1Log.Add(*bytes);
-        AutomationWriting[port - 1] = true;
-        (port == 1 ? ForwardToPort1 : ForwardToPort2).Push(std::move(*bytes));
-        SetTxDLampLit();
+        const std::uint64_t write = ++AutomationWrites;
+        AutomationWriting[port - 1] = write;
+        // Logged under "Snd"; sequences and answers carry their own line ends.
+        session.SendAsIs(*bytes, [this, port, write](const session::TSendResult&) {
+          if (SerialPort1 && SerialPort2) AutomationWriteDone(port, write);
+        });
       }
     }
     if (const auto due = a.NextWake()) wake = wake ? std::min(*wake, *due) : *due;
@@ -98,11 +110,11 @@ void TVeltra::ServeAutomation() {
 }
 
 void TVeltra::ShowTriggerEvents(int Port, const std::vector<TTriggerEvent>& Events) {
-  const logic::TPortPrefixes& own = PrefixesOf(Port);
+  const session::TPortPrefixes& own = PrefixesOf(Port);
   const automation::TPortTriggers* triggers = (Port == 1 ? Automation1 : Automation2).Triggers();
   for (const TTriggerEvent& e : Events) {
     const std::string name = "Trigger \"" + triggers->Triggers()[e.Trigger].Name + "\"";
-    const std::string stamp = logic::LogHeader(own.ErrMsg, logic::LocalNow());
+    const std::string stamp = session::LogHeader(own.ErrMsg, session::LocalNow());
     switch (e.Kind) {
       case TTriggerEvent::TKind::Mark:
         Memo1Log.Add(std::string(own.Rec, 3) + "Mark " + e.Text);

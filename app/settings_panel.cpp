@@ -9,23 +9,23 @@
 #include <cctype>
 #include <limits>
 
-#include "app/logic/char_code.h"
-#include "app/logic/port_settings.h"
 #include "app/veltra.h"
 #include "engine/comm_port_list.h"
 #include "platform/discovery/port_presence.h"
+#include "session/char_code.h"
+#include "session/port_settings.h"
 
 namespace veltra::app {
 
 namespace {
 
-using logic::CharCodeToText;
-using logic::EConvertError;
-using logic::FlowControlCodes;
-using logic::kSettingsKey;
-using logic::RangeErrorText;
-using logic::StrToIntInRange;
-using logic::TextToCharCode;
+using session::CharCodeToText;
+using session::EConvertError;
+using session::FlowControlCodes;
+using session::kSettingsKey;
+using session::RangeErrorText;
+using session::StrToIntInRange;
+using session::TextToCharCode;
 
 std::string Latin1(const QString& text) {
   return text.toLatin1().toStdString();
@@ -192,15 +192,15 @@ void TVeltra::EventCharEditExit() {
 }
 
 void TVeltra::JvHTButton3Click() {
-  SerialPort1->ReadSettings(kSettingsKey, logic::kPort1Section);
-  SerialPort2->ReadSettings(kSettingsKey, logic::kPort2Section);
+  SerialPort1->ReadSettings(kSettingsKey, session::kPort1Section);
+  SerialPort2->ReadSettings(kSettingsKey, session::kPort2Section);
   RestoreLastPorts();
   FormCreate();
 }
 
 void TVeltra::JvHTButton4Click() {
-  SerialPort1->WriteSettings(kSettingsKey, logic::kPort1Section);
-  SerialPort2->WriteSettings(kSettingsKey, logic::kPort2Section);
+  SerialPort1->WriteSettings(kSettingsKey, session::kPort1Section);
+  SerialPort2->WriteSettings(kSettingsKey, session::kPort2Section);
   FStoredPort1 = SerialPort1->CommPort();
   FStoredPort2 = SerialPort2->CommPort();
 }

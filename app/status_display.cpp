@@ -5,12 +5,12 @@
 
 #include <algorithm>
 
-#include "app/logic/hold_states.h"
 #include "app/veltra.h"
+#include "session/hold_states.h"
 
 namespace veltra::app {
 
-using logic::TLamp;
+using session::TLamp;
 
 QLabel* TVeltra::Lamp(TLamp Which) const {
   switch (Which) {
@@ -50,19 +50,19 @@ void TVeltra::SetLamp(TLamp Which, int Index) {
   if (LampImage(lamp) != Index) SetLampImage(lamp, Index);
 }
 
-void TVeltra::SetLamps(const logic::TLampImages& Images) {
-  for (int i = 0; i < logic::kLampCount; ++i)
-    if (Images[i] != logic::kNoChange) SetLamp(static_cast<TLamp>(i), Images[i]);
+void TVeltra::SetLamps(const session::TLampImages& Images) {
+  for (int i = 0; i < session::kLampCount; ++i)
+    if (Images[i] != session::kNoChange) SetLamp(static_cast<TLamp>(i), Images[i]);
 }
 
 void TVeltra::RepaintLamps() {
   // Enum order is the repaint order: CTS, DCD, RTS, DSR, RI, DTR, TxD, RxD, then holds.
-  for (int i = 0; i < logic::kLampCount; ++i) Lamp(static_cast<TLamp>(i))->update();
+  for (int i = 0; i < session::kLampCount; ++i) Lamp(static_cast<TLamp>(i))->update();
 }
 
 void TVeltra::RefreshLamps() {
   const TSerialPort& port = *SerialPort1;
-  logic::TLineState state;
+  session::TLineState state;
   state.Break = port.BREAKState();
   state.CTS = port.CTSState();
   state.DSR = port.DSRState();
@@ -71,17 +71,17 @@ void TVeltra::RefreshLamps() {
   state.DTRBox = CBDTR->isChecked();
   state.RTSBox = CBRTS->isChecked();
   CBBreakState->setChecked(state.Break);
-  SetLamps(logic::LineLampImages(state));
+  SetLamps(session::LineLampImages(state));
   RepaintLamps();
 }
 
 void TVeltra::ResetLamps() {
-  SetLamps(logic::ResetLampImages());
+  SetLamps(session::ResetLampImages());
   RepaintLamps();
 }
 
 void TVeltra::SetTxDLampLit() {
-  SetLamp(TLamp::TxD, logic::kLampBrightGreen);
+  SetLamp(TLamp::TxD, session::kLampBrightGreen);
   Lamp(TLamp::TxD)->update();
 }
 
@@ -95,21 +95,20 @@ void SetQueueBar(QProgressBar* bar, Cardinal count) {
 
 }  // namespace
 
-void TVeltra::CommStat(TSerialPort& Port, TErrorHandler Report) {
-  const logic::THoldReport hold = logic::HoldReport(Port.CommStateFlags());
-  SetLamps(hold.Images);
-  if (!hold.Text.empty()) (this->*Report)(&Port, 0, 0, hold.Text, 0);
-  SetQueueBar(ProgressTxDQueue, Port.CommStateOutQueue());
-  SetQueueBar(ProgressRxDQueue, Port.CommStateInQueue());
-  RepaintLamps();
-}
-
 void TVeltra::SerialPort1CommStat(TObject*) {
-  CommStat(*SerialPort1, &TVeltra::SerialPort1ProcessError);
+  Session1->CommStat();
 }
 
 void TVeltra::SerialPort2CommStat(TObject*) {
-  CommStat(*SerialPort2, &TVeltra::SerialPort2ProcessError);
+  Session2->CommStat();
+}
+
+// The session has logged the hold states already.
+void TVeltra::ShowCommStat(const TSerialPort& Port, const session::THoldReport& Hold) {
+  SetLamps(Hold.Images);
+  SetQueueBar(ProgressTxDQueue, Port.CommStateOutQueue());
+  SetQueueBar(ProgressRxDQueue, Port.CommStateInQueue());
+  RepaintLamps();
 }
 
 void TVeltra::SerialPort1RIEvent(TObject*) {
@@ -117,20 +116,20 @@ void TVeltra::SerialPort1RIEvent(TObject*) {
 }
 
 void TVeltra::SerialPort1RxCharEvent(TObject*) {
-  SetLamp(TLamp::RxD, logic::kLampBrightGreen);
+  SetLamp(TLamp::RxD, session::kLampBrightGreen);
   Lamp(TLamp::RxD)->update();
   FRxActivity = true;
   FRxAfterglow = false;
 }
 
 void TVeltra::SerialPort1TxQueueEmptyEvent(TObject*) {
-  SetLamp(TLamp::TxD, logic::kLampDarkGreen);
+  SetLamp(TLamp::TxD, session::kLampDarkGreen);
   Lamp(TLamp::TxD)->update();
 }
 
 void TVeltra::Timer1Timer() {
   if (FRxAfterglow) {
-    SetLamp(TLamp::RxD, logic::kLampDarkGreen);
+    SetLamp(TLamp::RxD, session::kLampDarkGreen);
     Lamp(TLamp::RxD)->update();
     FRxActivity = false;
     FRxAfterglow = false;

@@ -7,8 +7,8 @@
 #include <QPushButton>
 
 #include "app/dialogs.h"
-#include "app/logic/log_lines.h"
 #include "app/veltra.h"
+#include "session/log_lines.h"
 
 namespace veltra::app {
 
@@ -68,7 +68,8 @@ void TVeltra::RecordStopped(const std::string& Reason) {
   Memo1Log.SetRecord(nullptr);
   const QString text = "Recording to \"" + QFile::decodeName(TrafficRecord.Path().c_str()) +
                        "\" stopped: " + QString::fromLocal8Bit(Reason.c_str());
-  ErrorMemoLog.Add(logic::LogHeader(kRecordPrefix, logic::LocalNow()) + text.toLatin1().toStdString());
+  ErrorMemoLog.Add(session::LogHeader(kRecordPrefix, session::LocalNow()) +
+                   text.toLatin1().toStdString());
   ShowIdle(RecordButton, text);
 }
 

@@ -1,11 +1,13 @@
-// TVeltra: the main window. It owns the two serial port components, the raw
-// printer, the timer, the log panes, the lamps and every control of the pages.
+// TVeltra: the main window. It owns the two port sessions (each with its serial
+// port component), the raw printer, the timer, the log panes, the lamps and every
+// control of the pages. The sessions log, forward and account for writes; the window
+// renders what they log and shows the lines, lamps and counters.
 // Its handlers are split over several files by concern:
 //   veltra_window.cpp   construction, layout, FormCreate, FormActivate, FormCloseQuery
 //   settings_panel.cpp  the "Settings" page: fills, applying it, Load/Save Settings
 //   port_lists.cpp      the port lists: devices and what they are, typed names, hot-plug
 //   port_control.cpp    Start, Open Port 1, Spy-Mode, Close Ports, End
-//   traffic_log.cpp     received blocks, port events, the panes and their buttons
+//   traffic_log.cpp     the sessions' log into the panes, the panes and their buttons
 //   status_display.cpp  lamps, hold states, queue bars, RxD afterglow
 //   command_sender.cpp  SendToPort1 and the "Commands" page
 //   device_tests.cpp    the scanner, scale and cash-register tests
@@ -21,20 +23,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QPixmap>
 
 #include "app/dialogs.h"
-#include "automation/port_automation.h"
-#include "app/logic/forward_queue.h"
-#include "app/logic/hold_states.h"
 #include "app/logic/line_history.h"
-#include "app/logic/log_lines.h"
 #include "app/logic/log_record.h"
 #include "app/pane_log.h"
+#include "automation/port_automation.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
+#include "session/hold_states.h"
+#include "session/log_lines.h"
+#include "session/port_session.h"
 
 class QCheckBox;
 class QComboBox;
@@ -81,8 +84,14 @@ class TVeltra : public QWidget {
   // --- components -----------------------------------------------------------------
   // Runs the workers' events on this thread; declared before the ports, which use it.
   engine::TOwnerCallQueue OwnerCalls;
-  std::unique_ptr<TSerialPort> SerialPort1;
-  std::unique_ptr<TSerialPort> SerialPort2;
+  // The panes as the sessions' log; declared before the sessions, which write to it.
+  class TPaneSink;
+  std::unique_ptr<TPaneSink> PaneSink;
+  // Port 1 and Port 2; SerialPort1/2 are their ports.
+  std::unique_ptr<session::TPortSession> Session1;
+  std::unique_ptr<session::TPortSession> Session2;
+  TSerialPort* SerialPort1 = nullptr;
+  TSerialPort* SerialPort2 = nullptr;
   std::unique_ptr<printer::TRAWPrinter, TRAWPrinterDeleter> DDruck;
   QTimer* Timer1 = nullptr;
   TSaveDialog SaveTo;
@@ -94,8 +103,6 @@ class TVeltra : public QWidget {
   std::int64_t ReceivedByteCount = 0;
   bool FRxActivity = false;
   bool FRxAfterglow = false;
-  Cardinal FPort1SendLength = 0;
-  Cardinal FPort2SendLength = 0;
   std::string PendingText;
 
   // --- page control and its pages ---------------------------------------------------
@@ -198,6 +205,7 @@ class TVeltra : public QWidget {
   void RefreshPortLists();
 
   // --- traffic log and port events (traffic_log.cpp) ---------------------------------
+  // The ports' events go to their sessions; these raise one as the port would.
   void SerialPort1RxClusterEvent(TObject* Sender);
   void SerialPort2RxClusterEvent(TObject* Sender);
   void SerialPort1RxEventCharEvent(TObject* Sender);
@@ -206,6 +214,8 @@ class TVeltra : public QWidget {
   void SerialPort2CommEvent(TObject* Sender);
   void SerialPort1RingEvent(TObject* Sender);
   void SerialPort2RingEvent(TObject* Sender);
+  // A report (logged while "Record Errors" is ticked; a failed write, 903, ends the
+  // write in flight).
   void SerialPort1ProcessError(TObject* Sender, Cardinal Place, Cardinal Code,
                                const std::string& Msg, Byte Noise);
   void SerialPort2ProcessError(TObject* Sender, Cardinal Place, Cardinal Code,
@@ -219,6 +229,7 @@ class TVeltra : public QWidget {
   // --- line status display (status_display.cpp) --------------------------------------
   void SerialPort1CommStat(TObject* Sender);
   void SerialPort2CommStat(TObject* Sender);
+  void ShowCommStat(const TSerialPort& Port, const session::THoldReport& Hold);
   void SerialPort1RIEvent(TObject* Sender);
   void SerialPort1RxCharEvent(TObject* Sender);
   void SerialPort1TxQueueEmptyEvent(TObject* Sender);
@@ -241,6 +252,10 @@ class TVeltra : public QWidget {
   void BESCClick();
   void SerialPort1WriteDone(TObject* Sender);
   void SerialPort2WriteDone(TObject* Sender);
+  // What the window does after a finished write on Port 1 (session hook).
+  void Port1WriteDone();
+  // "Add CR", "Add LF": the line end of both sessions.
+  void ApplyLineEnds();
 
   // --- device tests (device_tests.cpp) ----------------------------------------------
   void Button5Click();
@@ -271,13 +286,6 @@ class TVeltra : public QWidget {
   TPaneLog ErrorMemoLog{ErrorMemo, [this] { return ErrorPaneMaxLines(); }};
   std::size_t ErrorPaneMaxLines() const;
   void FlushPanes();
-  // Spy-mode blocks for each port, handed over one finished write after another.
-  logic::TForwardQueue ForwardToPort1{
-      [this] { return SerialPort1->SendInProgress(); },
-      [this](const std::string& Block) { ForwardBlock(*SerialPort1, FPort1SendLength, Block); }};
-  logic::TForwardQueue ForwardToPort2{
-      [this] { return SerialPort2->SendInProgress(); },
-      [this](const std::string& Block) { ForwardBlock(*SerialPort2, FPort2SendLength, Block); }};
   // --- sequences and receive triggers (sequences_page.cpp) -------------------------
   class TSequencePanel* SequencePanel = nullptr;
   automation::TPortAutomation Automation1{1}, Automation2{2};
@@ -285,12 +293,14 @@ class TVeltra : public QWidget {
   // A sequence's writes for Port 1 or 2, after what the port has queued already.
   void PlaySequence(int Port, const std::vector<automation::TSendStep>& Steps);
   void ArmTriggers();
-  void AutomationReceived(int Port, const std::string& Block);
-  void AutomationWriteDone(int Port);
+  // The triggers look through every received block, right under its dump lines.
+  void WireAutomation();
+  void AutomationReceived(int Port, std::string_view Block);
+  void AutomationWriteDone(int Port, std::uint64_t Write);
   // Delayed answers and waiting parts whose time has come go out; the timer is set
   // for the next.
   void ServeAutomation();
-  QLabel* Lamp(logic::TLamp Which) const;
+  QLabel* Lamp(session::TLamp Which) const;
   // TxD lamp lit: data was handed to a port.
   void SetTxDLampLit();
 
@@ -310,12 +320,16 @@ class TVeltra : public QWidget {
   QWidget* BuildCommandsPage();
   QWidget* BuildSequencesPage();
   void ShowTriggerEvents(int Port, const std::vector<automation::TTriggerEvent>& Events);
-  bool AutomationWriting[2] = {false, false};
+  // The automation's write in flight per port (0: none); its completion names it, so
+  // one from before the port was closed is told apart.
+  std::uint64_t AutomationWriting[2] = {0, 0};
+  std::uint64_t AutomationWrites = 0;
   QWidget* BuildStatusColumn();
   QWidget* BuildBottomStrip();
   QPushButton* BuildRecordControl(QWidget* Strip);
   void LoadLampImages();
   void WireComponents();
+  void WireSessions();
   void WireControls();
   // The handler wrapped so that an error it raises goes to the error box.
   std::function<void()> Guarded(void (TVeltra::*Handler)());
@@ -343,15 +357,9 @@ class TVeltra : public QWidget {
   void ApplySharedControls(TSerialPort& Port);
 
   // Traffic log, status display, command sender, device tests.
-  using TErrorHandler = void (TVeltra::*)(TObject*, Cardinal, Cardinal, const std::string&, Byte);
-  void ReceiveCluster(TSerialPort& Port, const logic::TPortPrefixes& Own,
-                      const logic::TPortPrefixes& Other, logic::TForwardQueue& Forward);
-  void ForwardBlock(TSerialPort& Port, Cardinal& SendLength, const std::string& Block);
-  void ReportError(const logic::TPortPrefixes& Own, Cardinal Place, Cardinal Code,
-                   const std::string& Msg);
-  void SetLamp(logic::TLamp Which, int Index);
-  void SetLamps(const logic::TLampImages& Images);
-  void CommStat(TSerialPort& Port, TErrorHandler Report);
+  void CountReceived(std::string_view Block);
+  void SetLamp(session::TLamp Which, int Index);
+  void SetLamps(const session::TLampImages& Images);
   void SendByte(char Code, const char* Message);
   void SendCommand(const std::string& Command, const char* Message);
   void SendAfterDle(char Second, const char* Name);
@@ -371,7 +379,20 @@ class TVeltra : public QWidget {
     const char* Name;
   };
   std::optional<TSecondByte> FSecondAfterDle;
-  Cardinal FPort1WritesDone = 0;  // completion notices of Port 1
+};
+
+// The two panes as the sessions' log: traffic to the traffic pane, events and
+// reports to the error pane (reports only while "Record Errors" is ticked).
+class TVeltra::TPaneSink : public session::TLogSink {
+ public:
+  explicit TPaneSink(TVeltra& Window) : W(Window) {}
+  void Traffic(std::string_view Entry) override;
+  void Dump(std::string_view Block) override;
+  void Event(std::string_view Entry) override;
+  void Report(std::string_view Entry) override;
+
+ private:
+  TVeltra& W;
 };
 
 }  // namespace veltra::app

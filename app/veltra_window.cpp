@@ -114,9 +114,16 @@ TVeltra::TVeltra(QWidget* parent) : QWidget(parent) {
     QMetaObject::invokeMethod(
         this, [this] { OwnerCalls.ServePending(); }, Qt::QueuedConnection);
   };
-  SerialPort1 = std::make_unique<TSerialPort>(OwnerCalls);
-  SerialPort2 = std::make_unique<TSerialPort>(OwnerCalls);
-  for (TSerialPort* port : {SerialPort1.get(), SerialPort2.get()}) {
+  PaneSink = std::make_unique<TPaneSink>(*this);
+  // The TxD lamp goes dark when either port has drained its output.
+  const session::TSessionOptions options{.WatchTxEmpty = true};
+  Session1 = std::make_unique<session::TPortSession>(OwnerCalls, session::kPort1Prefixes, *PaneSink,
+                                                     options);
+  Session2 = std::make_unique<session::TPortSession>(OwnerCalls, session::kPort2Prefixes, *PaneSink,
+                                                     options);
+  SerialPort1 = &Session1->Port();
+  SerialPort2 = &Session2->Port();
+  for (TSerialPort* port : {SerialPort1, SerialPort2}) {
     port->SetCommPort("COM1");
     port->SetErrorNoise(255);
     port->SetThreadQuietMode(false);
@@ -153,9 +160,11 @@ TVeltra::TVeltra(QWidget* parent) : QWidget(parent) {
 TVeltra::~TVeltra() {
   PortMonitor.reset();
   SetActivationAfterModal(nullptr);
-  // The ports go first, while the widgets their handlers touch still exist.
-  SerialPort1.reset();
-  SerialPort2.reset();
+  // The ports go first, while the widgets their handlers touch still exist; the
+  // window's hooks drop what is served for the other port meanwhile.
+  SerialPort1 = SerialPort2 = nullptr;
+  Session1.reset();
+  Session2.reset();
 }
 
 void TVeltra::LoadLampImages() {
@@ -688,6 +697,7 @@ QWidget* TVeltra::BuildBottomStrip() {
 // Wiring
 
 void TVeltra::WireComponents() {
+  WireSessions();
   // While the destructor frees one port, events still served for the other are dropped:
   // their handlers reach both ports.
   auto notify = [this](void (TVeltra::*handler)(TObject*)) {
@@ -695,37 +705,10 @@ void TVeltra::WireComponents() {
       if (SerialPort1 && SerialPort2) (this->*handler)(sender);
     };
   };
-  auto error =
-      [this](void (TVeltra::*handler)(TObject*, Cardinal, Cardinal, const std::string&, Byte)) {
-        return [this, handler](TObject* sender, Cardinal place, Cardinal code,
-                               const std::string& msg, Byte noise) {
-          if (SerialPort1 && SerialPort2) (this->*handler)(sender, place, code, msg, noise);
-        };
-      };
-  TSerialPort& p1 = *SerialPort1;
-  p1.OnCommEvent = notify(&TVeltra::SerialPort1CommEvent);
-  p1.OnCommStat = notify(&TVeltra::SerialPort1CommStat);
-  p1.OnTxQueueEmptyEvent = notify(&TVeltra::SerialPort1TxQueueEmptyEvent);
-  p1.OnWriteDone = notify(&TVeltra::SerialPort1WriteDone);
-  p1.OnRingEvent = notify(&TVeltra::SerialPort1RingEvent);
-  p1.OnRIEvent = notify(&TVeltra::SerialPort1RIEvent);
-  p1.OnRxClusterEvent = notify(&TVeltra::SerialPort1RxClusterEvent);
-  p1.OnRxCharEvent = notify(&TVeltra::SerialPort1RxCharEvent);
-  p1.OnRxEventCharEvent = notify(&TVeltra::SerialPort1RxEventCharEvent);
-  p1.OnProcessError = error(&TVeltra::SerialPort1ProcessError);
-  // Three handlers serve both ports.
-  TSerialPort& p2 = *SerialPort2;
-  p2.OnCommEvent = notify(&TVeltra::SerialPort2CommEvent);
-  p2.OnCommStat = notify(&TVeltra::SerialPort2CommStat);
-  p2.OnTxQueueEmptyEvent = notify(&TVeltra::SerialPort1TxQueueEmptyEvent);
-  p2.OnWriteDone = notify(&TVeltra::SerialPort2WriteDone);
-  p2.OnRingEvent = notify(&TVeltra::SerialPort2RingEvent);
-  p2.OnRIEvent = notify(&TVeltra::SerialPort1RIEvent);
-  p2.OnRxClusterEvent = notify(&TVeltra::SerialPort2RxClusterEvent);
-  p2.OnRxCharEvent = notify(&TVeltra::SerialPort1RxCharEvent);
-  p2.OnRxEventCharEvent = notify(&TVeltra::SerialPort2RxEventCharEvent);
-  p2.OnProcessError = error(&TVeltra::SerialPort2ProcessError);
-  for (TSerialPort* port : {&p1, &p2}) {
+  // The events the sessions leave to the display; three handlers serve both ports.
+  for (TSerialPort* port : {SerialPort1, SerialPort2}) {
+    port->OnRIEvent = notify(&TVeltra::SerialPort1RIEvent);
+    port->OnRxCharEvent = notify(&TVeltra::SerialPort1RxCharEvent);
     port->OnDeviceRemoved = [this](TObject* sender) {
       if (SerialPort1 && SerialPort2) PortDeviceRemoved(*static_cast<TSerialPort*>(sender));
     };
@@ -733,6 +716,42 @@ void TVeltra::WireComponents() {
       if (SerialPort1 && SerialPort2) PortDeviceReturned(*static_cast<TSerialPort*>(sender));
     };
   }
+}
+
+// Spy mode relays each port's blocks to the other; the hooks keep the lamps, the
+// queue bars, the received-byte counter and the command page up to date.
+void TVeltra::WireSessions() {
+  auto alive = [this] { return SerialPort1 != nullptr && SerialPort2 != nullptr; };
+  Session1->ForwardTo(Session2.get());
+  Session2->ForwardTo(Session1.get());
+  for (session::TPortSession* s : {Session1.get(), Session2.get()}) {
+    s->ForwardWhen = [this] { return SpyMode; };
+    s->AddBlockObserver([this, alive](session::TPortSession&, std::string_view block, bool) {
+      if (alive()) CountReceived(block);
+    });
+    s->OnCommEvent = [this, alive] {
+      if (alive()) RefreshLamps();
+    };
+    s->OnCommStat = [this, alive, s](const session::THoldReport& hold) {
+      if (alive()) ShowCommStat(s->Port(), hold);
+    };
+    s->OnDataQueued = [this, alive] {
+      if (alive()) SetTxDLampLit();
+    };
+    s->OnTxQueueEmpty = [this, alive] {
+      if (alive()) SerialPort1TxQueueEmptyEvent(nullptr);
+    };
+  }
+  Session1->OnWriteDone = [this, alive] {
+    if (alive()) Port1WriteDone();
+  };
+  Session2->OnWriteDone = [this, alive] {
+    if (alive()) BSend->setEnabled(true);
+  };
+  WireAutomation();
+  ApplyLineEnds();
+  for (QCheckBox* box : {ACR, ALF})
+    connect(box, &QCheckBox::toggled, this, [this] { ApplyLineEnds(); });
 }
 
 std::function<void()> TVeltra::Guarded(void (TVeltra::*Handler)()) {

@@ -1,7 +1,7 @@
 // The library on disk, read and written as the settings are.
 #include <cstdlib>
 
-#include "app/logic/port_settings.h"
+#include "session/port_settings.h"
 #include "automation/library.h"
 #include "platform/settings/settings_file.h"
 #include "platform/settings/settings_store.h"
@@ -48,7 +48,7 @@ void SaveLibraryFile(const std::string& path, const TLibrary& library) {
 }
 
 std::string DefaultLibraryPath() {
-  const std::string settings = platform::SettingsLocation(logic::kSettingsKey);
+  const std::string settings = platform::SettingsLocation(session::kSettingsKey);
 #ifdef _WIN32
   // The settings live in the registry; files go to the roaming profile.
   const char* appData = std::getenv("APPDATA");

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/logic/hex_text.h"
-#include "app/logic/char_code.h"
+#include "session/hex_text.h"
+#include "session/char_code.h"
 #include "automation/sequence.h"
 
 #ifdef VELTRA_HAVE_RE2
@@ -68,10 +68,10 @@ TPatternSet::TPatternSet(const std::vector<TPattern>& patterns)
         Refuse(p, "longer than " + std::to_string(kMaxPatternBytes) + " bytes");
       AddMasked(p.Text, std::string(p.Text.size(), '\xFF'), k);
     } else if (p.Kind == TPatternKind::Hex) {
-      logic::THexPattern hex;
+      session::THexPattern hex;
       try {
-        hex = logic::ParseHexPattern(p.Text, true);
-      } catch (const logic::EConvertError& e) {
+        hex = session::ParseHexPattern(p.Text, true);
+      } catch (const session::EConvertError& e) {
         Refuse(p, e.what());
       }
       if (hex.Bytes.empty()) Refuse(p, "it has no bytes");

@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "app/logic/char_code.h"
-#include "app/logic/hex_text.h"
-#include "app/logic/integer_text.h"
+#include "session/char_code.h"
+#include "session/hex_text.h"
+#include "session/integer_text.h"
 
 namespace veltra::automation {
 
@@ -23,11 +23,11 @@ int ControlCode(std::string_view name) {
 }
 
 std::string AscBytes(const std::string& text) {
-  const std::string skipped = logic::FirstSkippedAsciiCode(text);
+  const std::string skipped = session::FirstSkippedAsciiCode(text);
   if (!skipped.empty())
     throw TAutomationError("'" + skipped +
                            "' is not a code from 000 to 255 (three characters, one separator)");
-  return logic::ParseAsciiCodes(text);
+  return session::ParseAsciiCodes(text);
 }
 
 }  // namespace
@@ -72,15 +72,15 @@ std::string PartBytes(const TSequencePart& part) {
   try {
     switch (part.Kind) {
       case TPartKind::Text: return part.Value;
-      case TPartKind::Hex: return logic::ParseHexBytes(part.Value);
+      case TPartKind::Hex: return session::ParseHexBytes(part.Value);
       case TPartKind::Asc: return AscBytes(part.Value);
       case TPartKind::Control: return ControlBytes(part.Value);
       case TPartKind::Code:
         if (part.Value.empty()) throw TAutomationError("no character code given");
-        return std::string(1, static_cast<char>(logic::TextToCharCode(part.Value, 0)));
+        return std::string(1, static_cast<char>(session::TextToCharCode(part.Value, 0)));
       case TPartKind::Wait: return {};
     }
-  } catch (const logic::EConvertError& e) {
+  } catch (const session::EConvertError& e) {
     throw TAutomationError(e.what());
   }
   return {};

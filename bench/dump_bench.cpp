@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "app/logic/hex_dump.h"
+#include "session/hex_dump.h"
 
 namespace {
 
@@ -27,13 +27,13 @@ std::string RandomBytes(std::size_t size) {
 // Formats the data in blocks of `blockSize`, as the receive handler gets them.
 double FormatterMBps(const std::string& data, std::size_t blockSize, int rounds) {
   std::string out;
-  out.reserve(veltra::logic::DumpSize(blockSize) * 2);
+  out.reserve(veltra::session::DumpSize(blockSize) * 2);
   std::size_t produced = 0;
   const auto start = Clock::now();
   for (int r = 0; r < rounds; ++r) {
     for (std::size_t at = 0; at < data.size(); at += blockSize) {
       out.clear();
-      veltra::logic::AppendDumpLines(std::string_view(data).substr(at, blockSize), out);
+      veltra::session::AppendDumpLines(std::string_view(data).substr(at, blockSize), out);
       produced += out.size();
     }
   }

@@ -27,7 +27,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/logic/forward_queue.h"
 #include "automation/port_triggers.h"
 #include "bench/bench_support.h"
 #include "bench/bench_triggers.h"
@@ -36,6 +35,7 @@
 #include "platform/core/comm_api.h"
 #include "platform/core/thread_name.h"
 #include "platform/virtual/virtual_ports.h"
+#include "session/forward_queue.h"
 
 namespace {
 
@@ -529,7 +529,7 @@ class SpyForward {
  private:
   static constexpr veltra::engine::Cardinal kWriteRefused = 901;
   static constexpr veltra::engine::Cardinal kWriteFailed = 903;
-  veltra::logic::TForwardQueue queue_;
+  veltra::session::TForwardQueue queue_;
 };
 
 struct SpyLatency {

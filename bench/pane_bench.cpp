@@ -43,11 +43,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/logic/integer_text.h"
 #include "app/logic/line_history.h"
 #include "app/veltra.h"
 #include "platform/core/comm_api.h"
 #include "platform/virtual/virtual_ports.h"
+#include "session/integer_text.h"
 #include "tests/platform/far_end_open.h"
 
 namespace win = veltra::win;
@@ -395,10 +395,10 @@ std::unique_ptr<TVeltra> SpyWindow(win::DWORD baud, std::size_t maxLines, std::s
   w->ALF->setChecked(false);
   w->SerialPort1->SetCommPort("BENCHP1A");
   w->SerialPort2->SetCommPort("BENCHP2A");
-  for (TSerialPort* port : {w->SerialPort1.get(), w->SerialPort2.get()}) port->SetBaudRate(baud);
+  for (TSerialPort* port : {w->SerialPort1, w->SerialPort2}) port->SetBaudRate(baud);
   w->SpyClick();
   if (!w->SerialPort1->Active() || !w->SerialPort2->Active()) return nullptr;
-  for (TSerialPort* port : {w->SerialPort1.get(), w->SerialPort2.get()}) {
+  for (TSerialPort* port : {w->SerialPort1, w->SerialPort2}) {
     port->SetRxQueueSize(65535);
     port->SetTxQueueSize(65535);
   }
@@ -490,7 +490,7 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::s
   reports.Watch(*w->SerialPort2, "P2");
   const auto bytes = static_cast<std::size_t>(baud / 10 * seconds);
   TStreamDevice dev1(far1, baud, bytes, 1, 2), dev2(far2, baud, bytes, 2, 1);
-  const int maxErrors = veltra::logic::MaxErrorsFromText(w->MaxErrorEdit->text().toStdString());
+  const int maxErrors = veltra::session::MaxErrorsFromText(w->MaxErrorEdit->text().toStdString());
   int errorLinesMost = 0;
   double rssMost = 0;
   std::vector<qint64> lateness;
@@ -524,7 +524,7 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::s
       [&] {
         rssMost = std::max(rssMost, RssMb());
         const std::size_t queued =
-            w->ForwardToPort1.Waiting() + w->ForwardToPort2.Waiting() + dev1.ReceivedSize();
+            w->Session1->Waiting() + w->Session2->Waiting() + dev1.ReceivedSize();
         if (queued != queuedBefore) still.restart();
         queuedBefore = queued;
       });
@@ -541,10 +541,11 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::s
               "lost 1->2 %s, 2->1 %s\n",
               static_cast<long long>(w->ReceivedByteCount), 2 * bytes - dev1.Unsent() - dev2.Unsent(),
               dev1.Unsent(), dev2.Unsent(), dev2.LostText().c_str(), dev1.LostText().c_str());
-  std::printf("    pane: %.0f lines/s in the first 5 s, %.0f in the last 5 s; holds %d lines, "
-              "%d characters; forwarding waits %zu + %zu blocks\n",
-              start, end, w->Memo1Log.LineCount(), w->Memo1->document()->characterCount(),
-              w->ForwardToPort1.Waiting(), w->ForwardToPort2.Waiting());
+  std::printf(
+      "    pane: %.0f lines/s in the first 5 s, %.0f in the last 5 s; holds %d lines, "
+      "%d characters; forwarding waits %zu + %zu blocks\n",
+      start, end, w->Memo1Log.LineCount(), w->Memo1->document()->characterCount(),
+      w->Session1->Waiting(), w->Session2->Waiting());
   std::printf("    RSS at the end %.1f MB, at most %.1f MB; error pane at most %d lines "
               "(MaxErrors %d); event loop late p99 %lld ms, worst %lld ms\n",
               rss, rssMost, errorLinesMost, maxErrors,

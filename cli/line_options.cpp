@@ -5,9 +5,9 @@
 #include <cctype>
 #include <utility>
 
-#include "app/logic/char_code.h"
-#include "app/logic/integer_text.h"
-#include "app/logic/port_settings.h"
+#include "session/char_code.h"
+#include "session/integer_text.h"
+#include "session/port_settings.h"
 
 namespace veltra::cli {
 
@@ -51,7 +51,7 @@ std::uint32_t ReadUnsigned(std::string_view text, std::uint32_t min, std::uint32
   const bool digits = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
   });
-  const auto value = digits ? logic::ReadInteger(text) : std::nullopt;
+  const auto value = digits ? session::ReadInteger(text) : std::nullopt;
   if (!value || *value < 0 || static_cast<std::uint32_t>(*value) < min ||
       static_cast<std::uint32_t>(*value) > max)
     throw TBadValue(Quoted(text) + " is not a whole number from " + std::to_string(min) + " to " +
@@ -76,15 +76,15 @@ Byte ReadStopBits(std::string_view text) {
 }
 
 Integer ReadFlow(std::string_view text) {
-  if (const auto i = Find(kFlowNames, text)) return logic::FlowControlCodes[*i];
+  if (const auto i = Find(kFlowNames, text)) return session::FlowControlCodes[*i];
   throw TBadValue(Quoted(text) + " is not one of none|rtscts|dsrdtr|xonxoff");
 }
 
 Char ReadCharCode(std::string_view text) {
   if (text.empty()) throw TBadValue("a character or a code from 0 to 255 is needed");
   try {
-    return logic::TextToCharCode(std::string(text), 0);
-  } catch (const logic::EConvertError& e) {
+    return session::TextToCharCode(std::string(text), 0);
+  } catch (const session::EConvertError& e) {
     throw TBadValue(e.what());
   }
 }
@@ -96,10 +96,10 @@ Byte ReadReportLevel(std::string_view text) {
 }
 
 std::string ReadSection(std::string_view text) {
-  for (const char* section : {logic::kPort1Section, logic::kPort2Section})
+  for (const char* section : {session::kPort1Section, session::kPort2Section})
     if (Lower(text) == Lower(section)) return section;
-  throw TBadValue(Quoted(text) + " is not one of " + logic::kPort1Section + "|" +
-                  logic::kPort2Section);
+  throw TBadValue(Quoted(text) + " is not one of " + session::kPort1Section + "|" +
+                  session::kPort2Section);
 }
 
 TLineOptions TLineOptions::WithPortOverrides(const TLineOptions& o) const {
@@ -145,7 +145,7 @@ bool LoadSection(engine::TSerialPort& port, const std::string& section) {
     if (place == 402) unreadable = true;
     if (handler) handler(sender, place, code, msg, noise);
   };
-  port.LoadSettings(logic::kSettingsKey, section);
+  port.LoadSettings(session::kSettingsKey, section);
   port.OnProcessError = std::move(handler);
   return !unreadable;
 }

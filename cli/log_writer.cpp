@@ -2,13 +2,13 @@
 
 #include <langinfo.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstring>
 
-#include "app/logic/hex_dump.h"
-#include "app/logic/log_lines.h"
 #include "cli/status_line.h"
+#include "session/hex_dump.h"
+#include "session/log_lines.h"
+#include "session/traffic_log_path.h"
 
 namespace veltra::cli {
 
@@ -16,34 +16,12 @@ namespace {
 
 constexpr std::size_t kFlushAt = std::size_t{1} << 20;
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool TerminalTakesUtf8() {
   const char* codeset = nl_langinfo(CODESET);
   return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
 }
 
 }  // namespace
-
-std::string TrafficLogPathFor(const std::string& logPath) {
-  std::size_t cut = logPath.size();
-  // Step back over three UTF-8 characters, continuation bytes included.
-  for (int chars = 0; chars < 3 && cut > 0; ++chars) {
-    do --cut;
-    while (cut > 0 && (static_cast<unsigned char>(logPath[cut]) & 0xC0) == 0x80);
-  }
-  const std::string path = logPath.substr(0, cut) + "txt";
-  if (Lower(path) != Lower(logPath)) return path;
-  // A name that ends in "txt" already is the event log's own; as the window does,
-  // the traffic log then gets "-traffic" before the extension.
-  const std::size_t name = logPath.rfind('/') + 1;
-  const std::size_t dot = logPath.rfind('.');
-  const std::size_t base = dot != std::string::npos && dot > name ? dot : logPath.size();
-  return logPath.substr(0, base) + "-traffic.txt";
-}
 
 std::string TerminalText(std::string_view bytes, bool utf8) {
   std::string text;
@@ -77,7 +55,7 @@ TLogWriter::~TLogWriter() {
 
 bool TLogWriter::OpenFiles(std::string* error) {
   if (options_.LogPath.empty()) return true;
-  const std::string trafficPath = TrafficLogPathFor(options_.LogPath);
+  const std::string trafficPath = session::TrafficLogPath(options_.LogPath);
   for (const auto& [path, file] :
        {std::pair{options_.LogPath, &eventFile_}, std::pair{trafficPath, &trafficFile_}}) {
     file->reset(std::fopen(path.c_str(), "wb"));
@@ -95,7 +73,7 @@ const std::string& TLogWriter::Stamp() {
   if (second != stampSecond_) {
     std::tm local{};
     localtime_r(&second, &local);
-    stamp_ = logic::FormatStamp(local);
+    stamp_ = session::FormatStamp(local);
     stampSecond_ = second;
   }
   if (options_.Stamps == TStamps::Seconds) return stamp_;
@@ -116,27 +94,27 @@ std::string TLogWriter::Header(std::string_view prefix) {
 }
 
 void TLogWriter::Traffic(std::string_view entry) {
-  if (options_.Traffic) logic::AppendEntryLines(entry, out_);
-  if (trafficFile_) logic::AppendEntryLines(entry, trafficLines_);
+  if (options_.Traffic) session::AppendEntryLines(entry, out_);
+  if (trafficFile_) session::AppendEntryLines(entry, trafficLines_);
   FlushIfLarge();
 }
 
 void TLogWriter::Dump(std::string_view block) {
-  if (options_.Traffic) logic::AppendDumpLines(block, out_);
-  if (trafficFile_) logic::AppendDumpLines(block, trafficLines_);
+  if (options_.Traffic) session::AppendDumpLines(block, out_);
+  if (trafficFile_) session::AppendDumpLines(block, trafficLines_);
   FlushIfLarge();
 }
 
 void TLogWriter::Event(std::string_view entry) {
-  if (options_.Events == TEventsTo::Stderr) logic::AppendEntryLines(entry, err_);
-  if (options_.Events == TEventsTo::Inline) logic::AppendEntryLines(entry, out_);
-  if (eventFile_) logic::AppendEntryLines(entry, eventLines_);
+  if (options_.Events == TEventsTo::Stderr) session::AppendEntryLines(entry, err_);
+  if (options_.Events == TEventsTo::Inline) session::AppendEntryLines(entry, out_);
+  if (eventFile_) session::AppendEntryLines(entry, eventLines_);
   FlushIfLarge();
 }
 
 void TLogWriter::Report(std::string_view entry) {
-  logic::AppendEntryLines(entry, options_.Events == TEventsTo::Inline ? out_ : err_);
-  if (eventFile_) logic::AppendEntryLines(entry, eventLines_);
+  session::AppendEntryLines(entry, options_.Events == TEventsTo::Inline ? out_ : err_);
+  if (eventFile_) session::AppendEntryLines(entry, eventLines_);
   FlushIfLarge();
 }
 

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "cli/console.h"
+#include "session/port_session.h"
 
 namespace veltra::cli {
 
@@ -28,14 +29,10 @@ struct TLogOptions {
   std::string LogPath;  // empty: no files
 };
 
-// "Veltra.log" gives "Veltra.txt": the last three characters (not bytes) replaced;
-// "spy.txt" gives "spy-traffic.txt", so one log never overwrites the other.
-std::string TrafficLogPathFor(const std::string& logPath);
-
-class TLogWriter {
+class TLogWriter : public session::TLogSink {
  public:
   TLogWriter(TConsole& console, TLogOptions options);
-  ~TLogWriter();
+  ~TLogWriter() override;
   TLogWriter(const TLogWriter&) = delete;
   TLogWriter& operator=(const TLogWriter&) = delete;
 
@@ -44,19 +41,21 @@ class TLogWriter {
   void SetStatusLine(TStatusLine* status) { status_ = status; }
 
   // Whether anything reads the traffic, or the comm events; work nobody reads is skipped.
-  bool WantsTraffic() const { return options_.Traffic || trafficFile_ != nullptr; }
-  bool WantsEvents() const { return options_.Events != TEventsTo::Off || eventFile_ != nullptr; }
+  bool WantsTraffic() const override { return options_.Traffic || trafficFile_ != nullptr; }
+  bool WantsEvents() const override {
+    return options_.Events != TEventsTo::Off || eventFile_ != nullptr;
+  }
 
   // prefix + local time stamp + " :"
-  std::string Header(std::string_view prefix);
+  std::string Header(std::string_view prefix) override;
   // A traffic entry: its line breaks continue on new lines.
-  void Traffic(std::string_view entry);
+  void Traffic(std::string_view entry) override;
   // The dump lines of a received block.
-  void Dump(std::string_view block);
+  void Dump(std::string_view block) override;
   // A comm or ring event of the error pane.
-  void Event(std::string_view entry);
+  void Event(std::string_view entry) override;
   // An error report: shown even when events are not.
-  void Report(std::string_view entry);
+  void Report(std::string_view entry) override;
 
   // Writes what waits. Failed file writes end with `FileFailed`.
   void Flush();

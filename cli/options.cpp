@@ -7,10 +7,10 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/logic/char_code.h"
-#include "app/logic/device_commands.h"
-#include "app/logic/hex_text.h"
-#include "app/logic/integer_text.h"
+#include "session/char_code.h"
+#include "session/device_commands.h"
+#include "session/hex_text.h"
+#include "session/integer_text.h"
 
 namespace veltra::cli {
 
@@ -132,20 +132,21 @@ struct TTexts {
 
 std::string SendData(const TSendTexts& t) {
   const int given = !!t.text + !!t.hex + !!t.asc + !!t.file + !!t.seq;
-  if (given != 1) throw TUsageError("send: give exactly one of --text, --hex, --asc, --file, --seq");
+  if (given != 1)
+    throw TUsageError("send: give exactly one of --text, --hex, --asc, --file, --seq");
   if (t.seq) return {};  // the sequence's parts, read with its library
   try {
     if (t.text) return *t.text;
-    if (t.hex) return logic::ParseHexBytes(*t.hex);
-  } catch (const logic::EConvertError& e) {
+    if (t.hex) return session::ParseHexBytes(*t.hex);
+  } catch (const session::EConvertError& e) {
     throw TUsageError(std::string("--hex: ") + e.what());
   }
   if (t.asc) {
-    const std::string skipped = logic::FirstSkippedAsciiCode(*t.asc);
+    const std::string skipped = session::FirstSkippedAsciiCode(*t.asc);
     if (!skipped.empty())
       throw TUsageError("--asc: '" + skipped +
                         "' is not a code from 000 to 255 (three characters, one separator)");
-    return logic::ParseAsciiCodes(*t.asc);
+    return session::ParseAsciiCodes(*t.asc);
   }
   std::ifstream in(*t.file, std::ios::binary);
   std::ostringstream bytes;
@@ -159,12 +160,12 @@ std::string DeviceCommand(TCommand command, const std::string& action) {
     const char* action;
     const std::string& bytes;
   };
-  const Row rows[] = {{TCommand::Scanner, "enable", logic::kMagellanEnable},
-                      {TCommand::Scanner, "disable", logic::kMagellanDisable},
-                      {TCommand::Scanner, "beep", logic::kMagellanNotOnFileBeep},
-                      {TCommand::Scale, "test", logic::kScaleCommand},
-                      {TCommand::Scale, "weight", logic::kScaleWeightRequest},
-                      {TCommand::Er650, "", logic::kEr650ReportRequest}};
+  const Row rows[] = {{TCommand::Scanner, "enable", session::kMagellanEnable},
+                      {TCommand::Scanner, "disable", session::kMagellanDisable},
+                      {TCommand::Scanner, "beep", session::kMagellanNotOnFileBeep},
+                      {TCommand::Scale, "test", session::kScaleCommand},
+                      {TCommand::Scale, "weight", session::kScaleWeightRequest},
+                      {TCommand::Er650, "", session::kEr650ReportRequest}};
   for (const Row& row : rows)
     if (row.command == command && action == row.action) return row.bytes;
   throw TUsageError(command == TCommand::Scanner
@@ -181,7 +182,8 @@ void AddSendCommands(CLI::App& app, TOptions& o, TTexts& t) {
   send->add_option("--asc", t.send.asc, "three-digit codes: \"072 101\" (\"Send as ASC\")");
   send->add_option("--file", t.send.file, "the bytes of FILE");
   send->add_option("--seq", t.send.seq, "the sequence NAME of the library, with its waits");
-  send->add_option("--seq-file", o.SeqFile, "the library to take --seq from (default: the window's)");
+  send->add_option("--seq-file", o.SeqFile,
+                   "the library to take --seq from (default: the window's)");
   AddEndingOptions(send, t.send);
   AddListen(send, t.send, "show what arrives for SECONDS after sending (default 0)");
 

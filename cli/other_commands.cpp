@@ -2,12 +2,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/logic/device_commands.h"
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "platform/discovery/port_discovery.h"
 #include "platform/virtual/simulated_devices.h"
 #include "platform/virtual/virtual_ports.h"
+#include "session/device_commands.h"
 
 #ifdef VELTRA_CLI_HAVE_PRINTER
 #include "printer/raw_printer.h"
@@ -102,10 +102,10 @@ int RunList(const TOptions& o, TConsole& console) {
 }
 
 int RunChecksum(const TOptions& o, TConsole& console) {
-  const logic::TScaleChecksum checksum = logic::ComputeScaleChecksum(o.RandomNumber);
+  const session::TScaleChecksum checksum = session::ComputeScaleChecksum(o.RandomNumber);
   if (checksum.Replaced)
-    console.Err.Write(std::string("veltra-cli: ") + logic::kRandomNumberInvalid + "\n");
-  console.Out.Write(logic::ScaleChecksumMessage(checksum) + "\n");
+    console.Err.Write(std::string("veltra-cli: ") + session::kRandomNumberInvalid + "\n");
+  console.Out.Write(session::ScaleChecksumMessage(checksum) + "\n");
   return kExitOk;
 }
 
@@ -124,8 +124,8 @@ int RunDrawer(const TOptions& o, TConsole& console) {
     console.Err.Write("veltra-cli: drawer: Please define first the Printer (none is installed)\n");
     return kExitFailed;
   }
-  const std::string pulse = logic::DrawerPulseCommand(o.SecondDrawer, o.OnMs, o.OffMs);
-  if (!printer::PrintRawDocument(printer, name, {logic::kDrawerSelectAndInit, pulse})) {
+  const std::string pulse = session::DrawerPulseCommand(o.SecondDrawer, o.OnMs, o.OffMs);
+  if (!printer::PrintRawDocument(printer, name, {session::kDrawerSelectAndInit, pulse})) {
     console.Err.Write("veltra-cli: drawer: Cash-Drawer-Signal not sent to '" + name + "'\n");
     return kExitFailed;
   }

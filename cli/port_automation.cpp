@@ -14,16 +14,18 @@ std::optional<automation::TLibrary> ReadLibraryOption(const std::string& option,
   }
 }
 
-TCliAutomation::TCliAutomation(TPortSession& session, std::vector<TPortWatch*> watches)
-    : session_(session) {
-  for (std::size_t i = 0; i < watches.size(); ++i)
-    ports_.push_back({watches[i], automation::TPortAutomation(static_cast<int>(i) + 1)});
+TCliAutomation::TCliAutomation(TCommandSession& command, std::vector<session::TPortSession*> ports)
+    : command_(command) {
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    ports_.push_back({ports[i], automation::TPortAutomation(static_cast<int>(i) + 1)});
+  // Right under the block's dump lines, as the window marks them.
   for (TPort& p : ports_)
-    p.watch->OnBlock = [this, &p](const std::string& block) {
-      Show(p, p.automation.Received(block, Clock::now()));
-    };
-  session_.AutomationWork = [this] { Serve(); };
-  session_.AutomationWakeBy = [this] {
+    p.observer = p.session->AddDumpObserver(
+        [this, &p](session::TPortSession&, std::string_view block, bool) {
+          Show(p, p.automation.Received(block, Clock::now()));
+        });
+  command_.AutomationWork = [this] { Serve(); };
+  command_.AutomationWakeBy = [this] {
     Clock::time_point wake = Clock::time_point::max();
     for (const TPort& p : ports_)
       if (const auto due = p.automation.NextWake()) wake = std::min(wake, *due);
@@ -32,9 +34,9 @@ TCliAutomation::TCliAutomation(TPortSession& session, std::vector<TPortWatch*> w
 }
 
 TCliAutomation::~TCliAutomation() {
-  session_.AutomationWork = nullptr;
-  session_.AutomationWakeBy = nullptr;
-  for (TPort& p : ports_) p.watch->OnBlock = nullptr;
+  command_.AutomationWork = nullptr;
+  command_.AutomationWakeBy = nullptr;
+  for (TPort& p : ports_) p.session->RemoveDumpObserver(p.observer);
 }
 
 bool TCliAutomation::ArmTriggers(const automation::TLibrary& library, std::string* why) {
@@ -54,15 +56,15 @@ void TCliAutomation::Play(std::size_t port, const std::vector<automation::TSendS
 
 bool TCliAutomation::Idle() const {
   for (const TPort& p : ports_)
-    if (!p.automation.Idle() || p.writing || !p.watch->WritesIdle()) return false;
+    if (!p.automation.Idle() || p.writing || !p.session->WritesIdle()) return false;
   return true;
 }
 
-// A port's next write goes once the one before has left the watch's queue.
+// A port's next write goes once the one before has left the session's queue.
 void TCliAutomation::Serve() {
   const Clock::time_point now = Clock::now();
   for (TPort& p : ports_) {
-    if (p.writing && p.watch->WritesIdle()) {
+    if (p.writing && p.session->WritesIdle()) {
       p.writing = false;
       p.automation.WriteDone(now);
     }
@@ -70,32 +72,32 @@ void TCliAutomation::Serve() {
     if (p.writing) continue;
     if (auto bytes = p.automation.TakeWrite(now)) {
       p.writing = true;
-      p.txEmptyAtWrite = p.watch->Counters.TxEmpty;
-      p.watch->Send(*bytes, {});
+      p.txEmptyAtWrite = p.session->Counters().TxEmpty;
+      p.session->SendAsIs(*bytes);
     }
   }
 }
 
 void TCliAutomation::Show(TPort& p, const std::vector<TTriggerEvent>& events) {
-  const std::string port = std::string(p.watch->Own.Rec, 2);  // "P1"
+  const std::string port = std::string(p.session->Prefixes().Rec, 2);  // "P1"
   for (const TTriggerEvent& e : events) {
     const std::string trigger =
         port + ":Trigger \"" + p.automation.Triggers()->Triggers()[e.Trigger].Name + "\"";
     switch (e.Kind) {
       case TTriggerEvent::TKind::Mark:
-        session_.Log.Traffic(port + ":Mark " + e.Text);
+        command_.Log.Traffic(port + ":Mark " + e.Text);
         break;
       case TTriggerEvent::TKind::Count:
-        session_.Log.Event(trigger + ": " + std::to_string(e.Count) + " matches");
+        command_.Log.Event(trigger + ": " + std::to_string(e.Count) + " matches");
         break;
       case TTriggerEvent::TKind::Sound:
-        session_.Log.Event(trigger + ": sound");
+        command_.Log.Event(trigger + ": sound");
         break;
       case TTriggerEvent::TKind::StopRecording:
-        session_.Log.Event(trigger + ": stop recording (the --log files go on)");
+        command_.Log.Event(trigger + ": stop recording (the --log files go on)");
         break;
       case TTriggerEvent::TKind::Stopped:
-        session_.Log.Report(port + ":" + e.Text);
+        command_.Log.Report(port + ":" + e.Text);
         break;
       case TTriggerEvent::TKind::Send:
         break;  // queued by the automation
@@ -109,7 +111,7 @@ std::string TCliAutomation::MatchSummary() const {
     const automation::TPortTriggers* t = p.automation.Triggers();
     if (t == nullptr) continue;
     for (std::size_t i = 0; i < t->Triggers().size(); ++i)
-      summary += (summary.empty() ? "" : ", ") + std::string(p.watch->Own.Rec, 2) + " \"" +
+      summary += (summary.empty() ? "" : ", ") + std::string(p.session->Prefixes().Rec, 2) + " \"" +
                  t->Triggers()[i].Name + "\" " + std::to_string(t->Matches(i)) +
                  (t->Stopped(i) ? " (stopped)" : "");
   }

@@ -1,6 +1,6 @@
 // Sequences and receive triggers on the command line: a port's automation served
-// by the session's loop. Answers and sequences are logged and written through the
-// port's watch, one write at a time; trigger events go to the error stream.
+// by the command's loop. Answers and sequences are logged and written through the
+// port's session, one write at a time; trigger events go to the error stream.
 #pragma once
 
 #include <optional>
@@ -19,8 +19,8 @@ std::optional<automation::TLibrary> ReadLibraryOption(const std::string& option,
 
 class TCliAutomation {
  public:
-  // Serves the watches' automation (index 0 is port 1) in the session's loop.
-  TCliAutomation(TPortSession& session, std::vector<TPortWatch*> watches);
+  // Serves the ports' automation (index 0 is port 1) in the command's loop.
+  TCliAutomation(TCommandSession& command, std::vector<session::TPortSession*> ports);
   ~TCliAutomation();
   TCliAutomation(const TCliAutomation&) = delete;
   TCliAutomation& operator=(const TCliAutomation&) = delete;
@@ -31,21 +31,24 @@ class TCliAutomation {
   // Nothing waits to be written on any port, and no write is in flight.
   bool Idle() const;
   // The port's count of drained output when its last write was handed over.
-  std::uint64_t TxEmptyAtLastWrite(std::size_t port) const { return ports_.at(port).txEmptyAtWrite; }
+  std::uint64_t TxEmptyAtLastWrite(std::size_t port) const {
+    return ports_.at(port).txEmptyAtWrite;
+  }
   // "P1 "weight request" 3" for each armed trigger; empty without triggers.
   std::string MatchSummary() const;
 
  private:
   struct TPort {
-    TPortWatch* watch;
+    session::TPortSession* session;
     automation::TPortAutomation automation;
+    int observer = 0;
     bool writing = false;
     std::uint64_t txEmptyAtWrite = 0;
   };
   void Serve();
   void Show(TPort& port, const std::vector<automation::TTriggerEvent>& events);
 
-  TPortSession& session_;
+  TCommandSession& command_;
   std::vector<TPort> ports_;
 };
 

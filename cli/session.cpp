@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/logic/port_settings.h"
 #include "platform/settings/settings_store.h"
+#include "session/port_settings.h"
 
 namespace veltra::cli {
 
@@ -20,64 +20,61 @@ std::string Plural(std::uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-std::string ReceiveSummary(const TPortCounters& c) {
+std::string ReceiveSummary(const session::TPortCounters& c) {
   return Plural(c.BytesIn, "byte", "bytes") + " in " + Plural(c.Blocks, "block", "blocks") + ", " +
          std::to_string(c.ErrorBlocks) + " with line errors";
 }
 
-TPortSession::TPortSession(TConsole& console, TRunControl& control, const TOptions& options)
+TCommandSession::TCommandSession(TConsole& console, TRunControl& control, const TOptions& options)
     : Console(console),
       Loop(control),
       Log(console, LogOptionsOf(options)),
       statusWanted_(options.Status) {}
 
-TPortSession::~TPortSession() {
+TCommandSession::~TCommandSession() {
   CloseAll();
   if (status_) status_->Hide();
   Log.SetStatusLine(nullptr);
   ports_.clear();  // each waits for its worker, which may still call into the loop
-  watches_.clear();
 }
 
-bool TPortSession::OpenLog() {
+bool TCommandSession::OpenLog() {
   std::string error;
   if (Log.OpenFiles(&error)) return true;
   Say(error);
   return false;
 }
 
-TPortWatch* TPortSession::AddPort(const std::string& name, const TLineOptions& line,
-                                  const logic::TPortPrefixes& prefixes, Byte defaultNoise,
-                                  bool txEmpty) {
-  auto port = std::make_unique<engine::TSerialPort>(Loop.Calls);
-  auto watch = std::make_unique<TPortWatch>(*port, prefixes, Log);
-  watch->Attach(txEmpty);
-  if (!ApplyLineOptions(*port, line, defaultNoise)) {
+session::TPortSession* TCommandSession::AddPort(const std::string& name, const TLineOptions& line,
+                                                const session::TPortPrefixes& prefixes,
+                                                Byte defaultNoise, bool txEmpty) {
+  auto port = std::make_unique<session::TPortSession>(Loop.Calls, prefixes, Log,
+                                                      session::TSessionOptions{txEmpty});
+  if (!ApplyLineOptions(port->Port(), line, defaultNoise)) {
     Say("cannot read the saved settings " + line.Section.value_or("") + " from " +
-        platform::SettingsLocation(logic::kSettingsKey));
+        platform::SettingsLocation(session::kSettingsKey));
     return nullptr;
   }
-  if (!name.empty()) port->SetCommPort(name);
+  if (!name.empty()) port->Port().SetCommPort(name);
   ports_.push_back(std::move(port));
-  watches_.push_back(std::move(watch));
-  return watches_.back().get();
+  return ports_.back().get();
 }
 
-bool TPortSession::Open(TPortWatch& watch) {
+bool TCommandSession::Open(session::TPortSession& port) {
   std::string why;
-  const bool opened = watch.Open(&why);
-  if (!opened) Say("cannot open " + watch.Port.CommPort() + ": " + why);
+  const bool opened = port.Open(&why);
+  if (!opened) Say("cannot open " + port.Port().CommPort() + ": " + why);
   if (opened && !status_) {
-    std::vector<const TPortWatch*> shown;
-    for (const auto& w : watches_) shown.push_back(w.get());
+    std::vector<const session::TPortSession*> shown;
+    for (const auto& p : ports_) shown.push_back(p.get());
     status_ = std::make_unique<TStatusLine>(Console.Err, shown, statusWanted_);
     Log.SetStatusLine(status_.get());
   }
   return opened;
 }
 
-TOwnerLoop::TEnd TPortSession::Run(const std::function<bool()>& done, Clock::time_point deadline,
-                                   bool stopEnds) {
+TOwnerLoop::TEnd TCommandSession::Run(const std::function<bool()>& done, Clock::time_point deadline,
+                                      bool stopEnds) {
   TOwnerLoop::THooks hooks;
   hooks.Idle = [this] {
     if (AutomationWork) AutomationWork();
@@ -93,17 +90,18 @@ TOwnerLoop::TEnd TPortSession::Run(const std::function<bool()>& done, Clock::tim
   return Loop.Run(ended, deadline, hooks);
 }
 
-void TPortSession::TakeWhatWaits() {
+void TCommandSession::TakeWhatWaits() {
   // A worker reads at once on ReadRequest and clears it; with nothing waiting it
   // leaves it set, which one full cycle (75 ms at most) with an empty queue shows.
   constexpr auto kOneCycle = std::chrono::milliseconds(80);
   constexpr auto kBound = std::chrono::milliseconds(300);
   for (const auto& port : ports_)
-    if (port->Active()) port->SetReadRequest(true);
+    if (port->Port().Active()) port->Port().SetReadRequest(true);
   const auto start = Clock::now();
   Run(
       [&] {
-        for (const auto& port : ports_) {
+        for (const auto& session : ports_) {
+          const engine::TSerialPort* port = &session->Port();
           const bool empty = Clock::now() - start >= kOneCycle && port->CommStateInQueue() == 0;
           if (port->Active() && port->ReadRequest() && !empty) return false;
         }
@@ -112,19 +110,19 @@ void TPortSession::TakeWhatWaits() {
       start + kBound, /*stopEnds=*/false);
 }
 
-void TPortSession::CloseAll() {
-  for (const auto& port : ports_) port->SetActive(false);
+void TCommandSession::CloseAll() {
+  for (const auto& port : ports_) port->Port().SetActive(false);
   Loop.Calls.ServePending();
   Log.Flush();
 }
 
-void TPortSession::Say(const std::string& line) {
+void TCommandSession::Say(const std::string& line) {
   Log.Flush();
   if (status_) status_->Hide();
   Console.Err.Write("veltra-cli: " + line + "\n");
 }
 
-double TPortSession::Seconds() const {
+double TCommandSession::Seconds() const {
   return std::chrono::duration<double>(Clock::now() - started_).count();
 }
 

@@ -1,6 +1,6 @@
 // What every port command is made of, in the order it must be built and torn down:
-// the owner loop (the workers call into it), the logs, the ports, their watches and
-// the status line. Also the command line's own messages and the summary figures.
+// the owner loop (the workers call into it), the logs, the port sessions and the
+// status line. Also the command line's own messages and the summary figures.
 #pragma once
 
 #include <memory>
@@ -10,28 +10,30 @@
 #include "cli/log_writer.h"
 #include "cli/options.h"
 #include "cli/owner_loop.h"
-#include "cli/port_watch.h"
 #include "cli/status_line.h"
+#include "session/port_session.h"
 
 namespace veltra::cli {
 
 enum TExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
-class TPortSession {
+class TCommandSession {
  public:
-  TPortSession(TConsole& console, TRunControl& control, const TOptions& options);
-  ~TPortSession();
-  TPortSession(const TPortSession&) = delete;
-  TPortSession& operator=(const TPortSession&) = delete;
+  TCommandSession(TConsole& console, TRunControl& control, const TOptions& options);
+  ~TCommandSession();
+  TCommandSession(const TCommandSession&) = delete;
+  TCommandSession& operator=(const TCommandSession&) = delete;
 
   // Creates the log files; prints why not and returns false.
   bool OpenLog();
-  // A port with its handlers and line options; null (after saying why) when its
-  // saved settings cannot be read. `name` may be empty when a section names it.
-  TPortWatch* AddPort(const std::string& name, const TLineOptions& line,
-                      const logic::TPortPrefixes& prefixes, Byte defaultNoise, bool txEmpty);
+  // A port session with its line options; null (after saying why) when its saved
+  // settings cannot be read. `name` may be empty when a section names it. `txEmpty`:
+  // the session counts drained output.
+  session::TPortSession* AddPort(const std::string& name, const TLineOptions& line,
+                                 const session::TPortPrefixes& prefixes, Byte defaultNoise,
+                                 bool txEmpty);
   // Opens a port; says why not and returns false.
-  bool Open(TPortWatch& watch);
+  bool Open(session::TPortSession& port);
   // Serves the ports until done(), a stop request (unless draining) or the deadline;
   // the status line and the logs are kept up to date meanwhile.
   TOwnerLoop::TEnd Run(const std::function<bool()>& done, Clock::time_point deadline,
@@ -53,8 +55,7 @@ class TPortSession {
   std::function<Clock::time_point()> AutomationWakeBy;
 
  private:
-  std::vector<std::unique_ptr<engine::TSerialPort>> ports_;
-  std::vector<std::unique_ptr<TPortWatch>> watches_;
+  std::vector<std::unique_ptr<session::TPortSession>> ports_;
   std::unique_ptr<TStatusLine> status_;
   bool statusWanted_;
   Clock::time_point started_ = Clock::now();
@@ -62,7 +63,7 @@ class TPortSession {
 
 TLogOptions LogOptionsOf(const TOptions& o);
 // "1234 bytes in 56 blocks, 2 with line errors"
-std::string ReceiveSummary(const TPortCounters& c);
+std::string ReceiveSummary(const session::TPortCounters& c);
 std::string Plural(std::uint64_t n, const char* one, const char* many);
 
 }  // namespace veltra::cli

@@ -45,7 +45,8 @@ std::string ByteCountText(double bytes) {
   return text;
 }
 
-TStatusLine::TStatusLine(TStream& err, std::vector<const TPortWatch*> ports, bool enabled)
+TStatusLine::TStatusLine(TStream& err, std::vector<const session::TPortSession*> ports,
+                         bool enabled)
     : err_(err),
       ports_(std::move(ports)),
       rates_(ports_.size()),
@@ -57,7 +58,7 @@ void TStatusLine::Sample() {
   const double seconds = std::chrono::duration<double>(now - sampledAt_).count();
   if (seconds < 1.0) return;  // rates over a second or more, so they do not flicker
   for (std::size_t i = 0; i < ports_.size(); ++i) {
-    const TPortCounters& c = ports_[i]->Counters;
+    const session::TPortCounters& c = ports_[i]->Counters();
     TRate& r = rates_[i];
     r.in = static_cast<double>(c.BytesIn - r.lastIn) / seconds;
     r.out = static_cast<double>(c.BytesOut - r.lastOut) / seconds;
@@ -67,10 +68,11 @@ void TStatusLine::Sample() {
   sampledAt_ = now;
 }
 
-std::string TStatusLine::PortText(const TPortWatch& w, const TRate& r) const {
-  const engine::TSerialPort& p = w.Port;
-  return std::string(w.Own.Rec, 2) + " in " + ByteCountText(double(w.Counters.BytesIn)) + " " +
-         ByteCountText(r.in) + "/s, out " + ByteCountText(double(w.Counters.BytesOut)) + " " +
+std::string TStatusLine::PortText(const session::TPortSession& s, const TRate& r) const {
+  const engine::TSerialPort& p = s.Port();
+  const session::TPortCounters& c = s.Counters();
+  return std::string(s.Prefixes().Rec, 2) + " in " + ByteCountText(double(c.BytesIn)) + " " +
+         ByteCountText(r.in) + "/s, out " + ByteCountText(double(c.BytesOut)) + " " +
          ByteCountText(r.out) + "/s, rxq " +
          std::to_string(Percent(p.CommStateInQueue(), p.RxQueueSize())) + "% txq " +
          std::to_string(Percent(p.CommStateOutQueue(), p.TxQueueSize())) + "%, " + Lines(p) +

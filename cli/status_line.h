@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "cli/console.h"
-#include "cli/port_watch.h"
+#include "session/port_session.h"
 
 namespace veltra::cli {
 
 class TStatusLine {
  public:
-  TStatusLine(TStream& err, std::vector<const TPortWatch*> ports, bool enabled);
+  TStatusLine(TStream& err, std::vector<const session::TPortSession*> ports, bool enabled);
   bool Enabled() const { return enabled_; }
   // Updates the figures and draws the line.
   void Draw();
@@ -28,11 +28,11 @@ class TStatusLine {
     std::uint64_t lastIn = 0, lastOut = 0;
     double in = 0, out = 0;
   };
-  std::string PortText(const TPortWatch& watch, const TRate& rate) const;
+  std::string PortText(const session::TPortSession& port, const TRate& rate) const;
   void Sample();
 
   TStream& err_;
-  std::vector<const TPortWatch*> ports_;
+  std::vector<const session::TPortSession*> ports_;
   std::vector<TRate> rates_;
   bool enabled_;
   bool visible_ = false;

@@ -1,10 +1,10 @@
 // monitor and spy: ports watched until Ctrl-C, SIGTERM or --duration.
 #include <cstdio>
 
-#include "app/logic/log_lines.h"
 #include "cli/commands.h"
 #include "cli/port_automation.h"
 #include "cli/session.h"
+#include "session/log_lines.h"
 
 namespace veltra::cli {
 
@@ -33,7 +33,7 @@ std::string LineEnd(const TOptions& o) {
 
 // --triggers: the library's triggers armed on the watched ports; false (said) when
 // the file or a trigger cannot be used.
-bool ArmTriggers(const TOptions& o, TPortSession& s, TCliAutomation& automation) {
+bool ArmTriggers(const TOptions& o, TCommandSession& s, TCliAutomation& automation) {
   if (o.TriggersFile.empty()) return true;
   std::string why;
   const auto library = ReadLibraryOption("--triggers", o.TriggersFile, &why);
@@ -42,7 +42,7 @@ bool ArmTriggers(const TOptions& o, TPortSession& s, TCliAutomation& automation)
   return false;
 }
 
-void SayMatches(TPortSession& s, const TCliAutomation& automation) {
+void SayMatches(TCommandSession& s, const TCliAutomation& automation) {
   const std::string summary = automation.MatchSummary();
   if (!summary.empty()) s.Say("triggers: " + summary);
 }
@@ -50,9 +50,10 @@ void SayMatches(TPortSession& s, const TCliAutomation& automation) {
 }  // namespace
 
 int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
-  TPortSession s(console, control, o);
+  TCommandSession s(console, control, o);
   if (!s.OpenLog()) return kExitUsage;
-  TPortWatch* watch = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
+  session::TPortSession* watch =
+      s.AddPort(o.Port1, o.Line, session::kPort1Prefixes, kWatchNoise, false);
   if (watch == nullptr) return kExitFailed;
   TCliAutomation automation(s, {watch});
   if (!ArmTriggers(o, s, automation)) return kExitUsage;
@@ -60,23 +61,28 @@ int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
   s.CloseAll();
-  const TPortCounters& c = watch->Counters;
-  s.Say("monitor " + watch->Port.CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
+  const session::TPortCounters& c = watch->Counters();
+  s.Say("monitor " + watch->Port().CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
         ReceiveSummary(c) + ", " + Plural(c.ErrorReports, "error report", "error reports"));
   SayMatches(s, automation);
   return kExitOk;
 }
 
 int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
-  TPortSession s(console, control, o);
+  TCommandSession s(console, control, o);
   if (!s.OpenLog()) return kExitUsage;
-  TPortWatch* p1 = s.AddPort(o.Port1, o.Line, logic::kPort1Prefixes, kWatchNoise, false);
-  TPortWatch* p2 = p1 == nullptr ? nullptr
-                                 : s.AddPort(o.Port2, o.Line.WithPortOverrides(o.Line2),
-                                             logic::kPort2Prefixes, kWatchNoise, false);
+  session::TPortSession* p1 =
+      s.AddPort(o.Port1, o.Line, session::kPort1Prefixes, kWatchNoise, false);
+  session::TPortSession* p2 = p1 == nullptr
+                                  ? nullptr
+                                  : s.AddPort(o.Port2, o.Line.WithPortOverrides(o.Line2),
+                                              session::kPort2Prefixes, kWatchNoise, false);
   if (p2 == nullptr) return kExitFailed;
-  p1->ForwardTo(*p2, LineEnd(o));
-  p2->ForwardTo(*p1, LineEnd(o));
+  // What one port receives goes out of the other, with the line end asked for.
+  p1->ForwardTo(p2);
+  p2->ForwardTo(p1);
+  p1->SetLineEnd(LineEnd(o));
+  p2->SetLineEnd(LineEnd(o));
   TCliAutomation automation(s, {p1, p2});
   if (!ArmTriggers(o, s, automation)) return kExitUsage;
   if (!s.Open(*p1) || !s.Open(*p2)) return kExitFailed;
@@ -86,10 +92,10 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
         /*stopEnds=*/false);
   s.CloseAll();
   const std::uint64_t left = p1->BytesNotWritten() + p2->BytesNotWritten();
-  s.Say("spy " + p1->Port.CommPort() + " <-> " + p2->Port.CommPort() + " ended after " +
-        Duration(s.Seconds()) + ": P1 " + ReceiveSummary(p1->Counters) + "; P2 " +
-        ReceiveSummary(p2->Counters) + "; " +
-        Plural(p1->Counters.ErrorReports + p2->Counters.ErrorReports, "error report",
+  s.Say("spy " + p1->Port().CommPort() + " <-> " + p2->Port().CommPort() + " ended after " +
+        Duration(s.Seconds()) + ": P1 " + ReceiveSummary(p1->Counters()) + "; P2 " +
+        ReceiveSummary(p2->Counters()) + "; " +
+        Plural(p1->Counters().ErrorReports + p2->Counters().ErrorReports, "error report",
                "error reports") +
         "; " + Plural(left, "byte", "bytes") + " not forwarded");
   SayMatches(s, automation);

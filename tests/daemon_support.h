@@ -3,8 +3,10 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <filesystem>
@@ -13,6 +15,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/platform/test_wait.h"
 
 extern char** environ;
 
@@ -40,6 +44,17 @@ inline pid_t SpawnDaemon(std::vector<std::string> args, const std::string& outpu
   if (rc == 0) return pid;
   *failure = "cannot start " + args[0] + ": " + std::strerror(rc);
   return -1;
+}
+
+// Asks the daemon to leave and reaps it; past `grace` it is killed.
+inline void StopDaemon(pid_t pid, std::chrono::milliseconds grace) {
+  kill(pid, SIGTERM);
+  int status = 0;
+  if (!test::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, grace,
+                       std::chrono::milliseconds(5))) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
 }
 
 inline std::string ReadWholeFile(const std::filesystem::path& path) {

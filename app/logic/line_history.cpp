@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/logic/hex_dump.h"
+#include "session/hex_dump.h"
 
 namespace veltra::logic {
 
@@ -82,10 +82,10 @@ void TLineHistory::PushUtf8(std::string_view utf8) {
 }
 
 bool TLineHistory::PushDump(std::string_view line) {
-  char bytes[kDumpBytesPerLine];
-  const std::size_t n = DumpLineBytes(line, bytes);
+  char bytes[session::kDumpBytesPerLine];
+  const std::size_t n = session::DumpLineBytes(line, bytes);
   if (n == 0) return false;
-  if (n == kDumpBytesPerLine && runTag_ != SIZE_MAX) {
+  if (n == session::kDumpBytesPerLine && runTag_ != SIZE_MAX) {
     std::vector<char>& chunk = chunks_.back().Bytes;
     auto& tag = reinterpret_cast<unsigned char&>(chunk[runTag_]);
     if (tag < kRunMost && chunk.size() + n <= chunk.capacity()) {
@@ -97,7 +97,7 @@ bool TLineHistory::PushDump(std::string_view line) {
   }
   std::vector<char>& chunk = Room(1 + n);
   recent_.AddDumped(std::string_view(bytes, n));
-  const bool full = n == kDumpBytesPerLine;
+  const bool full = n == session::kDumpBytesPerLine;
   runTag_ = full ? chunk.size() : SIZE_MAX;
   chunk.push_back(static_cast<char>(full ? kRun : n));
   chunk.insert(chunk.end(), bytes, bytes + n);
@@ -194,13 +194,13 @@ void TLineHistory::Decode(const TChunk& chunk, const TVisitor& visit) {
   const char* const end = at + chunk.Bytes.size();
   while (at < end) {
     const auto tag = static_cast<unsigned char>(*at++);
-    if (tag >= kRun || tag <= kDumpBytesPerLine) {
+    if (tag >= kRun || tag <= session::kDumpBytesPerLine) {
       const std::size_t lines = tag >= kRun ? tag - kRun + 1u : 1u;
-      const std::size_t size = tag >= kRun ? kDumpBytesPerLine : tag;
+      const std::size_t size = tag >= kRun ? session::kDumpBytesPerLine : tag;
       for (std::size_t k = 0; k < lines; ++k, at += size) {
         line.clear();
-        AppendDumpLines(std::string_view(at, size), line, ' ');
-        visit(std::string_view(line).substr(0, kDumpLineLength), false);
+        session::AppendDumpLines(std::string_view(at, size), line, ' ');
+        visit(std::string_view(line).substr(0, session::kDumpLineLength), false);
         recent.AddDumped(std::string_view(at, size));
       }
     } else if (tag == kUtf8) {

@@ -5,17 +5,19 @@
 #include "engine/work_thread.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <exception>
 
 #include "engine/serial_cluster.h"
+#include "engine/work_thread_seam.h"
 #include "platform/core/comm_api.h"
-#include "platform/core/thread_name.h"
-#include "platform/discovery/port_presence.h"
-#include "platform/driver/port_notices.h"
 #include "platform/net/network_ports.h"
+#include "platform/driver/port_notices.h"
+#include "platform/discovery/port_presence.h"
+#include "platform/core/thread_name.h"
 
 namespace veltra::engine {
 
@@ -24,6 +26,7 @@ namespace {
 using win::DWORD;
 
 constexpr auto kIdleSleep = std::chrono::milliseconds(200);
+std::atomic<std::chrono::milliseconds::rep> gIdleSleepMs{kIdleSleep.count()};
 // How often a closed port whose device vanished looks for it; a network server sees
 // each look as a connection, so it is asked less often.
 constexpr auto kReturnLookPeriod = std::chrono::milliseconds(500);
@@ -62,6 +65,10 @@ constexpr DispatchRow kDispatchTable[] = {
 };
 
 }  // namespace
+
+void OverrideIdleSleepForTests(std::optional<std::chrono::milliseconds> sleep) {
+  gIdleSleepMs = sleep.value_or(kIdleSleep).count();
+}
 
 TWorkThread::TWorkThread(TSerialPort& owner) : Owner(owner) {
   FThread = std::thread([this] {
@@ -125,7 +132,8 @@ void TWorkThread::IdleCycle() {
   // Terminate and opening cut the sleep short: destroying a component does not wait
   // for it, and an opened port is served at once.
   std::unique_lock lock(FIdleMutex);
-  FIdleWake.wait_for(lock, kIdleSleep, [this] { return FTerminated.load() || PortActive(); });
+  const std::chrono::milliseconds sleep(gIdleSleepMs.load());
+  FIdleWake.wait_for(lock, sleep, [this] { return FTerminated.load() || PortActive(); });
 }
 
 void TWorkThread::WorkingCycle() {

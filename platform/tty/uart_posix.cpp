@@ -1,51 +1,33 @@
-// The lower half over a kernel tty (ttyS*, ttyUSB*, ttyACM*, ptys). One I/O thread
-// per open port waits in epoll on the tty and an eventfd (the other threads' way to
-// wake it), reads into the driver, writes what the driver hands over, and follows
-// the modem lines and the line-error counters where the tty has them: told by a
-// waiter thread blocked in TIOCMIWAIT where the driver has it, else by polling.
-#include <fcntl.h>
-#include <linux/serial.h>
+// The lower half over a kernel tty (ttyS*, ttyUSB*, ttyACM*, ptys): the calls from
+// the driver, and one I/O thread per open port that waits in epoll on the tty and an
+// eventfd (the other threads' way to wake it), reads into the driver, writes what
+// the driver hands over and follows the modem lines (tty_lines_posix.cpp).
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
+#include <string_view>
 
 #include "platform/core/errno_map.h"
-#include "platform/core/open_failure.h"
-#include "platform/driver/uart.h"
-#include "platform/tty/modem_waiter_posix.h"
+#include "platform/tty/dcb_termios.h"
+#include "platform/tty/posix_uart.h"
 #include "platform/tty/termios2_linux.h"
-#include "platform/tty/tty_node_posix.h"
-#include "platform/tty/uart_posix_parse.h"
-#include "platform/tty/uart_posix_seam.h"
 
 namespace veltra::platform {
-namespace {
 
 using namespace win;  // NOLINT: Win32 constants read better unqualified here
-using Clock = std::chrono::steady_clock;
+
+namespace {
 
 constexpr std::size_t kReadChunk = 4096;
-// Bytes handed to the kernel at a time. n_tty wakes a writer once fewer than 256
-// bytes are queued, so a UART's kernel queue stays within a chunk plus 256 bytes:
-// the rest waits in the driver, where write time-outs and purges reach it. A chunk
-// covers about 10 ms of the line, so a fast line is not starved between wakes.
-constexpr std::size_t kMinWriteChunk = 256;
+// Bytes handed to the kernel at a time (kMinWriteChunk at least). n_tty wakes a
+// writer once fewer than 256 bytes are queued, so a UART's kernel queue stays within
+// a chunk plus 256 bytes: the rest waits in the driver, where write time-outs and
+// purges reach it. A chunk covers about 10 ms of the line, so a fast line is not
+// starved between wakes.
 constexpr std::size_t kMaxUartWriteChunk = 4096;  // the serial core's transmit buffer
 // A pty has no line to pace: what it accepts is already with the reader at the far
 // end, so it takes as much as the kernel will hold.
@@ -53,138 +35,27 @@ constexpr std::size_t kPtyWriteChunk = 65536;
 constexpr double kWriteChunkSeconds = 0.010;
 constexpr double kBitsPerCharacter = 10.0;  // start, 8 data, stop: close enough to size a chunk
 constexpr int kReadsPerWake = 16;           // then look at stop/pause requests again
-constexpr auto kModemPollPeriod = std::chrono::milliseconds(10);
-// Where the counters count line changes, the line register is still read this often.
-constexpr auto kModemCheckPeriod = std::chrono::milliseconds(500);
-// How soon to look again whether the waiter is back in its wait.
-constexpr auto kRearmLook = std::chrono::milliseconds(1);
-constexpr int kWatchedLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
 constexpr auto kDrainPollPeriod = std::chrono::milliseconds(2);
 constexpr int kQuickDrainChecks = 10;
-// A tty that reads back a rate further off than this cannot do the rate asked for.
-constexpr double kBaudTolerance = 0.04;
-
-std::atomic<const TtyModemLines*> g_testLines{nullptr};
-std::atomic<int> g_writeFault{0};
-std::atomic<int> g_epollFault{0};
-std::atomic<int> g_lateTakeMs{0};
 
 ssize_t WriteTty(int fd, const void* bytes, std::size_t n) {
-  if (const int fault = g_writeFault.load()) {
+  if (const int fault = g_ttyWriteFault.load()) {
     errno = fault;
     return -1;
   }
   return write(fd, bytes, n);
 }
 
-int WaitForEvents(int epollFd, epoll_event* events, int max, int timeoutMs) {
-  if (const int fault = g_epollFault.load()) {
+int WaitForEvents(FdLoop& loop, FdLoop::Ready* ready, int timeoutMs) {
+  if (const int fault = g_ttyEpollFault.load()) {
     errno = fault;
     return -1;
   }
-  return epoll_wait(epollFd, events, max, timeoutMs);
+  return loop.Wait(timeoutMs, ready);
 }
 
-DWORD OpenError(int err) {
-  return Win32ErrorFromErrno(err, ErrnoStage::kOpening);
-}
 DWORD DeviceError(int err) {
   return Win32ErrorFromErrno(err, ErrnoStage::kOpen);
-}
-
-bool MeansGone(int err) {
-  return err == EIO || err == ENODEV || err == ENXIO || err == EPIPE;
-}
-bool MeansUnsupported(int err) {
-  return err == ENOTTY || err == EINVAL || err == EOPNOTSUPP;
-}
-
-DWORD ModemWordFromTiocm(int bits) {
-  DWORD status = 0;
-  if (bits & TIOCM_CTS) status |= MS_CTS_ON;
-  if (bits & TIOCM_DSR) status |= MS_DSR_ON;
-  if (bits & TIOCM_RNG) status |= MS_RING_ON;
-  if (bits & TIOCM_CAR) status |= MS_RLSD_ON;
-  return status;
-}
-
-tty::Parity ParityFromDcb(BYTE parity) {
-  switch (parity) {
-    case ODDPARITY:
-      return tty::Parity::kOdd;
-    case EVENPARITY:
-      return tty::Parity::kEven;
-    case MARKPARITY:
-      return tty::Parity::kMark;
-    case SPACEPARITY:
-      return tty::Parity::kSpace;
-    default:
-      return tty::Parity::kNone;
-  }
-}
-
-// The DCB as line settings; false for what no tty can do.
-bool LineSettingsFromDcb(const DCB& dcb, tty::LineSettings* s) {
-  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY) {
-    return false;
-  }
-  if (dcb.StopBits > TWOSTOPBITS) return false;
-  // A UART sends 1.5 stop bits only for 5-bit characters, where CSTOPB means 1.5.
-  if (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5) return false;
-  s->baud = dcb.BaudRate;
-  s->dataBits = dcb.ByteSize;
-  s->parity = ParityFromDcb(dcb.Parity);
-  s->twoStopBits = dcb.StopBits != ONESTOPBIT;
-  s->rtsCts = (dcb.Flags & DCB_fOutxCtsFlow) || DcbRtsControl(dcb.Flags) == RTS_CONTROL_HANDSHAKE;
-  s->xonXoffOut = (dcb.Flags & DCB_fOutX) != 0;
-  s->xonXoffIn = (dcb.Flags & DCB_fInX) != 0;
-  s->xonChar = static_cast<std::uint8_t>(dcb.XonChar);
-  s->xoffChar = static_cast<std::uint8_t>(dcb.XoffChar);
-  if ((s->xonXoffOut || s->xonXoffIn) && s->xonChar == s->xoffChar) return false;
-  return true;
-}
-
-// A pty drops parity and data size; a UART driver that cannot do 5 bits or mark
-// parity quietly keeps 8 bits or plain parity, which only reading back shows.
-bool KernelTookSettings(const tty::LineSettings& asked, const tty::LineSettings& got,
-                        bool keepsFrame) {
-  const double off = std::abs(static_cast<double>(got.baud) - static_cast<double>(asked.baud));
-  const bool frame = !keepsFrame || (got.dataBits == asked.dataBits && got.parity == asked.parity);
-  return frame && off <= kBaudTolerance * asked.baud && got.twoStopBits == asked.twoStopBits &&
-         got.rtsCts == asked.rtsCts;
-}
-
-bool LineCountersMoved(const serial_icounter_struct& a, const serial_icounter_struct& b) {
-  return a.cts != b.cts || a.dsr != b.dsr || a.rng != b.rng || a.dcd != b.dcd;
-}
-
-// Lines whose counter moved while the level read back the same: a pulse shorter
-// than the poll, which the driver saw and TIOCMGET alone would miss.
-DWORD PulsedLines(const serial_icounter_struct& a, const serial_icounter_struct& b, DWORD before,
-                  DWORD after) {
-  DWORD pulsed = 0;
-  const auto pulse = [&](int was, int is, DWORD bit) {
-    if (was != is && ((before ^ after) & bit) == 0) pulsed |= bit;
-  };
-  pulse(a.cts, b.cts, MS_CTS_ON);
-  pulse(a.dsr, b.dsr, MS_DSR_ON);
-  pulse(a.rng, b.rng, MS_RING_ON);
-  pulse(a.dcd, b.dcd, MS_RLSD_ON);
-  return pulsed;
-}
-
-// Unix98 pty slaves (majors 136 to 143) and the legacy BSD ones (major 3).
-bool IsPseudoTerminal(int fd) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  const unsigned int m = major(st.st_rdev);
-  return (m >= 136 && m <= 143) || m == 3;
-}
-
-// A pty standing in for a UART in a test (with a stand-in line register) is
-// treated as one, marks and pacing included.
-bool HasNoLine(int fd) {
-  return g_testLines.load() == nullptr && IsPseudoTerminal(fd);
 }
 
 std::size_t WriteChunkFor(bool pseudo, std::uint32_t baud) {
@@ -193,134 +64,7 @@ std::size_t WriteChunkFor(bool pseudo, std::uint32_t baud) {
   return std::clamp(static_cast<std::size_t>(perChunk), kMinWriteChunk, kMaxUartWriteChunk);
 }
 
-class PosixUart final : public Uart {
- public:
-  PosixUart(int fd, bool noLine, bool pty, int wakeFd, int epollFd)
-      : fd_(fd),
-        wakeFd_(wakeFd),
-        epollFd_(epollFd),
-        pseudo_(noLine),
-        pty_(pty),
-        testLines_(g_testLines.load()) {}
-  ~PosixUart() override {
-    Stop();
-    CloseAll();
-  }
-
-  void Start(UartSink& sink) override;
-  void Stop() override;
-  DWORD Configure(const DCB& dcb) override;
-  DWORD SetRts(bool on) override { return Usable() ? ChangeLine(TIOCM_RTS, on) : Unusable(); }
-  DWORD SetDtr(bool on) override { return Usable() ? ChangeLine(TIOCM_DTR, on) : Unusable(); }
-  DWORD SetBreak(bool on) override;
-  DWORD GetModemStatus(DWORD* modemStatus) override;
-  void TransmitReady() override { Wake(); }
-  DWORD OutputPending() override;
-  DWORD HoldFlags() override;
-  void PauseReceive(bool paused) override;
-  void PurgeTransmit() override;
-  void PurgeReceive() override;
-  std::size_t TakeBackUnsent() override;
-  bool ReadyToTake() override;
-  DWORD SetTransmitHeld(bool held) override;
-  bool AcceptsCallsFromSink() const override { return true; }
-
- private:
-  bool Usable() const { return !stopped_.load() && !vanished_.load(); }
-  DWORD Unusable() const {
-    return stopped_.load() ? ERROR_INVALID_HANDLE : ERROR_DEVICE_NOT_CONNECTED;
-  }
-  DWORD FailedCall(int err);
-  DWORD ChangeLine(int line, bool on);
-  int ReadLines(int* bits);
-  int ReadCounters(serial_icounter_struct* counters);
-  void ApplyLineModes(const DCB& dcb);
-  void Wake();
-  void CloseAll();
-
-  // I/O thread
-  void Run();
-  bool ReceiveHeld() const;
-  int NextTimeoutMs(bool pauseOnlyWished) const;
-  void UpdateInterest(bool receiveHeld);
-  void DrainWakeups();
-  void ReadInput();
-  void Deliver(const std::vector<RxPiece>& pieces);
-  void ServiceTransmit();
-  bool TransmitHeld() const;
-  bool TakeMore();
-  void WatchDrain();
-  void StartWaiter();
-  bool WaiterWatching() const { return waiter_ && waiter_->Watching(); }
-  int WaiterTimeoutMs() const;
-  void PollLines();
-  void FollowWaiter();
-  bool ReadLineState(bool readRegister);
-  void PollModem();
-  void PollCounters();
-  void Vanish();
-
-  const int fd_;
-  const int wakeFd_;
-  const int epollFd_;
-  const bool pseudo_;  // a pty: no line, no line errors, nothing marked in its input
-  const bool pty_;     // a pty even with the test seam: it keeps no data size or parity
-  const TtyModemLines* const testLines_;
-  UartSink* sink_ = nullptr;
-  std::thread io_;
-  std::atomic<bool> started_{false};
-  std::atomic<bool> stopping_{false};
-  std::atomic<bool> stopped_{false};
-  std::atomic<bool> vanished_{false};
-  std::atomic<bool> paused_{false};
-
-  // Written by Configure, read by the I/O thread.
-  std::atomic<bool> ctsFlow_{false};       // fOutxCtsFlow: output waits for CTS (kernel)
-  std::atomic<bool> dsrFlow_{false};       // fOutxDsrFlow: emulated, output waits for DSR
-  std::atomic<bool> dsrSensitive_{false};  // fDsrSensitivity: input dropped while DSR is off
-  std::atomic<bool> dtrHandshake_{false};  // DTR follows the receive pause
-  std::atomic<bool> rtsToggle_{false};     // RTS on while bytes go out
-  std::atomic<bool> parityOn_{false};
-  std::atomic<std::size_t> writeChunk_{kMinWriteChunk};
-  int lastDtrMode_ = -1;  // Configure only: modes re-applied when they change
-  int lastRtsMode_ = -1;
-
-  std::atomic<bool> modemKnown_{true};  // false once TIOCMGET says the tty has no lines
-  std::atomic<bool> modemTracked_{false};  // modemStatus_ follows the counters: no TIOCMGET needed
-  std::atomic<DWORD> modemStatus_{0};
-  std::atomic<bool> outputSuspended_{false};
-
-  // Transmit path. txMutex_ orders writes against PurgeTransmit; no sink call is made
-  // while it is held. holdMutex_ orders the flow settings against taking bytes.
-  std::mutex txMutex_;
-  std::mutex holdMutex_;
-  std::vector<std::uint8_t> txBuffer_;
-  std::vector<std::uint8_t> txScratch_;  // I/O thread: what TakeMore takes from the driver
-  std::atomic<std::size_t> txBuffered_{0};
-  std::atomic<std::uint64_t> txPurges_{0};
-  std::uint64_t txPurgesSeen_ = 0;
-  bool waitingForRoom_ = false;  // EPOLLOUT armed
-  bool sentSinceEmpty_ = false;  // OnTransmitterEmpty still owed
-  int drainChecks_ = 0;          // looks at the UART since the last write
-  bool lsrUnsupported_ = false;  // TIOCSERGETLSR missing: TIOCOUTQ decides
-  bool countersKnown_ = true;    // TIOCGICOUNT works
-  bool countersCountLines_ = true;  // it counts modem line changes too: TIOCMGET only on a change
-  Clock::time_point nextModemCheck_{};
-  serial_icounter_struct lineCounters_{};  // counters_ at the last line poll
-  serial_icounter_struct counters_{};
-  std::uint32_t interestSet_ = ~0u;
-  Clock::time_point nextModemPoll_{};
-  // Where the driver has TIOCMIWAIT; the lines are then read only when it wakes.
-  std::unique_ptr<ModemLineWaiter> waiter_;
-  bool armedReadOwed_ = true;  // a line read once the waiter is back in its wait
-  bool countersOwed_ = false;  // bytes came since the counters were read (overruns)
-  Clock::time_point nextCountersRead_{};
-
-  bool vanishReported_ = false;  // I/O thread only
-  MarkedInputState marks_;
-  std::atomic<std::uint64_t> rxPurges_{0};
-  std::uint64_t rxPurgesSeen_ = 0;
-};
+}  // namespace
 
 // --- calls from the driver ------------------------------------------------------------
 
@@ -334,21 +78,6 @@ void PosixUart::Start(UartSink& sink) {
   io_ = std::thread([this] { Run(); });
 }
 
-// The waiter runs on the side: a refused wait (a pty) leaves the polling on, a
-// device gone ends the port as any failed call does.
-void PosixUart::StartWaiter() {
-  ModemLineWaiter::WaitFn wait = [this] {
-    return ioctl(fd_, TIOCMIWAIT, kWatchedLines) == 0 ? 0 : errno;
-  };
-  if (testLines_ != nullptr && testLines_->wait) {
-    wait = [this] { return testLines_->wait(kWatchedLines); };
-  }
-  waiter_ = std::make_unique<ModemLineWaiter>(std::move(wait), [this](int endError) {
-    if (MeansGone(endError)) vanished_.store(true);
-    Wake();
-  });
-}
-
 void PosixUart::Stop() {
   if (stopped_.exchange(true)) return;
   stopping_.store(true);
@@ -357,11 +86,6 @@ void PosixUart::Stop() {
   if (waiter_) waiter_->Stop();
   ioctl(fd_, TIOCNXCL);
   close(fd_);  // also gives up the flock
-}
-
-void PosixUart::CloseAll() {
-  close(wakeFd_);
-  close(epollFd_);
 }
 
 // A call that finds the device gone marks it so; the I/O thread tells the driver.
@@ -419,43 +143,9 @@ void PosixUart::ApplyLineModes(const DCB& dcb) {
   }
 }
 
-DWORD PosixUart::ChangeLine(int line, bool on) {
-  int err = 0;
-  if (testLines_ != nullptr) {
-    err = testLines_->change(line, on);
-  } else if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) != 0) {
-    err = errno;
-  }
-  return err == 0 ? ERROR_SUCCESS : FailedCall(err);
-}
-
-int PosixUart::ReadCounters(serial_icounter_struct* counters) {
-  if (testLines_ != nullptr && testLines_->counters) return testLines_->counters(counters);
-  return ioctl(fd_, TIOCGICOUNT, counters) == 0 ? 0 : errno;
-}
-
-int PosixUart::ReadLines(int* bits) {
-  if (testLines_ != nullptr) return testLines_->get(bits);
-  return ioctl(fd_, TIOCMGET, bits) == 0 ? 0 : errno;
-}
-
 DWORD PosixUart::SetBreak(bool on) {
   if (!Usable()) return Unusable();
   return ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0 ? ERROR_SUCCESS : FailedCall(errno);
-}
-
-DWORD PosixUart::GetModemStatus(DWORD* modemStatus) {
-  if (!Usable()) return Unusable();
-  // Where the counters follow the lines, the I/O thread's word is current: the
-  // worker's poll need not cost the adapter a USB transfer every 75 ms.
-  if (modemTracked_.load()) {
-    *modemStatus = modemStatus_.load();
-    return ERROR_SUCCESS;
-  }
-  int bits = 0;
-  if (const int err = ReadLines(&bits)) return FailedCall(err);
-  *modemStatus = ModemWordFromTiocm(bits);
-  return ERROR_SUCCESS;
 }
 
 DWORD PosixUart::SetTransmitHeld(bool held) {
@@ -509,17 +199,12 @@ void PosixUart::PurgeReceive() {
 }
 
 void PosixUart::Wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+  loop_->Wake();
 }
 
 // --- the I/O thread ----------------------------------------------------------------
 
 void PosixUart::Run() {
-  epoll_event wake{};
-  wake.events = EPOLLIN;
-  wake.data.fd = wakeFd_;
-  epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake);
   while (!stopping_.load()) {
     // Whoever found the device gone (a write in this thread, a call in another),
     // it is reported before the thread waits: a vanished port waits without end.
@@ -530,23 +215,16 @@ void PosixUart::Run() {
     const bool paused = paused_.load();
     const bool wished = sink_->ReceivePauseWanted();
     UpdateInterest(paused || wished);
-    epoll_event events[2];
-    const int n = WaitForEvents(epollFd_, events, 2, NextTimeoutMs(!paused && wished));
+    FdLoop::Ready ready;
+    const int n = WaitForEvents(*loop_, &ready, NextTimeoutMs(!paused && wished));
     if (n < 0 && errno != EINTR) {
       // Nothing can be waited for any more: to the driver the device is lost.
       Vanish();
       return;
     }
-    bool ttyReady = false, ttyWritable = false, ttyHangup = false;
-    for (int i = 0; i < n; ++i) {
-      if (events[i].data.fd == wakeFd_) {
-        DrainWakeups();
-        continue;
-      }
-      ttyReady = events[i].events & EPOLLIN;
-      ttyWritable = events[i].events & EPOLLOUT;
-      ttyHangup = events[i].events & (EPOLLHUP | EPOLLERR);
-    }
+    const bool ttyReady = ready.events & EPOLLIN;
+    const bool ttyWritable = ready.events & EPOLLOUT;
+    const bool ttyHangup = ready.events & (EPOLLHUP | EPOLLERR);
     if (stopping_.load()) break;
     if (!vanished_.load() && (ttyReady || ttyHangup)) ReadInput();
     if (ttyHangup || vanished_.load()) {
@@ -592,28 +270,16 @@ int PosixUart::WaiterTimeoutMs() const {
   return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
+// A device gone leaves the set: its hang-up would wake every wait.
 void PosixUart::UpdateInterest(bool receiveHeld) {
-  std::uint32_t want = 0;
-  if (!vanished_.load()) {
-    if (!receiveHeld) want |= EPOLLIN;  // a paused port leaves bytes to the kernel's throttling
-    if (waitingForRoom_) want |= EPOLLOUT;
-  }
-  if (want == interestSet_) return;
-  epoll_event ev{};
-  ev.events = want;
-  ev.data.fd = fd_;
   if (vanished_.load()) {
-    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, &ev);
-  } else if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) != 0) {
-    epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd_, &ev);
+    loop_->Forget();
+    return;
   }
-  interestSet_ = want;
-}
-
-void PosixUart::DrainWakeups() {
-  std::uint64_t count = 0;
-  while (read(wakeFd_, &count, sizeof count) > 0) {
-  }
+  std::uint32_t want = 0;
+  if (!receiveHeld) want |= EPOLLIN;  // a paused port leaves bytes to the kernel's throttling
+  if (waitingForRoom_) want |= EPOLLOUT;
+  loop_->Watch(want);
 }
 
 void PosixUart::ReadInput() {
@@ -756,7 +422,7 @@ bool PosixUart::ReadyToTake() {
 }
 
 bool PosixUart::TakeMore() {
-  if (const int late = g_lateTakeMs.load())
+  if (const int late = g_ttyLateTakeMs.load())
     std::this_thread::sleep_for(std::chrono::milliseconds(late));
   // Flow settings changed before a write was queued must hold that write's bytes:
   // looking and taking is one step against Configure and SetTransmitHeld.
@@ -795,196 +461,6 @@ void PosixUart::WatchDrain() {
   sentSinceEmpty_ = false;
   if (rtsToggle_.load()) ChangeLine(TIOCM_RTS, false);
   sink_->OnTransmitterEmpty();
-}
-
-// The driver's counters are read every poll; the line register (a USB control
-// transfer on most adapters) only when they moved, and now and then to learn
-// whether this driver counts line changes at all.
-void PosixUart::PollLines() {
-  if (WaiterWatching()) {
-    FollowWaiter();
-    return;
-  }
-  const auto now = Clock::now();
-  if (now < nextModemPoll_) return;
-  nextModemPoll_ = now + kModemPollPeriod;
-  const bool trusted = countersKnown_ && countersCountLines_;
-  const bool check = !trusted || now >= nextModemCheck_;
-  if (check) nextModemCheck_ = now + kModemCheckPeriod;
-  if (ReadLineState(check) && trusted) countersCountLines_ = false;
-  modemTracked_.store(countersKnown_ && countersCountLines_ && modemKnown_.load());
-}
-
-// The lines are read when the waiter wakes, and again once it is asleep in its next
-// wait: a change in between woke nobody, but the counters hold it. Between bytes
-// received the counters are read for overruns.
-void PosixUart::FollowWaiter() {
-  const auto now = Clock::now();
-  const bool moved = waiter_->TakeMoved();
-  if (countersOwed_ && now >= nextCountersRead_) {
-    countersOwed_ = false;
-    nextCountersRead_ = now + kModemPollPeriod;
-    ReadLineState(false);
-  }
-  if (!moved && (!armedReadOwed_ || now < nextModemPoll_)) return;
-  const bool armed = waiter_->Armed();  // first: a change after the read wakes it
-  if (moved || armed) ReadLineState(!countersKnown_);
-  armedReadOwed_ = !armed;
-  if (!armed) nextModemPoll_ = now + kRearmLook;
-  modemTracked_.store(modemKnown_.load());
-}
-
-// Reads the counters, then the line register where they moved or readRegister asks,
-// and reports the changes, pulses shorter than the last look included. True when a
-// level changed while no counter moved.
-bool PosixUart::ReadLineState(bool readRegister) {
-  PollCounters();
-  const serial_icounter_struct countersBefore = lineCounters_;
-  lineCounters_ = counters_;
-  const bool moved = countersKnown_ && LineCountersMoved(countersBefore, counters_);
-  if (!moved && !readRegister) return false;
-  const DWORD before = modemStatus_.load();
-  PollModem();
-  const DWORD after = modemStatus_.load();
-  if (vanished_.load()) return false;
-  const DWORD pulsed = moved ? PulsedLines(countersBefore, counters_, before, after) : 0;
-  if (pulsed != 0) sink_->OnModemStatus(before ^ pulsed);
-  if (after != before || pulsed != 0) sink_->OnModemStatus(after);
-  return !moved && after != before;
-}
-
-void PosixUart::PollModem() {
-  if (!modemKnown_.load()) return;
-  int bits = 0;
-  const int err = ReadLines(&bits);
-  if (err == 0) {
-    modemStatus_.store(ModemWordFromTiocm(bits));
-  } else if (MeansUnsupported(err)) {
-    modemKnown_.store(false);  // a pty: nothing to poll, ever
-  }
-}
-
-// Overruns happen below the tty layer and leave no mark in the data; the driver's
-// counters are the only witness.
-void PosixUart::PollCounters() {
-  if (!countersKnown_) return;
-  serial_icounter_struct now{};
-  if (const int err = ReadCounters(&now)) {
-    countersKnown_ = !MeansUnsupported(err);
-    return;
-  }
-  DWORD errors = 0;
-  if (now.overrun != counters_.overrun) errors |= CE_OVERRUN;
-  if (now.buf_overrun != counters_.buf_overrun) errors |= CE_RXOVER;
-  counters_ = now;
-  if (errors != 0) sink_->OnLineError(errors);
-}
-
-// Windows opens a port with its queues empty.
-int PrepareTty(int fd, bool noLine) {
-  tty::LineSettings current;
-  if (const int err = tty::ReadLineSettings(fd, &current)) return err;
-  if (current.baud == 0) current.baud = 9600;  // B0 would drop DTR until configured
-  current.parity = tty::Parity::kNone;
-  current.xonXoffIn = current.xonXoffOut = false;
-  current.markLineErrors = !noLine;
-  if (const int err = tty::ApplyLineSettings(fd, current)) return err;
-  tty::FlushInput(fd);
-  tty::FlushOutput(fd);
-  return 0;
-}
-
-// Exclusive as on Windows: flock keeps out every other cooperating program, root
-// included; TIOCEXCL also keeps out those that do not lock (except root).
-int TakeExclusively(int fd, bool noLine) {
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno;
-  if (!isatty(fd)) return ENOTTY;
-  if (ioctl(fd, TIOCEXCL) != 0) return errno;
-  return PrepareTty(fd, noLine);
-}
-
-std::string OpenFailureText(int err, const std::string& path) {
-  switch (err) {
-    case EACCES:
-    case EPERM:
-      return PermissionDeniedText(path);
-    case EBUSY:
-    case EWOULDBLOCK:
-      return InUseText(path);
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return NoSuchDeviceText(path);
-    case ENOTTY:
-      return path + " is not a serial port.";
-    default:
-      return path + ": " + std::strerror(err) + ".";
-  }
-}
-
-struct OpenedTty {
-  int fd = -1;
-  bool noLine = false;  // no modem lines or line errors (a pty without the test seam)
-  bool pty = false;
-};
-
-// The node is checked before it is opened read-write: opening is not harmless for
-// every device (a watchdog arms, a virtual console goes raw).
-int OpenExclusive(const std::string& path, OpenedTty* out, std::string* text) {
-  TtyNodeKind kind = TtyNodeKind::kUnknownTty;
-  if (const int err = CheckTtyNode(path, &kind, text)) return err;
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    *text = OpenFailureText(err, path);
-    return err;
-  }
-  const bool noLine = HasNoLine(fd);
-  if (const int err = TakeExclusively(fd, noLine)) {
-    close(fd);
-    *text = OpenFailureText(err, path);
-    return err;
-  }
-  *out = {fd, noLine, IsPseudoTerminal(fd)};
-  return 0;
-}
-
-}  // namespace
-
-void UseTtyModemLinesForTests(const TtyModemLines* lines) {
-  g_testLines.store(lines);
-}
-
-void InjectTtyIoFaultsForTests(TtyIoFaults faults) {
-  g_writeFault.store(faults.writeErrno);
-  g_epollFault.store(faults.epollErrno);
-  g_lateTakeMs.store(faults.lateTakeMs);
-}
-
-std::unique_ptr<Uart> OpenPosixUart(const std::string& name, DWORD* error) {
-  *error = ERROR_SUCCESS;
-  if (name.empty() || name.find('\0') != std::string::npos) {
-    *error = ERROR_FILE_NOT_FOUND;
-    return nullptr;
-  }
-  const std::string path = TtyPathForName(name);
-  OpenedTty tty;
-  std::string failure;
-  if (const int err = OpenExclusive(path, &tty, &failure)) {
-    *error = OpenError(err);
-    SetLastOpenFailureText(failure);
-    return nullptr;
-  }
-  const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  const int epollFd = epoll_create1(EPOLL_CLOEXEC);
-  if (wakeFd < 0 || epollFd < 0) {
-    *error = OpenError(errno);
-    if (wakeFd >= 0) close(wakeFd);
-    if (epollFd >= 0) close(epollFd);
-    close(tty.fd);
-    return nullptr;
-  }
-  return std::make_unique<PosixUart>(tty.fd, tty.noLine, tty.pty, wakeFd, epollFd);
 }
 
 }  // namespace veltra::platform

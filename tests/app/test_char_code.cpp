@@ -1,12 +1,12 @@
 // The text form of one-byte settings and the panel's integer reader.
 #include <QtTest>
 
-#include "app/logic/char_code.h"
+#include "session/char_code.h"
 
-using veltra::logic::CharCodeToText;
-using veltra::logic::EConvertError;
-using veltra::logic::StrToInt;
-using veltra::logic::TextToCharCode;
+using veltra::session::CharCodeToText;
+using veltra::session::EConvertError;
+using veltra::session::StrToInt;
+using veltra::session::TextToCharCode;
 
 class TestCharCode : public QObject {
   Q_OBJECT

@@ -101,7 +101,7 @@ class TestCommandSender : public QObject {
     b.w.ACR->setChecked(true);
     b.w.ALF->setChecked(true);
     QCOMPARE(b.Click(b.w.BSTX, 3), std::string("\x02\r\n"));
-    QCOMPARE(b.w.FPort1SendLength, 3u);
+    QCOMPARE(b.w.Session1->SendLength(), 3u);
   }
 
   void sendTextSendsThePaneAndLogsIt() {

@@ -177,7 +177,7 @@ class TestSettingsPanel : public QObject {
       edit->setText(text);
     window.BStartClick();
 
-    for (const TSerialPort* p : {window.SerialPort1.get(), window.SerialPort2.get()})
+    for (const TSerialPort* p : {window.SerialPort1, window.SerialPort2})
       QCOMPARE(Join({p->XTOAuto(), p->WTOCharDelayTime(), p->RTOCharDelayTime(),
                      p->WTOExtraDelayTime(), p->RTOExtraDelayTime(), p->XONChar(), p->XOFFChar(),
                      p->XONLimDiv(), p->XOFFLimDiv(), p->ParityErrorReplacement(),

@@ -34,7 +34,7 @@ struct TSpyBench {
     w.SerialPort2->SetCommPort(a2);
     w.SerialPort2->SetBaudRate(port2Baud);
     w.SerialPort2->SetRTOExtraDelayTime(5);
-    for (auto* port : {w.SerialPort1.get(), w.SerialPort2.get()}) port->SetEventChar(0x01);
+    for (auto* port : {w.SerialPort1, w.SerialPort2}) port->SetEventChar(0x01);
     w.SpyClick();
     far1 = std::make_unique<TFarDevice>(b1);
     far2 = std::make_unique<TFarDevice>(b2, port2Baud);
@@ -72,7 +72,7 @@ class TestSpyMode : public QObject {
 
     bench.far1->Write("AB");
     QCOMPARE(bench.far2->ReadUntil(3), std::string("AB\r"));
-    QCOMPARE(w.FPort2SendLength, 3u);
+    QCOMPARE(w.Session2->SendLength(), 3u);
 
     w.ALF->setChecked(true);
     bench.far2->Write("CD");
@@ -115,13 +115,13 @@ class TestSpyMode : public QObject {
       expected += block + "\r";
       // Each burst becomes its own block while Port 2 is still writing earlier ones.
       QTRY_VERIFY_WITH_TIMEOUT(PaneLines(w, w.Memo1).size() > before, 5000);
-      mostWaiting = std::max(mostWaiting, w.ForwardToPort2.Waiting());
+      mostWaiting = std::max(mostWaiting, w.Session2->Waiting());
     }
     QVERIFY(mostWaiting > 0);
     QCOMPARE(bench.far2->ReadUntil(expected.size(), 15000), expected);
     QVERIFY(!ErrorPaneMentions(w, "SendInProgress"));
     QVERIFY(!ErrorPaneMentions(w, "Not all Bytes send"));
-    QCOMPARE(w.ForwardToPort2.Waiting(), std::size_t{0});
+    QCOMPARE(w.Session2->Waiting(), std::size_t{0});
   }
 
   // Over ttys, a byte at a time with no extra delay: the next one often comes before
@@ -132,7 +132,7 @@ class TestSpyMode : public QObject {
     w.ACR->setChecked(false);
     w.SerialPort1->SetCommPort(in.slave);
     w.SerialPort2->SetCommPort(out.slave);
-    for (auto* port : {w.SerialPort1.get(), w.SerialPort2.get()}) port->SetRTOExtraDelayTime(0);
+    for (auto* port : {w.SerialPort1, w.SerialPort2}) port->SetRTOExtraDelayTime(0);
     w.SpyClick();
     QVERIFY(w.SerialPort1->Active() && w.SerialPort2->Active());
     std::string relayed;

@@ -5,14 +5,14 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/logic/hold_states.h"
 #include "far_device.h"
+#include "session/hold_states.h"
 
 using veltra::app::TVeltra;
-using veltra::logic::kLampBrightGreen;
-using veltra::logic::kLampBrightRed;
-using veltra::logic::kLampDarkGreen;
-using veltra::logic::kLampEmpty;
+using veltra::session::kLampBrightGreen;
+using veltra::session::kLampBrightRed;
+using veltra::session::kLampDarkGreen;
+using veltra::session::kLampEmpty;
 using veltra::test::NewPair;
 using veltra::test::PaneLines;
 using veltra::test::TFarDevice;
@@ -73,7 +73,7 @@ class TestStatusDisplay : public QObject {
     QVERIFY(w.SerialPort1->Active());
     QCOMPARE(w.ProgressTxDQueue->maximum(), 4096);
     far.Write("\x13");  // XOFF
-    QTest::qWait(50);
+    QTRY_VERIFY(HasFlag(w.SerialPort1->CommStateFlags(), veltra::engine::TComStateFlag::fXoffHold));
     w.SerialPort1->SendString("held back");
 
     const std::string cts =

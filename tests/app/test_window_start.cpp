@@ -1,6 +1,9 @@
 // The window as the user first sees it, and its activation and close events.
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -211,9 +214,11 @@ class TestWindowStart : public QObject {
     window.PageControl1->setCurrentIndex(3);
     window.PrinterC->addItem("x");
     window.PrinterC->showPopup();
-    QTest::qWait(50);
+    QTRY_VERIFY(window.PrinterC->view()->isVisible());
     window.PrinterC->hidePopup();
-    QTest::qWait(50);
+    // The focus back on the window is the moment a wrong activation would act.
+    QTRY_VERIFY(!window.PrinterC->view()->isVisible() &&
+                QGuiApplication::focusWindow() == window.windowHandle());
     QCOMPARE(window.PageControl1->currentIndex(), 3);
   }
 

@@ -8,7 +8,7 @@
 #include <set>
 #include <utility>
 
-#include "app/logic/hex_text.h"
+#include "session/hex_text.h"
 
 namespace veltra::automation {
 namespace {
@@ -32,10 +32,10 @@ Found FeedInBlocks(TPatternSet& set, const std::string& stream, std::mt19937& ra
 }
 
 // Leftmost matches of each pattern, not overlapping each other, ordered by end.
-Found PlainSearch(const std::vector<logic::THexPattern>& patterns, const std::string& s) {
+Found PlainSearch(const std::vector<session::THexPattern>& patterns, const std::string& s) {
   std::vector<std::pair<std::uint64_t, std::size_t>> byEnd;
   for (std::size_t k = 0; k < patterns.size(); ++k) {
-    const logic::THexPattern& p = patterns[k];
+    const session::THexPattern& p = patterns[k];
     for (std::size_t i = 0; i + p.Bytes.size() <= s.size();) {
       bool hit = true;
       for (std::size_t j = 0; j < p.Bytes.size() && hit; ++j)
@@ -63,7 +63,7 @@ TEST(PatternSet, FindsWhatAPlainSearchFindsHoweverTheStreamIsCut) {
     const char alphabet[] = {'\x02', '\x03', 'A', 'B', '\x00', '\xFF'};
     for (char& c : stream) c = alphabet[random() % 6];
     std::vector<TPattern> patterns;
-    std::vector<logic::THexPattern> plain;
+    std::vector<session::THexPattern> plain;
     for (int k = 0; k < 12; ++k) {
       const std::size_t length = 1 + random() % (round % 2 ? 3 : 9);
       std::string hex;
@@ -73,7 +73,7 @@ TEST(PatternSet, FindsWhatAPlainSearchFindsHoweverTheStreamIsCut) {
         hex += ' ';
       }
       patterns.push_back({TPatternKind::Hex, hex});
-      plain.push_back(logic::ParseHexPattern(hex, true));
+      plain.push_back(session::ParseHexPattern(hex, true));
     }
     const Found expected = PlainSearch(plain, stream);
     TPatternSet whole(patterns);

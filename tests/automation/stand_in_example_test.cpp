@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "app/logic/device_commands.h"
+#include "session/device_commands.h"
 #include "automation/library.h"
 #include "automation/port_automation.h"
 #include "engine/owner_calls.h"
@@ -112,8 +112,8 @@ TEST(StandInScale, AnswersThePriceRecordAndTheWeightRequest) {
     EXPECT_TRUE(got) << "answer so far: " << answers;
     EXPECT_EQ(answers, expected);
   };
-  exchange(logic::kScaleCommand + "\r", "\x06");
-  exchange(logic::kScaleWeightRequest, "\x02" "02\x1B" "3\x1B" "01250\x1B" "000220\x1B" "000275\x03");
+  exchange(session::kScaleCommand + "\r", "\x06");
+  exchange(session::kScaleWeightRequest, "\x02" "02\x1B" "3\x1B" "01250\x1B" "000220\x1B" "000275\x03");
   exchange(std::string("\x04\x02" "07\x1B\x03", 6), "\x15");
   EXPECT_EQ(scale.marks, (std::vector<std::string>{"price record", "weight asked"}));
   EXPECT_EQ(scale.automation.Triggers()->Matches(2), 1u);

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/logic/device_commands.h"
+#include "session/device_commands.h"
 #include "cli_test_support.h"
 
 namespace veltra::cli::test {
@@ -68,9 +68,9 @@ TEST(CliAutomation, TheStandInScaleOfTriggersAnswersTheScaleTests) {
                    VELTRA_EXAMPLES_DIR "/stand_in_scale.json"});
   ASSERT_TRUE(OpenedBy({&cable}));
   TFarEnd pos(cable.far);
-  pos.Write(logic::kScaleCommand + "\r");
+  pos.Write(session::kScaleCommand + "\r");
   EXPECT_EQ(pos.Read(1), "\x06");
-  pos.Write(logic::kScaleWeightRequest);
+  pos.Write(session::kScaleWeightRequest);
   const std::string weight = "\x02" "02\x1B" "3\x1B" "01250\x1B" "000220\x1B" "000275\x03";
   EXPECT_EQ(pos.Read(weight.size()), weight);
   EXPECT_TRUE(monitor.OutHas("P1:Mark weight asked"));

@@ -8,6 +8,7 @@
 #include "cli/log_writer.h"
 #include "cli_test_support.h"
 #include "platform/virtual/virtual_ports.h"
+#include "session/traffic_log_path.h"
 #include "tests/platform/fake_sysfs.h"
 
 namespace veltra::cli::test {
@@ -102,9 +103,9 @@ TEST(CliCommands, ListShowsDevicesWithAliasesAndTheBuiltInPorts) {
 }
 
 TEST(CliCommands, TrafficLogGoesBesideTheEventLogAndNeverOnIt) {
-  EXPECT_EQ(TrafficLogPathFor("logs/Veltra.log"), "logs/Veltra.txt");
-  EXPECT_EQ(TrafficLogPathFor("a.b/spy.TXT"), "a.b/spy-traffic.txt");
-  EXPECT_EQ(TrafficLogPathFor("caf\xC3\xA9s"), "catxt");  // characters, not bytes
+  EXPECT_EQ(session::TrafficLogPath("logs/Veltra.log"), "logs/Veltra.txt");
+  EXPECT_EQ(session::TrafficLogPath("a.b/spy.TXT"), "a.b/spy-traffic.txt");
+  EXPECT_EQ(session::TrafficLogPath("caf\xC3\xA9s"), "catxt");  // characters, not bytes
 }
 
 }  // namespace

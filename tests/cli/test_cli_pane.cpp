@@ -59,7 +59,8 @@ class TestCliPane : public QObject {
                    run.Out().size() > cliBefore && run.Out().back() == '\n';
           },
           5000));
-      QTest::qWait(100);  // a block cut in two would show now
+      // A block cut in two would show now; only passing time can show it was not.
+      QTest::qWait(100);
     }
     QCOMPARE(run.Stop(), 0);
     const std::string pane = Joined(test::PaneLines(w, w.Memo1));

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/logic/device_commands.h"
-#include "app/logic/port_settings.h"
 #include "cli_test_support.h"
+#include "session/device_commands.h"
+#include "session/port_settings.h"
 
 namespace veltra::cli::test {
 namespace {
@@ -31,9 +31,9 @@ TEST(CliSend, EveryFormSendsExactlyItsBytes) {
       {{"send", "--text", "x", "--cr", "--lf"}, "x\r\n"},
       {{"scanner", "enable"}, "E\r"},
       {{"scanner", "beep", "--no-cr"}, "F"},
-      {{"scale", "test"}, logic::kScaleCommand + "\r"},
+      {{"scale", "test"}, session::kScaleCommand + "\r"},
       {{"scale", "weight", "--no-cr"}, std::string("\x04\x05", 2)},
-      {{"er650", "--no-cr"}, logic::kEr650ReportRequest},
+      {{"er650", "--no-cr"}, session::kEr650ReportRequest},
   };
   for (const Sent& c : cases) {
     Cable cable;
@@ -72,7 +72,7 @@ TEST(CliSend, SavedSettingsGiveThePortAndItsLine) {
     engine::TSerialPort saved(owner);
     saved.SetCommPort(cable.near);
     saved.SetBaudRate(4800);
-    saved.WriteSettings(logic::kSettingsKey, logic::kPort1Section);
+    saved.WriteSettings(session::kSettingsKey, session::kPort1Section);
   }
   TFarEnd far(cable.far, 4800);  // a rate mismatch would garble the bytes
   const TResult r = RunCli({"send", "--settings", "ComTest1", "--text", "x"});

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/owner_calls.h"
+#include "tests/platform/test_wait.h"
 
 namespace veltra::engine {
 namespace {
@@ -32,8 +33,9 @@ TEST(OwnerCalls, WorkersBlockUntilTheOwnerRanTheirCallsInOrder) {
   };
   std::thread a(worker, 0);
   std::thread b(worker, 10);
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(returned, 0);  // nobody served yet: both are blocked
+  // Both have queued their first call; nobody served it yet, so both are blocked.
+  EXPECT_TRUE(veltra::test::WaitUntil([&] { return queued == 2; }, 10s));
+  EXPECT_EQ(returned, 0);
   EXPECT_TRUE(calls.PumpUntil([&] { return returned == 6; }, 10s));
   calls.PumpUntil([&] { return returned == 6; }, 60s);  // never leave a worker blocked
   a.join();

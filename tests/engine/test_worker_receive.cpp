@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
+#include "tests/platform/test_wait.h"
 #include "worker_test_support.h"
 
 namespace veltra::engine::workertest {
@@ -31,12 +33,13 @@ TEST(WorkerReceive, SingleByteWaitsForTheQuietDeadline) {
 
   clock.start = Clock::now();
   far.Write("A");
-  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 2000ms));
+  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 5000ms));
   // 1 × 1100 / 1000 + 250 = 251.1 ms after the last poll that found the queue
-  // empty; that poll came at most one 75 ms wait before the byte arrived, and the
-  // cut comes within a couple of cycles after the deadline.
+  // empty; that poll came at most one 75 ms wait before the byte arrived. The cut
+  // comes a cycle or two after the deadline on an idle machine; the upper bound
+  // only catches a cut that waits for something else (a busy machine may delay it).
   EXPECT_GE(clock.firstAt, 251.1 - 75 - 2);
-  EXPECT_LE(clock.firstAt, 251.1 + 2 * 75 + 150);
+  EXPECT_LT(clock.firstAt, 251.1 + 2500);
   EXPECT_EQ(rig.port->FirstClusterSize(), 1);
   EXPECT_EQ(rig.port->FirstClusterErrors(), 0);
   EXPECT_EQ(rig.TakeAll(), std::vector<std::string>{"A"});
@@ -53,8 +56,9 @@ TEST(WorkerReceive, ClusterSizeWaitingIsCutAtOnce) {
   clock.start = Clock::now();
   far.Write(block);
   ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 5000ms));
-  // The quiet deadline for 3072 bytes would be 3629 ms away.
-  EXPECT_LT(clock.firstAt, 1000);
+  // The quiet deadline for 3072 bytes would be 3629 ms away (at least 3554 ms
+  // after the write): well below it, the cut came from the size.
+  EXPECT_LT(clock.firstAt, 3000);
   EXPECT_EQ(rig.TakeAll(), std::vector<std::string>{block});
 }
 
@@ -62,7 +66,7 @@ TEST(WorkerReceive, ReadRequestOnAnEmptyQueueWaitsForTheNextByte) {
   Rig rig;
   FarEnd far(rig.cable.far);
   rig.port->SetXTOAuto(false);
-  rig.port->SetRTOExtraDelayTime(3000);  // no quiet cut within the test
+  rig.port->SetRTOExtraDelayTime(20000);  // no quiet cut within the test
   ClusterClock clock;
   clock.Hook(*rig.port);
   ASSERT_TRUE(rig.Open());
@@ -74,8 +78,8 @@ TEST(WorkerReceive, ReadRequestOnAnEmptyQueueWaitsForTheNextByte) {
 
   clock.start = Clock::now();
   far.Write("B");
-  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 2000ms));
-  EXPECT_LT(clock.firstAt, 1000);
+  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 10000ms));
+  EXPECT_LT(clock.firstAt, 10000) << "the quiet deadline is 20 s away";
   EXPECT_FALSE(rig.port->ReadRequest());
 
   // The request was used up: the next byte waits for the quiet deadline again.
@@ -88,7 +92,7 @@ TEST(WorkerReceive, LineErrorCutsAtOnceAndMarksOnlyItsCluster) {
   Rig rig;
   FarEnd far(rig.cable.far);
   rig.port->SetXTOAuto(false);
-  rig.port->SetRTOExtraDelayTime(3000);
+  rig.port->SetRTOExtraDelayTime(20000);  // no quiet cut within the test
   ClusterClock clock;
   clock.Hook(*rig.port);
   ASSERT_TRUE(rig.Open());
@@ -96,8 +100,8 @@ TEST(WorkerReceive, LineErrorCutsAtOnceAndMarksOnlyItsCluster) {
   rig.cable.Far()->CorruptNextBytes(1, win::CE_FRAME);
   clock.start = Clock::now();
   far.Write("D");
-  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 2000ms));
-  EXPECT_LT(clock.firstAt, 1000);
+  ASSERT_TRUE(rig.Pump([&] { return clock.firstAt >= 0; }, 10000ms));
+  EXPECT_LT(clock.firstAt, 10000) << "the quiet deadline is 20 s away";
   EXPECT_EQ(rig.port->FirstClusterSize(), 1);
   EXPECT_NE(rig.port->FirstClusterErrors() & static_cast<Integer>(win::CE_FRAME), 0);
   rig.TakeAll();
@@ -167,8 +171,10 @@ struct StalledOwner {
   std::string got;
   Integer errors = 0;
   int events = 0;
+  std::atomic<bool> written{false};
 
-  explicit StalledOwner(std::chrono::milliseconds stall) {
+  // The first handler takes `stall`, or, without one, until the whole stream is sent.
+  explicit StalledOwner(std::optional<std::chrono::milliseconds> stall) {
     rig.port->SetBaudRate(921600);
     rig.port->SetRxQueueSize(16384);
     rig.port->SetClusterSize(1024);  // leaves the worker 160 ms to read a due cluster
@@ -178,7 +184,13 @@ struct StalledOwner {
     win::SetCommState(far.Handle(), &dcb);
     rig.log.HookReports(*rig.port);
     rig.port->OnRxClusterEvent = [this, stall](TObject*) {
-      if (events++ == 0) std::this_thread::sleep_for(stall);  // the busy window
+      if (events++ == 0) {  // the busy window
+        if (stall) {
+          std::this_thread::sleep_for(*stall);  // the report's one second is the point
+        } else {
+          veltra::test::WaitUntil([&] { return written.load(); }, 30s);
+        }
+      }
       errors |= rig.port->FirstClusterErrors();
       std::string cluster;
       rig.port->TakeFirstCluster(cluster);
@@ -188,7 +200,6 @@ struct StalledOwner {
   // Until everything came, or nothing more came for well past the quiet deadline.
   void Stream(const std::string& bytes) {
     EXPECT_TRUE(rig.Open());
-    std::atomic<bool> written{false};
     std::thread writer([&] {
       far.Write(bytes);
       written = true;
@@ -217,12 +228,18 @@ TEST(WorkerReceive, BusyHandlerLosesNothingAndIsReportedOnce) {
   ASSERT_EQ(owner.rig.log.ReportsAt(TWorkThread::kBehindPlace), 1);
   const Report* behind = owner.rig.log.FindReport(TWorkThread::kBehindPlace);
   EXPECT_EQ(behind->noise, 1);
-  EXPECT_GT(behind->code, 50000u) << "the bytes waiting";
-  EXPECT_NE(behind->msg.find(" ms behind, "), std::string::npos) << behind->msg;
+  // The code is the bytes waiting, as the text says: about 100 kB on an idle machine,
+  // far fewer where a busy machine holds the line up.
+  EXPECT_GT(behind->code, 0u);
+  EXPECT_NE(behind->msg.find(" ms behind, " + std::to_string(behind->code) + " Bytes in "),
+            std::string::npos)
+      << behind->msg;
 }
 
 TEST(WorkerReceive, BacklogLimitHoldsReadingAndSaysSo) {
-  StalledOwner owner(500ms);
+  // The handler holds on until all is sent: however slow the line, 60000 bytes
+  // cannot fit in the 8 KiB backlog and the 16 KiB driver queue.
+  StalledOwner owner(std::nullopt);
   owner.rig.port->SetRxBacklogLimit(8192);
   owner.Stream(std::string(60000, 'x'));
   EXPECT_LT(owner.got.size(), 60000u);

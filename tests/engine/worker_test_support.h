@@ -106,9 +106,14 @@ struct Rig {
   TOwnerCallQueue calls;
   Cable cable;
   Recorder log;  // before the port: its handlers point here
-  std::unique_ptr<TSerialPort> port = std::make_unique<TSerialPort>(calls);
+  std::atomic<int> queuedCalls{0};  // calls the worker made to this thread
+  std::unique_ptr<TSerialPort> port;
 
-  explicit Rig(bool instant = true) : cable(instant) { port->SetCommPort(cable.near); }
+  explicit Rig(bool instant = true) : cable(instant) {
+    calls.OnCallQueued = [this] { ++queuedCalls; };  // before the worker starts
+    port = std::make_unique<TSerialPort>(calls);
+    port->SetCommPort(cable.near);
+  }
 
   // Opens the port and waits until the worker serves it.
   bool Open() {

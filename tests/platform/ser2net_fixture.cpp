@@ -59,18 +59,7 @@ PrivateSer2net::PrivateSer2net(const std::string& device, const std::string& opt
 }
 
 PrivateSer2net::~PrivateSer2net() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        Kill();
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
+  if (pid_ > 0) testing::StopDaemon(pid_, std::chrono::seconds(2));
   std::error_code error;
   if (!dir_.empty()) fs::remove_all(dir_, error);
 }
@@ -110,22 +99,23 @@ bool PrivateSer2net::Start(const std::string& device, const std::string& options
 }
 
 bool PrivateSer2net::WaitForListening() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   const std::string telnet = LoopbackHex(telnetPort_);
   const std::string raw = LoopbackHex(rawPort_);
-  while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      failure_ = "ser2net exited: " + testing::ReadWholeFile(dir_ + "/ser2net.out");
-      return false;
-    }
-    int up = 0;
-    for (const auto& s : testing::ListeningTcpSockets()) up += s.local == telnet || s.local == raw;
-    if (up == 2) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  failure_ = "ser2net did not listen in time: " + testing::ReadWholeFile(dir_ + "/ser2net.out");
+  bool exited = false;
+  const bool up = WaitUntil(
+      [&] {
+        int status = 0;
+        exited = waitpid(pid_, &status, WNOHANG) == pid_;
+        int listening = 0;
+        for (const auto& s : testing::ListeningTcpSockets())
+          listening += s.local == telnet || s.local == raw;
+        return exited || listening == 2;
+      },
+      std::chrono::seconds(10), std::chrono::milliseconds(10));
+  if (up && !exited) return true;
+  if (exited) pid_ = -1;
+  failure_ = std::string(exited ? "ser2net exited: " : "ser2net did not listen in time: ") +
+             testing::ReadWholeFile(dir_ + "/ser2net.out");
   return false;
 }
 

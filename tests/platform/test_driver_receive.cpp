@@ -226,7 +226,7 @@ class SlowResumeUart final : public platform::Uart {
   bool AcceptsCallsFromSink() const override { return inner_->AcceptsCallsFromSink(); }
   void PauseReceive(bool paused) override {
     inner_->PauseReceive(paused);
-    if (!paused) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!paused) std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the slowness itself
   }
 
  private:
@@ -262,7 +262,8 @@ TEST(DriverInputFlow, HandshakeHoldsAnInstantSenderWhileAResumeIsStillReturning)
   DWORD errors = 0;
   WaitUntil(
       [&] {
-        // A slow reader: the sender fills the queue to its limit between two reads.
+        // A slow reader (the pace is the test): the sender fills the queue to its
+        // limit between two reads.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         const bool last = written;  // an overrun sender finishes; what it left is read once more
         char chunk[8192];

@@ -133,7 +133,8 @@ TEST_F(Ser2netTest, ServerKilledMidTransferIsOneVanishedReportAndNoHang) {
   EXPECT_EQ(uart->GetModemStatus(&status), ERROR_DEVICE_NOT_CONNECTED);
   const auto start = std::chrono::steady_clock::now();
   uart->Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // A hang guard: a stop that waited on the dead connection would never end.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(sink.vanished, 1);
 }
 

@@ -93,6 +93,7 @@ TEST(PortDiscovery, MonitorTellsOfComingAndGoingOnly) {
   ASSERT_TRUE(WaitUntil([&] { return changes == 1; }));
   machine.root.Unplug("ttyUSB0");
   ASSERT_TRUE(WaitUntil([&] { return changes == 2; }));
+  // Five scans must pass to show that none of them tells of a change: no event to wait for.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(changes, 2) << "nothing changed since";
 }

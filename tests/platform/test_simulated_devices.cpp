@@ -129,6 +129,8 @@ TEST(SimulatedDevices, ClosingWhileTheDeviceSendsIsClean) {
     DevicePort p(platform::kScannerPortName);
     ASSERT_TRUE(p.ok());
     ASSERT_TRUE(Send(p.h(), "E"));
+    // Closes at a different point of the device's answer each round: the
+    // interleaving is the test, not a wait for anything.
     std::this_thread::sleep_for(milliseconds(i % 4));
   }
   platform::SetScanInterval(milliseconds(0));

@@ -54,14 +54,24 @@ TEST(VirtualLine, PacesCharactersAtTheSendersRate) {
     SetLine(b.h(), c.baud, c.size, c.parity, c.stop);
     ImmediateReads(b.h());
     const std::string data(c.count, c.size == 5 ? '\x15' : 'U');
-    Overlapped o;
-    const auto start = Clock::now();
-    StartWrite(a.h(), data, o);
-    ASSERT_TRUE(WaitUntil([&] { return InQueue(b.h()) == c.count; }));
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    EXPECT_GT(ms, c.expectedMs * 0.95);
-    EXPECT_LT(ms, c.expectedMs * 2 + 200) << "slack for a loaded machine";
-    EXPECT_EQ(ReadQueued(b.h()), data);
+    // A busy machine only ever makes a transfer later, never sooner: every try keeps
+    // the lower bound, which is what shows the pace. A late pump leaves the line idle
+    // meanwhile (as a late sender would), so on a loaded machine a transfer takes
+    // several times its line time; the upper bound, on the quickest of a few tries,
+    // only catches a line that stalls.
+    double quickest = 1e9;
+    for (int attempt = 0; attempt < 3 && quickest >= c.expectedMs * 2 + 200; ++attempt) {
+      Overlapped o;
+      const auto start = Clock::now();
+      StartWrite(a.h(), data, o);
+      ASSERT_TRUE(WaitUntil([&] { return InQueue(b.h()) == c.count; }, milliseconds(10000)));
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+      EXPECT_GT(ms, c.expectedMs * 0.95);
+      quickest = std::min(quickest, ms);
+      EXPECT_EQ(ReadQueued(b.h()), data);
+      EXPECT_TRUE(WaitUntil([&] { return o.Signalled(); }));  // ended before the next
+    }
+    EXPECT_LT(quickest, c.expectedMs * 2 + 3000);
   }
 }
 
@@ -309,6 +319,7 @@ TEST(VirtualLine, IdleOpenPortsCostNoCpu) {
   Port a(pair.a), b(pair.b);
   ASSERT_TRUE(Send(a.h(), "wake up"));
   const double before = CpuMs();
+  // Time must pass to show that nothing runs meanwhile: there is no event to wait for.
   std::this_thread::sleep_for(milliseconds(500));
   EXPECT_LT(CpuMs() - before, 25.0) << "pacing and service threads must sleep while idle";
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -195,7 +196,7 @@ TEST(VirtualLoad, EveryArrivalEndsTheWorkersEventWait) {
   });
   Overlapped wait;
   std::string got;
-  std::size_t timedOut = 0;
+  std::size_t missed = 0;
   DWORD errors = 0;
   std::vector<char> chunk(1 << 20);
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -203,12 +204,20 @@ TEST(VirtualLoad, EveryArrivalEndsTheWorkersEventWait) {
     DWORD mask = 0;
     if (!WaitCommEvent(rx.h(), &mask, &wait.ov)) {
       ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+      // A wait that runs out while bytes wait in the queue missed them. One that runs
+      // out on a quiet line does not: a busy machine may hold the writer or the pacer.
+      std::optional<COMSTAT> atTimeOut;
       if (!wait.Signalled(75)) {
-        ++timedOut;
+        COMSTAT stat;
+        DWORD found = 0;
+        ASSERT_TRUE(ClearCommError(rx.h(), &found, &stat));
+        errors |= found;
+        atTimeOut = stat;
         CancelIoEx(rx.h(), &wait.ov);
       }
       DWORD n = 0;
-      GetOverlappedResult(rx.h(), &wait.ov, &n, TRUE);
+      const bool ended = GetOverlappedResult(rx.h(), &wait.ov, &n, TRUE);
+      if (atTimeOut && !ended && atTimeOut->cbInQue > 0) ++missed;
     }
     COMSTAT stat;
     DWORD found = 0;
@@ -223,8 +232,8 @@ TEST(VirtualLoad, EveryArrivalEndsTheWorkersEventWait) {
   CloseHandle(tx);
   EXPECT_EQ(errors, 0u);
   EXPECT_TRUE(got == sent) << got.size() << " of " << sent.size();
-  // Slack for a loaded machine: a descheduled pacer may let a wait or two run out.
-  EXPECT_LE(timedOut, 2u) << "event waits that ran to their time-out while data flowed";
+  // Slack for a byte that lands just as the wait runs out, seen before its event.
+  EXPECT_LE(missed, 2u) << "event waits that ran to their time-out with bytes waiting";
 }
 
 }  // namespace

@@ -150,41 +150,35 @@ bool PrivateCups::WriteConfiguration() {
 }
 
 bool PrivateCups::WaitForSocket(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, socket_.c_str(), sizeof address.sun_path - 1);
-  while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      failure_ = "cupsd exited: " + ReadWholeFile(dir_ + "/cupsd.out") + ErrorLog();
-      return false;
-    }
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    if (up) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  bool exited = false;
+  const bool up = test::WaitUntil(
+      [&] {
+        int status = 0;
+        exited = waitpid(pid_, &status, WNOHANG) == pid_;
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool answers =
+            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return exited || answers;
+      },
+      timeout, std::chrono::milliseconds(20));
+  if (up && !exited) return true;
+  if (exited) {
+    pid_ = -1;
+    failure_ = "cupsd exited: " + ReadWholeFile(dir_ + "/cupsd.out") + ErrorLog();
+  } else {
+    failure_ = "cupsd did not answer in time: " + ErrorLog();
   }
-  failure_ = "cupsd did not answer in time: " + ErrorLog();
   return false;
 }
 
 void PrivateCups::Stop() {
   if (pid_ > 0) {
     // cupsd sometimes sits out a one-second tick before leaving; nothing of it is kept.
-    kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    StopDaemon(pid_, std::chrono::milliseconds(300));
     pid_ = -1;
   }
   delete env_;
@@ -260,17 +254,14 @@ std::vector<CupsJob> PrivateCups::Jobs() {
 }
 
 bool PrivateCups::WaitUntilIdle(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const auto jobs = Jobs();
-    if (std::none_of(jobs.begin(), jobs.end(), [](const CupsJob& j) {
+  return test::WaitUntil(
+      [&] {
+        const auto jobs = Jobs();
+        return std::none_of(jobs.begin(), jobs.end(), [](const CupsJob& j) {
           return j.state < IPP_JSTATE_STOPPED && j.state != IPP_JSTATE_HELD;
-        })) {
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+        });
+      },
+      timeout, std::chrono::milliseconds(20));
 }
 
 std::vector<CapturedJob> PrivateCups::Captured(const std::string& queue) const {

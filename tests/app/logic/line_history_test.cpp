@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/logic/hex_dump.h"
 #include "app/logic/line_history.h"
+#include "session/hex_dump.h"
 
 namespace veltra::logic {
 namespace {
@@ -35,9 +35,9 @@ std::vector<TLine> Traffic(int blocks, unsigned seed, bool spy = false) {
     lines.push_back({"P1:Rec  07.12.26 14:03:" + std::to_string(10 + b % 50) + " :"});
     std::string block(1 + rng() % 300, '\0');
     for (char& c : block) c = static_cast<char>(rng());
-    std::string dump = DumpText(block);
-    for (std::size_t at = 0; at < dump.size(); at += kDumpLineLength + 1)
-      lines.push_back({dump.substr(at, kDumpLineLength)});
+    std::string dump = session::DumpText(block);
+    for (std::size_t at = 0; at < dump.size(); at += session::kDumpLineLength + 1)
+      lines.push_back({dump.substr(at, session::kDumpLineLength)});
     if (!spy) continue;
     lines.push_back({"P2:Snd 07.12.26 14:03:" + std::to_string(10 + b % 50) + " :"});
     lines.push_back({});
