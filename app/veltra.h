@@ -14,6 +14,7 @@
 //   device_tests.cpp    the scanner, scale and cash-register tests
 //   cash_drawer.cpp     the printer list and "Send Signal"
 //   traffic_record.cpp  "Record": the traffic pane's entries written to a file
+//   sequences_page.cpp  the "Sequences" page on the ports: sequences sent, triggers armed
 #pragma once
 
 #include <QWidget>
@@ -33,6 +34,7 @@
 #include "app/logic/line_history.h"
 #include "app/logic/log_record.h"
 #include "app/pane_log.h"
+#include "automation/port_automation.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
 #include "session/dle_pair.h"
@@ -306,6 +308,20 @@ class TVeltra : public QWidget {
   TPaneLog ErrorMemoLog{ErrorMemo, [this] { return ErrorPaneMaxLines(); }};
   std::size_t ErrorPaneMaxLines() const;
   void FlushPanes();
+  // --- sequences and receive triggers (sequences_page.cpp) -------------------------
+  class TSequencePanel* SequencePanel = nullptr;
+  automation::TPortAutomation Automation1{1}, Automation2{2};
+  QTimer* AutomationTimer = nullptr;
+  // A sequence's writes for Port 1 or 2, after what the port has queued already.
+  void PlaySequence(int Port, const std::vector<automation::TSendStep>& Steps);
+  void ArmTriggers();
+  // The triggers look through every received block, right under its dump lines.
+  void WireAutomation();
+  void AutomationReceived(int Port, std::string_view Block);
+  void AutomationWriteDone(int Port, std::uint64_t Write);
+  // Delayed answers and waiting parts whose time has come go out; the timer is set
+  // for the next.
+  void ServeAutomation();
   QLabel* Lamp(session::TLamp Which) const;
   // TxD lamp lit: data was handed to a port.
   void SetTxDLampLit();
@@ -324,6 +340,12 @@ class TVeltra : public QWidget {
   QWidget* BuildScalePage();
   QWidget* BuildCashDrawerPage();
   QWidget* BuildCommandsPage();
+  QWidget* BuildSequencesPage();
+  void ShowTriggerEvents(int Port, const std::vector<automation::TTriggerEvent>& Events);
+  // The automation's write in flight per port (0: none); its completion names it, so
+  // one from before the port was closed is told apart.
+  std::uint64_t AutomationWriting[2] = {0, 0};
+  std::uint64_t AutomationWrites = 0;
   QWidget* BuildStatusColumn();
   QWidget* BuildBottomStrip();
   QWidget* BuildTrafficTools();

@@ -260,6 +260,7 @@ void TVeltra::BuildWindow() {
   PageControl1->addTab(BuildCashDrawerPage(), QStringLiteral("Cash-Drawer"));
   PageControl1->addTab(BuildCommandsPage(), QStringLiteral("Commands"));
   PageControl1->addTab(new TScriptPanel(this), QStringLiteral("Scripts"));
+  PageControl1->addTab(BuildSequencesPage(), QStringLiteral("Sequences"));
   PageControl1->setCurrentIndex(0);
 
   auto* top = new QHBoxLayout;
@@ -741,6 +742,7 @@ void TVeltra::WireSessions() {
   Session2->OnWriteDone = [this, alive] {
     if (alive()) BSend->setEnabled(true);
   };
+  WireAutomation();
   ApplyLineEnds();
   for (QCheckBox* box : {ACR, ALF})
     connect(box, &QCheckBox::toggled, this, [this] { ApplyLineEnds(); });

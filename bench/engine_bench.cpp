@@ -1,4 +1,5 @@
-// Figures of the serial engine: receive throughput into clusters, a two-port relay
+// Figures of the serial engine: receive throughput into clusters (also with 100
+// receive triggers looking through every cluster), a two-port relay
 // as spy mode does it (against socat relaying the same ptys), the CPU cost of idle
 // ports, the latency from an event character to its cluster, and the latency of
 // one byte relayed as spy mode relays it (against socat).
@@ -7,6 +8,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,7 +27,9 @@
 #include <thread>
 #include <vector>
 
+#include "automation/port_triggers.h"
 #include "bench/bench_support.h"
+#include "bench/bench_triggers.h"
 #include "engine/owner_calls.h"
 #include "engine/serial_port.h"
 #include "platform/core/comm_api.h"
@@ -127,6 +131,9 @@ struct Figure {
   std::size_t reports = 0;        // error reports the component raised meanwhile
   std::set<std::string> reported;  // their "code/place", to tell noise from trouble
   bool intact = false;
+  std::size_t triggerEvents = 0;  // what the receive triggers set off
+  double triggerSeconds = 0;      // owner-thread time spent in them
+  double seconds = 0;
 };
 
 void CountReports(TSerialPort& port, Figure& f) {
@@ -140,12 +147,21 @@ void CountReports(TSerialPort& port, Figure& f) {
 
 // --- 1. receive throughput ----------------------------------------------------------
 
-// Takes every cluster on the owner's thread into a checksum.
-void CountClusters(TSerialPort& port, Checksum& sum, Figure& f) {
-  port.OnRxClusterEvent = [&port, &sum, &f](TObject*) {
+// Takes every cluster on the owner's thread into a checksum, and through the
+// receive triggers when there are some, as a session hands its blocks to them.
+void CountClusters(TSerialPort& port, Checksum& sum, Figure& f,
+                   veltra::automation::TPortTriggers* triggers = nullptr) {
+  port.OnRxClusterEvent = [&port, &sum, &f, triggers](TObject*) {
     if (port.FirstClusterErrors() > 0) ++f.errorClusters;
     std::string bytes;
     port.TakeFirstCluster(bytes);
+    if (triggers != nullptr) {
+      std::vector<veltra::automation::TTriggerEvent> events;
+      const auto start = Clock::now();
+      triggers->Received(bytes, start, events);
+      f.triggerSeconds += Seconds(start);
+      f.triggerEvents += events.size();
+    }
     sum.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     ++f.clusters;
   };
@@ -176,16 +192,18 @@ void TimeReceive(OwnerLoop& loop, TSerialPort& port, const Checksum& got, Figure
   writer.join();
   port.SetActive(false);
   f.bytes = got.bytes;
+  f.seconds = s;
   f.mbps = got.bytes / s / 1e6;
 }
 
-Figure ReceiveOverPty(const Stream& stream, const Checksum& expected) {
+Figure ReceiveOverPty(const Stream& stream, const Checksum& expected,
+                      veltra::automation::TPortTriggers* triggers = nullptr) {
   Pty pty;
   OwnerLoop loop;
   TSerialPort port(loop.calls);
   Checksum got;
   Figure f;
-  CountClusters(port, got, f);
+  CountClusters(port, got, f, triggers);
   CountReports(port, f);
   ConfigureForThroughput(port);
   port.SetFlowControl(kRtsHandshake);
@@ -198,14 +216,15 @@ Figure ReceiveOverPty(const Stream& stream, const Checksum& expected) {
   return f;
 }
 
-Figure ReceiveOverVirtualPair(const Stream& stream, const Checksum& expected) {
+Figure ReceiveOverVirtualPair(const Stream& stream, const Checksum& expected,
+                              veltra::automation::TPortTriggers* triggers = nullptr) {
   veltra::platform::CreateVirtualPair("BENCHRXA", "BENCHRXB", {.instant = true});
   OwnerLoop loop;
   Figure f;
   Checksum got;
   {
     TSerialPort port(loop.calls);
-    CountClusters(port, got, f);
+    CountClusters(port, got, f, triggers);
     CountReports(port, f);
     ConfigureForThroughput(port);
     port.SetFlowControl(kCtsAndRtsFlow);
@@ -340,6 +359,7 @@ Figure RelayThroughSocat(const Stream& stream, const Checksum& expected) {
     ::waitpid(pid, nullptr, 0);
   }
   f.bytes = got.bytes;
+  f.seconds = s;
   f.mbps = got.bytes / s / 1e6;
   f.intact = got.bytes == expected.bytes && got.value == expected.value;
   return f;
@@ -627,6 +647,72 @@ void PrintReceive(const Stream& stream, const Checksum& expected, bool pty, bool
   }
 }
 
+// --- 6. receive with triggers ---------------------------------------------------------
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The pattern set alone over the stream in 4 KiB blocks: what matching costs a byte,
+// in the thread's CPU time (the stream made beforehand), so other load does not count.
+double MatcherMBps(const Stream& stream, const veltra::automation::TLibrary& lib, std::size_t* found) {
+  veltra::automation::TPortTriggers triggers(lib, 1);
+  std::vector<std::uint8_t> data(kStreamBytes);
+  stream.Fill(0, data.data(), data.size());
+  std::vector<veltra::automation::TTriggerEvent> events;
+  auto cpu = [] {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+  };
+  const double start = cpu();
+  for (std::size_t at = 0; at < data.size(); at += 4096)
+    triggers.Received(std::string_view(reinterpret_cast<const char*>(data.data()) + at, 4096),
+                      Clock::now(), events);
+  *found = events.size();
+  return static_cast<double>(kStreamBytes) / (cpu() - start) / 1e6;
+}
+
+// Receive throughput without and with 100 triggers on the port, alternating which
+// goes first; every run printed, then the medians and their ratio.
+void PrintTriggers(const Stream& stream, const Checksum& expected, int runs) {
+  const veltra::automation::TLibrary plain = veltra::bench::BenchTriggers(100, 0);
+  const veltra::automation::TLibrary mixed = veltra::bench::BenchTriggers(100, 10);
+  for (const auto& [what, lib] : {std::pair{"100 text/hex", &plain}, std::pair{"90 text/hex + 10 regex", &mixed}}) {
+    std::size_t found = 0;
+    const double mbps = MatcherMBps(stream, *lib, &found);
+    std::printf("6 triggers, %-34s %8.1f MB/s  pattern set alone, 4 KiB blocks, CPU time, %zu events\n", what,
+                mbps, found);
+  }
+  using Receive = Figure (*)(const Stream&, const Checksum&, veltra::automation::TPortTriggers*);
+  for (const auto& [what, receive] : {std::pair{"pty", Receive{ReceiveOverPty}},
+                                      std::pair{"virtual", Receive{ReceiveOverVirtualPair}}}) {
+    std::vector<double> without, with, ratios;
+    for (int run = 0; run < runs; ++run) {
+      Figure f[2];
+      for (int k = 0; k < 2; ++k) {
+        const bool triggered = (k + run) % 2 == 1;
+        veltra::automation::TPortTriggers triggers(plain, 1);
+        f[triggered] = receive(stream, expected, triggered ? &triggers : nullptr);
+      }
+      without.push_back(f[0].mbps);
+      with.push_back(f[1].mbps);
+      ratios.push_back(f[0].mbps > 0 ? f[1].mbps / f[0].mbps : 0);
+      std::printf("6 triggers, %-7s run %d %22s %8.1f MB/s  with 100 triggers %.1f MB/s, ratio %.3f; "
+                  "matching took %.0f ms of %.0f ms (%.1f %%), %zu events, %s/%s\n",
+                  what, run + 1, "without", f[0].mbps, f[1].mbps, ratios.back(),
+                  f[1].triggerSeconds * 1e3, f[1].seconds * 1e3,
+                  f[1].seconds > 0 ? 100 * f[1].triggerSeconds / f[1].seconds : 0.0,
+                  f[1].triggerEvents, Verdict(f[0].intact), Verdict(f[1].intact));
+      std::fflush(stdout);
+    }
+    std::printf("6 triggers, %-7s median %24.1f MB/s  with 100 triggers %.1f MB/s; median ratio %.3f "
+                "(target >= 0.90), %d runs\n",
+                what, Median(without), Median(with), Median(ratios), runs);
+  }
+}
+
 void PrintRelay(const Stream& stream, const Checksum& expected) {
   const RelayFigure relay = RelayThroughComponents(stream, expected);
   std::printf("%-46s %8.1f MB/s  %zu clusters, %zu short writes, checksum %s\n",
@@ -679,7 +765,8 @@ void PrintLatency(int rounds) {
 }  // namespace
 
 // engine_bench [--quick]
-// [receive|receive-pty|receive-virtual|relay|idle|latency|spy|quiet]...: every section by default.
+// [receive|receive-pty|receive-virtual|relay|idle|latency|spy|quiet|triggers]...: every section
+// by default.
 int main(int argc, char** argv) {
   bool quick = false;
   std::vector<std::string> sections;
@@ -691,7 +778,8 @@ int main(int argc, char** argv) {
       sections.push_back(arg);
     }
   }
-  if (sections.empty()) sections = {"receive", "relay", "idle", "latency", "spy", "quiet"};
+  if (sections.empty())
+    sections = {"receive", "relay", "idle", "latency", "spy", "quiet", "triggers"};
   const Stream stream;
   const Checksum expected = StreamChecksum(stream, kStreamBytes);
   std::printf("Veltra engine benchmark, %zu MiB streams\n\n", kStreamBytes >> 20);
@@ -705,6 +793,7 @@ int main(int argc, char** argv) {
     if (section == "latency") PrintLatency(quick ? 50 : 200);
     if (section == "spy") PrintSpyLatency(quick ? 100 : 500);
     if (section == "quiet") PrintQuietPty(quick ? 5s : 60s);
+    if (section == "triggers") PrintTriggers(stream, expected, quick ? 3 : 5);
     std::fflush(stdout);
   }
   return 0;

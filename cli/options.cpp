@@ -8,7 +8,9 @@
 #include <iterator>
 #include <sstream>
 
+#include "session/char_code.h"
 #include "session/device_commands.h"
+#include "session/hex_text.h"
 #include "session/integer_text.h"
 
 namespace veltra::cli {
@@ -105,7 +107,7 @@ void AddOutputOptions(CLI::App* app, TOptions& o, TOutputTexts& t) {
 }
 
 struct TSendTexts {
-  std::optional<std::string> text, hex, asc, file;
+  std::optional<std::string> text, hex, asc, file, seq;
   bool cr = false, noCr = false, lf = false;
   std::optional<double> listen;
 };
@@ -132,32 +134,15 @@ struct TTexts {
   std::string drawer = "1";
 };
 
-std::string ReadHexBytes(const std::string& text) {
-  std::string bytes;
-  std::string digits;
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    const char c = i < text.size() ? text[i] : ' ';
-    if (std::isxdigit(static_cast<unsigned char>(c))) {
-      digits.push_back(c);
-      continue;
-    }
-    if (c != ' ' && c != ',' && c != ':' && c != '-' && c != '\t')
-      throw TBadValue("'" + std::string(1, c) + "' is not a hex digit or a separator");
-    if (digits.size() % 2 != 0) throw TBadValue("'" + digits + "' has an odd number of digits");
-    for (std::size_t d = 0; d < digits.size(); d += 2)
-      bytes.push_back(static_cast<char>(std::stoi(digits.substr(d, 2), nullptr, 16)));
-    digits.clear();
-  }
-  return bytes;
-}
-
 std::string SendData(const TSendTexts& t) {
-  const int given = !!t.text + !!t.hex + !!t.asc + !!t.file;
-  if (given != 1) throw TUsageError("send: give exactly one of --text, --hex, --asc, --file");
+  const int given = !!t.text + !!t.hex + !!t.asc + !!t.file + !!t.seq;
+  if (given != 1)
+    throw TUsageError("send: give exactly one of --text, --hex, --asc, --file, --seq");
+  if (t.seq) return {};  // the sequence's parts, read with its library
   try {
     if (t.text) return *t.text;
-    if (t.hex) return ReadHexBytes(*t.hex);
-  } catch (const TBadValue& e) {
+    if (t.hex) return session::ParseHexBytes(*t.hex);
+  } catch (const session::EConvertError& e) {
     throw TUsageError(std::string("--hex: ") + e.what());
   }
   if (t.asc) {
@@ -200,6 +185,9 @@ void AddSendCommands(CLI::App& app, TOptions& o, TTexts& t) {
   send->add_option("--hex", t.send.hex, "hex bytes: \"48 65 6C\" or 48656C");
   send->add_option("--asc", t.send.asc, "three-digit codes: \"072 101\" (\"Send as ASC\")");
   send->add_option("--file", t.send.file, "the bytes of FILE");
+  send->add_option("--seq", t.send.seq, "the sequence NAME of the library, with its waits");
+  send->add_option("--seq-file", o.SeqFile,
+                   "the library to take --seq from (default: the window's)");
   AddEndingOptions(send, t.send);
   AddListen(send, t.send, "show what arrives for SECONDS after sending (default 0)");
 
@@ -246,6 +234,8 @@ void AddWatchCommands(CLI::App& app, TOptions& o, TTexts& t, std::optional<doubl
     AddLineOptions(watch, o.Line);
     AddOutputOptions(watch, o, t.output);
     watch->add_option("--duration", duration, "end after SECONDS")->check(CLI::PositiveNumber);
+    watch->add_option("--triggers", o.TriggersFile,
+                      "arm the receive triggers of library FILE (and send their answers)");
   }
 }
 
@@ -330,6 +320,7 @@ void FinishSending(TOptions& o, const TTexts& t) {
   if (!Sends(o.Command)) return;
   o.ListenSeconds = t.send.listen.value_or(device ? 1.0 : 0.0);
   o.Data = o.Command == TCommand::Send ? SendData(t.send) : DeviceCommand(o.Command, t.action);
+  if (o.Command == TCommand::Send && t.send.seq) o.SeqName = *t.send.seq;
 }
 
 void Finish(TOptions& o, const TTexts& t) {

@@ -41,6 +41,9 @@ struct TOptions {
   std::string Data;  // send and the device tests: the bytes, before the line end
   bool AddCR = false, AddLF = false;
   double ListenSeconds = 0;  // answers shown after sending
+  std::string SeqName;       // send --seq: a sequence of the library instead of Data
+  std::string SeqFile;       // its library; empty: the window's
+  std::string TriggersFile;  // monitor and spy: the library whose triggers are armed
 
   std::string RandomNumber;  // checksum
 

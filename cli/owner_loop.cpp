@@ -26,7 +26,8 @@ TOwnerLoop::TEnd TOwnerLoop::Run(const std::function<bool()>& done, Clock::time_
     }
     if (now >= deadline) return TEnd::TimedOut;
     if (hooks.Idle) hooks.Idle();
-    const Clock::time_point wakeAt = hooks.Tick ? std::min(deadline, nextTick) : deadline;
+    Clock::time_point wakeAt = hooks.Tick ? std::min(deadline, nextTick) : deadline;
+    if (hooks.WakeBy) wakeAt = std::min(wakeAt, hooks.WakeBy());
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now());
     Control.WaitForWake(static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, 1000)));
   }

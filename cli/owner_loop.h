@@ -29,6 +29,8 @@ class TOwnerLoop {
     std::function<void()> Tick;  // every TickPeriod
     std::function<void()> Idle;  // before each sleep: output waiting goes out now
     std::chrono::milliseconds TickPeriod{250};
+    // The latest time to wake up for work of its own (a sequence's wait); none: not needed.
+    std::function<Clock::time_point()> WakeBy;
     bool StopEnds = true;  // false: a stop already asked for does not end this run
   };
 

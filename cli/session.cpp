@@ -76,7 +76,11 @@ bool TCommandSession::Open(session::TPortSession& port) {
 TOwnerLoop::TEnd TCommandSession::Run(const std::function<bool()>& done, Clock::time_point deadline,
                                       bool stopEnds) {
   TOwnerLoop::THooks hooks;
-  hooks.Idle = [this] { Log.Flush(); };
+  hooks.Idle = [this] {
+    if (AutomationWork) AutomationWork();
+    Log.Flush();
+  };
+  hooks.WakeBy = AutomationWakeBy;
   hooks.Tick = [this] {
     if (status_) status_->Draw();
   };

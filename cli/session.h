@@ -50,6 +50,9 @@ class TCommandSession {
   TConsole& Console;
   TOwnerLoop Loop;
   TLogWriter Log;
+  // Work of the sequences and triggers before each sleep, and when it is due next.
+  std::function<void()> AutomationWork;
+  std::function<Clock::time_point()> AutomationWakeBy;
 
  private:
   std::vector<std::unique_ptr<session::TPortSession>> ports_;

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/port_automation.h"
 #include "cli/session.h"
 #include "session/decoded_lines.h"
 #include "session/log_lines.h"
@@ -31,6 +32,22 @@ std::string LineEnd(const TOptions& o) {
   return std::string(o.AddCR ? "\r" : "") + (o.AddLF ? "\n" : "");
 }
 
+// --triggers: the library's triggers armed on the watched ports; false (said) when
+// the file or a trigger cannot be used.
+bool ArmTriggers(const TOptions& o, TCommandSession& s, TCliAutomation& automation) {
+  if (o.TriggersFile.empty()) return true;
+  std::string why;
+  const auto library = ReadLibraryOption("--triggers", o.TriggersFile, &why);
+  if (library && automation.ArmTriggers(*library, &why)) return true;
+  s.Say(why);
+  return false;
+}
+
+void SayMatches(TCommandSession& s, const TCliAutomation& automation) {
+  const std::string summary = automation.MatchSummary();
+  if (!summary.empty()) s.Say("triggers: " + summary);
+}
+
 }  // namespace
 
 int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
@@ -40,7 +57,10 @@ int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
   if (!s.OpenLog()) return kExitUsage;
   session::TPortSession* watch =
       s.AddPort(o.Port1, o.Line, session::kPort1Prefixes, kWatchNoise, false);
-  if (watch == nullptr || !s.Open(*watch)) return kExitFailed;
+  if (watch == nullptr) return kExitFailed;
+  TCliAutomation automation(s, {watch});
+  if (!ArmTriggers(o, s, automation)) return kExitUsage;
+  if (!s.Open(*watch)) return kExitFailed;
   decoding.SetProtocol(o.Decode);
   decoding.Attach(*watch, s.Log);
   s.Run([] { return false; }, Deadline(o));
@@ -50,6 +70,7 @@ int RunMonitor(const TOptions& o, TConsole& console, TRunControl& control) {
   const session::TPortCounters& c = watch->Counters();
   s.Say("monitor " + watch->Port().CommPort() + " ended after " + Duration(s.Seconds()) + ": " +
         ReceiveSummary(c) + ", " + Plural(c.ErrorReports, "error report", "error reports"));
+  SayMatches(s, automation);
   return kExitOk;
 }
 
@@ -73,6 +94,8 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
   decoding2.SetProtocol(o.Decode2);
   decoding1.Attach(*p1, s.Log);
   decoding2.Attach(*p2, s.Log);
+  TCliAutomation automation(s, {p1, p2});
+  if (!ArmTriggers(o, s, automation)) return kExitUsage;
   if (!s.Open(*p1) || !s.Open(*p2)) return kExitFailed;
   s.Run([] { return false; }, Deadline(o));
   s.TakeWhatWaits();
@@ -88,6 +111,7 @@ int RunSpy(const TOptions& o, TConsole& console, TRunControl& control) {
         Plural(p1->Counters().ErrorReports + p2->Counters().ErrorReports, "error report",
                "error reports") +
         "; " + Plural(left, "byte", "bytes") + " not forwarded");
+  SayMatches(s, automation);
   return kExitOk;
 }
 

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libcli11-dev liblua5.4-dev
   cups cups-client libcups2-dev
   libudev-dev
+  nlohmann-json3-dev libre2-dev
   socat jpnevulator xxd bsdextrautils
   ser2net
   xvfb xauth

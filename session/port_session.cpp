@@ -165,6 +165,13 @@ void TPortSession::Send(std::string_view data, TSendDone done) {
   Queue(std::move(bytes), std::move(done));
 }
 
+void TPortSession::SendAsIs(std::string_view data, TSendDone done) {
+  if (data.empty()) return;
+  sink_.Traffic(sink_.Header(prefixes_.Snd));
+  sink_.Traffic(data);
+  Queue(std::string(data), std::move(done));
+}
+
 void TPortSession::Queue(std::string bytes, TSendDone done) {
   queuedBytes_ += bytes.size();
   queuedEnd_ += bytes.size();

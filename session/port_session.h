@@ -118,6 +118,8 @@ class TPortSession {
   // Logs `data` under "Snd" and queues it with the line end behind earlier writes;
   // `done` runs when its write has finished (or failed). Empty data does nothing.
   void Send(std::string_view data, TSendDone done = {});
+  // As Send, without the line end: sequences and trigger answers carry their own.
+  void SendAsIs(std::string_view data, TSendDone done = {});
   // As the window's command page sends: logged and handed to the port at once; while
   // a write is in flight the port refuses it (report 901) and nothing is counted.
   void SendNow(std::string_view data);

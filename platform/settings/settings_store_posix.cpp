@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/core/errno_map.h"
+#include "platform/settings/settings_file.h"
 #include "platform/settings/settings_store.h"
 #include "platform/settings/settings_text.h"
 
@@ -262,6 +263,19 @@ std::unique_ptr<SettingsKey> OpenCurrentUserKey(const std::string& keyPath, std:
   }
   *error = 0;
   return std::make_unique<FileSettingsKey>(file, std::move(keyRoot), std::move(doc));
+}
+
+FileReadResult ReadSettingsFile(const std::string& path, std::string* text, std::uint32_t* error) {
+  DWORD code = 0;
+  const LoadResult result = LoadFile(path, text, &code);
+  if (error != nullptr) *error = result == LoadResult::Failed ? code : 0;
+  if (result == LoadResult::Loaded) return FileReadResult::Read;
+  return result == LoadResult::Absent ? FileReadResult::Absent : FileReadResult::Failed;
+}
+
+std::uint32_t ReplaceSettingsFile(const std::string& path, std::string_view text) {
+  // The directory is what comes before the last '/': a bare name is in the current one.
+  return ReplaceFile(path.find('/') == std::string::npos ? "./" + path : path, text);
 }
 
 }  // namespace veltra::platform

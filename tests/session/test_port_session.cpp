@@ -196,12 +196,14 @@ TEST(PortSession, SendReportsWhenItsBytesAreWritten) {
   std::vector<TSendResult> done;
   b.S1.Send("one", [&](const TSendResult& r) { done.push_back(r); });
   b.S1.Send("two", [&](const TSendResult& r) { done.push_back(r); });  // waits for the first
-  EXPECT_EQ(b.ReadUntil(b.Dev1, 8), "one\rtwo\r");
-  ASSERT_TRUE(b.Calls.PumpUntil([&] { return done.size() == 2; }, 20s));
-  EXPECT_TRUE(done[0].Whole && done[1].Whole);
-  EXPECT_EQ(b.S1.Counters().BytesOut, 8u);
-  EXPECT_EQ(b.Sink.TrafficLines(),
-            (std::vector<std::string>{"T P1:Snd @", "T one", "T P1:Snd @", "T two"}));
+  // Sequences and trigger answers carry their own line ends.
+  b.S1.SendAsIs("raw", [&](const TSendResult& r) { done.push_back(r); });
+  EXPECT_EQ(b.ReadUntil(b.Dev1, 11), "one\rtwo\rraw");
+  ASSERT_TRUE(b.Calls.PumpUntil([&] { return done.size() == 3; }, 20s));
+  EXPECT_TRUE(done[0].Whole && done[1].Whole && done[2].Whole);
+  EXPECT_EQ(b.S1.Counters().BytesOut, 11u);
+  EXPECT_EQ(b.Sink.TrafficLines(), (std::vector<std::string>{"T P1:Snd @", "T one", "T P1:Snd @",
+                                                             "T two", "T P1:Snd @", "T raw"}));
 }
 
 // A write the line does not take in time ends short: reported as the window does,
