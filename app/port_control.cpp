@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/veltra.h"
+#include "engine/report_places.h"
 
 namespace veltra::app {
 
@@ -19,9 +20,7 @@ QString Headline(const std::string& Reason) {
   return text;
 }
 
-// The window's own report places: 0 hold states, 1 short writes, 2 a port name
-// "Start" applied that names no usable port.
-constexpr Cardinal kStartProblemPlace = 2;
+constexpr Cardinal kStartProblemPlace = engine::places::kStartProblem;
 
 // "Port open failed" and, where the port knows it, why.
 void ShowOutcome(QLabel* Mess, const QString& Text, const TSerialPort& Port) {

@@ -79,5 +79,6 @@ inline constexpr TPlace kBacklogFull = 9921;     // RxBacklogLimit held reading 
 // --- the front ends' own reports, through the same road ---------------------------------
 inline constexpr TPlace kHoldState = 0;   // the hold states, one sentence each
 inline constexpr TPlace kShortWrite = 1;  // "P1:Not all Bytes send"
+inline constexpr TPlace kStartProblem = 2;  // "Start" was given a name that is no usable port
 
 }  // namespace veltra::engine::places
