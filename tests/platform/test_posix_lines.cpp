@@ -77,9 +77,12 @@ class FakeLineRegister {
   }
   // Runs `change` on the waiter's thread as it enters its next wait, once the
   // port has read the lines the last wait woke it for: a change no wait sees.
+  // Only a wait entered after one that woke counts: the first wait may still be
+  // on its way in when the test asks.
   void BeforeNextWait(std::function<void()> change) {
     std::lock_guard lock(mutex_);
     beforeWait_ = std::move(change);
+    wokenBeforeAsk_ = wakes_;
   }
   int Waits() const { return waits_; }
   bool Interrupted() const { return interrupted_; }
@@ -122,10 +125,14 @@ class FakeLineRegister {
     std::function<void()> change;
     {
       std::lock_guard lock(mutex_);
-      change = std::exchange(beforeWait_, nullptr);
+      if (wakes_ > wokenBeforeAsk_) change = std::exchange(beforeWait_, nullptr);
     }
-    // Spinning, not asleep: only the wait itself may look like one.
-    while (change && looks_ < looksAtWake_ + 2) std::this_thread::yield();  // counters, register
+    // Spinning, not asleep: only the wait itself may look like one. The bound turns
+    // a port that never looks into a failure instead of a hang no signal can end.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (change && looks_ < looksAtWake_ + 2 && std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::yield();  // counters, register
+    }
     if (change) change();
     const int start = LineCount();
     // A blocking read, as the ioctl: resumed after a signal whose handler asked for it.
@@ -137,6 +144,8 @@ class FakeLineRegister {
       }
     }
     looksAtWake_ = looks_.load();
+    std::lock_guard lock(mutex_);
+    ++wakes_;
     return 0;
   }
 
@@ -149,6 +158,8 @@ class FakeLineRegister {
   std::atomic<int> looksAtWake_{0};
   serial_icounter_struct counters_{};
   std::function<void()> beforeWait_;
+  int wakes_ = 0;  // waits that returned for a change
+  int wokenBeforeAsk_ = 0;
   std::atomic<int> waits_{0};
   std::atomic<bool> interrupted_{false};
   std::vector<std::pair<int, bool>> changes_;
