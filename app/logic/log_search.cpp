@@ -1,5 +1,6 @@
 #include "app/logic/log_search.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "app/logic/line_history.h"
@@ -92,25 +93,32 @@ std::size_t TLogSearch::Text(std::string_view line) {
   return Occurrences(line, text_);
 }
 
+// Matches do not overlap, as a find-next walks them, wherever the dump lines cut them:
+// the carry holds only bytes after the last match.
 std::size_t TLogSearch::Dumped(std::string_view bytes) {
   if (bytes_.empty() || !Wanted()) return 0;
   std::size_t n = 0;
+  std::size_t from = 0;  // where in `bytes` the next match may begin
   if (!carry_.empty()) {
     // Matches that begin in the carried bytes and end in these.
     joined_.assign(carry_);
     joined_.append(bytes.substr(0, bytes_.size() - 1));
     for (std::size_t at = joined_.find(bytes_); at != std::string::npos && at < carry_.size();
-         at = joined_.find(bytes_, at + 1))
+         at = joined_.find(bytes_, at + bytes_.size())) {
       ++n;
+      from = std::max(from, at + bytes_.size() - carry_.size());
+    }
   }
-  n += Occurrences(bytes, bytes_);
+  for (std::size_t at = bytes.find(bytes_, from); at != std::string_view::npos;
+       at = bytes.find(bytes_, from)) {
+    ++n;
+    from = at + bytes_.size();
+  }
   const std::size_t keep = bytes_.size() - 1;
-  if (bytes.size() >= keep) {
-    carry_.assign(bytes.substr(bytes.size() - keep));
-  } else {
-    carry_ += bytes;
-    if (carry_.size() > keep) carry_.erase(0, carry_.size() - keep);
-  }
+  if (from > 0) carry_.clear();
+  const std::string_view rest = bytes.substr(std::min(from, bytes.size()));
+  carry_ += rest.substr(rest.size() > keep ? rest.size() - keep : 0);
+  if (carry_.size() > keep) carry_.erase(0, carry_.size() - keep);
   return n;
 }
 
