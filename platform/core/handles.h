@@ -18,6 +18,13 @@ class HandleObject {
   virtual win::DWORD Close() { return win::ERROR_SUCCESS; }
 };
 
+// An event of the layer: a plain one on POSIX, a native one on Windows.
+class EventHandle : public HandleObject {
+ public:
+  virtual void Set() = 0;
+  virtual void Reset() = 0;
+};
+
 win::HANDLE RegisterHandle(std::shared_ptr<HandleObject> object);
 std::shared_ptr<HandleObject> LookupHandle(win::HANDLE handle);
 template <class T>

@@ -1,11 +1,9 @@
-// Handle table, manual-reset events, waits, critical sections, tick count, sleep
-// and the thread's last error, for POSIX.
+// Manual-reset events, waits, critical sections and sleep, for POSIX.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/core/comm_api.h"
@@ -15,19 +13,6 @@ namespace veltra::platform {
 namespace {
 
 using namespace win;
-
-struct HandleTable {
-  std::mutex mutex;
-  std::unordered_map<HANDLE, std::shared_ptr<HandleObject>> objects;
-  HANDLE next = 1;
-};
-
-HandleTable& Table() {
-  static HandleTable* table = new HandleTable;  // lives past static destructors of tests
-  return *table;
-}
-
-thread_local DWORD lastError = ERROR_SUCCESS;
 
 // One waiting thread; events it waits on poke it when they are set.
 struct Waiter {
@@ -41,16 +26,16 @@ struct Waiter {
   }
 };
 
-class EventObject : public HandleObject {
+class EventObject final : public EventHandle {
  public:
   EventObject(bool manualReset, bool initial) : manualReset_(manualReset), signalled_(initial) {}
 
-  void Set() {
+  void Set() override {
     std::lock_guard lock(mutex_);
     signalled_ = true;
     for (Waiter* w : waiters_) w->Poke();
   }
-  void Reset() {
+  void Reset() override {
     std::lock_guard lock(mutex_);
     signalled_ = false;
   }
@@ -124,57 +109,11 @@ std::shared_ptr<EventObject> EventFor(HANDLE h) {
 
 }  // namespace
 
-HANDLE RegisterHandle(std::shared_ptr<HandleObject> object) {
-  auto& t = Table();
-  std::lock_guard lock(t.mutex);
-  if (t.next == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;  // 4 billion opens: exhausted
-  const HANDLE h = t.next++;
-  t.objects.emplace(h, std::move(object));
-  return h;
-}
-
-std::shared_ptr<HandleObject> LookupHandle(HANDLE handle) {
-  auto& t = Table();
-  std::lock_guard lock(t.mutex);
-  auto it = t.objects.find(handle);
-  return it == t.objects.end() ? nullptr : it->second;
-}
-
-bool SignalEventHandle(HANDLE event) {
-  auto e = EventFor(event);
-  if (!e) return false;
-  e->Set();
-  return true;
-}
-
 }  // namespace veltra::platform
 
 namespace veltra::win {
 
 using platform::EventFor;
-
-BOOL CloseHandle(HANDLE object) {
-  std::shared_ptr<platform::HandleObject> taken;
-  {
-    auto& t = platform::Table();
-    std::lock_guard lock(t.mutex);
-    auto it = t.objects.find(object);
-    if (it != t.objects.end()) {
-      taken = std::move(it->second);
-      t.objects.erase(it);
-    }
-  }
-  if (!taken) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  const DWORD error = taken->Close();
-  if (error != ERROR_SUCCESS) {
-    SetLastError(error);
-    return FALSE;
-  }
-  return TRUE;
-}
 
 HANDLE CreateEventA(void* /*securityAttributes*/, BOOL manualReset, BOOL initialState,
                     const char* name) {
@@ -190,30 +129,6 @@ HANDLE CreateEventA(void* /*securityAttributes*/, BOOL manualReset, BOOL initial
   }
   SetLastError(ERROR_SUCCESS);
   return h;
-}
-
-BOOL SetEvent(HANDLE event) {
-  auto e = EventFor(event);
-  if (!e) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  e->Set();
-  return TRUE;
-}
-
-BOOL ResetEvent(HANDLE event) {
-  auto e = EventFor(event);
-  if (!e) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  e->Reset();
-  return TRUE;
-}
-
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
@@ -252,22 +167,8 @@ void DeleteCriticalSection(CRITICAL_SECTION* section) {
   section->impl = nullptr;
 }
 
-DWORD GetTickCount() {
-  // Milliseconds since an arbitrary start, wrapping at 2^32 like the Win32 counter.
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now().time_since_epoch());
-  return static_cast<DWORD>(static_cast<std::uint64_t>(ms.count()));
-}
-
 void Sleep(DWORD milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-DWORD GetLastError() {
-  return platform::lastError;
-}
-void SetLastError(DWORD code) {
-  platform::lastError = code;
 }
 
 }  // namespace veltra::win

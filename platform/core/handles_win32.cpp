@@ -1,6 +1,5 @@
-// Handle table, events, waits, critical sections, tick count, sleep and the
-// thread's last error, for Windows. As on POSIX every HANDLE is an id in the
-// layer's table (in-process virtual ports and network ports live there beside
+// Events, waits, critical sections and sleep, for Windows. As on POSIX every
+// HANDLE is an id in the layer's table (in-process virtual ports and network ports live there beside
 // the system's COM ports); an event holds a native event, so that the same event
 // can be given to the system's overlapped calls and to the layer's own driver.
 #include "platform/core/comm_api.h"
@@ -9,27 +8,8 @@
 
 #include "platform/core/windows_lean.h"
 
-#include <chrono>
-#include <mutex>
-#include <unordered_map>
 
 namespace veltra::platform {
-namespace {
-
-struct HandleTable {
-  std::mutex mutex;
-  std::unordered_map<win::HANDLE, std::shared_ptr<HandleObject>> objects;
-  win::HANDLE next = 1;
-};
-
-HandleTable& Table() {
-  static HandleTable* table = new HandleTable;  // lives past static destructors of tests
-  return *table;
-}
-
-thread_local win::DWORD lastError = 0;
-
-}  // namespace
 
 NativeEvent::NativeEvent(bool manualReset, bool initial)
     : native_(::CreateEventA(nullptr, manualReset, initial, nullptr)) {}
@@ -50,58 +30,12 @@ win::DWORD NativeError() {
   return static_cast<win::DWORD>(::GetLastError());
 }
 
-win::HANDLE RegisterHandle(std::shared_ptr<HandleObject> object) {
-  auto& t = Table();
-  std::lock_guard lock(t.mutex);
-  if (t.next == kInvalidLayerHandle) return kInvalidLayerHandle;  // 4 billion opens
-  const win::HANDLE h = t.next++;
-  t.objects.emplace(h, std::move(object));
-  return h;
-}
-
-std::shared_ptr<HandleObject> LookupHandle(win::HANDLE handle) {
-  auto& t = Table();
-  std::lock_guard lock(t.mutex);
-  auto it = t.objects.find(handle);
-  return it == t.objects.end() ? nullptr : it->second;
-}
-
-bool SignalEventHandle(win::HANDLE event) {
-  auto e = LookupHandleAs<NativeEvent>(event);
-  if (!e) return false;
-  e->Set();
-  return true;
-}
-
 }  // namespace veltra::platform
 
 namespace veltra::win {
 
 using platform::LookupHandleAs;
 using platform::NativeEvent;
-
-BOOL CloseHandle(HANDLE object) {
-  std::shared_ptr<platform::HandleObject> taken;
-  {
-    auto& t = platform::Table();
-    std::lock_guard lock(t.mutex);
-    auto it = t.objects.find(object);
-    if (it != t.objects.end()) {
-      taken = std::move(it->second);
-      t.objects.erase(it);
-    }
-  }
-  if (!taken) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  const DWORD error = taken->Close();
-  if (error != ERROR_SUCCESS) {
-    SetLastError(error);
-    return FALSE;
-  }
-  return TRUE;
-}
 
 HANDLE CreateEventA(void* /*securityAttributes*/, BOOL manualReset, BOOL initialState,
                     const char* name) {
@@ -121,30 +55,6 @@ HANDLE CreateEventA(void* /*securityAttributes*/, BOOL manualReset, BOOL initial
   }
   SetLastError(ERROR_SUCCESS);
   return h;
-}
-
-BOOL SetEvent(HANDLE event) {
-  auto e = LookupHandleAs<NativeEvent>(event);
-  if (!e) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  e->Set();
-  return TRUE;
-}
-
-BOOL ResetEvent(HANDLE event) {
-  auto e = LookupHandleAs<NativeEvent>(event);
-  if (!e) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  e->Reset();
-  return TRUE;
-}
-
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
@@ -189,24 +99,8 @@ void DeleteCriticalSection(CRITICAL_SECTION* section) {
   section->impl = nullptr;
 }
 
-// Counted in whole milliseconds, as on POSIX: the system's counter moves in steps
-// of the timer tick (10 to 16 ms), coarser than the time-outs the engine measures.
-DWORD GetTickCount() {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now().time_since_epoch());
-  return static_cast<DWORD>(static_cast<std::uint64_t>(ms.count()));
-}
 void Sleep(DWORD milliseconds) {
   ::Sleep(milliseconds);
-}
-
-// The layer's own word, not the system's: the C++ library and the layer's
-// locks may call the system between a failure and the caller's GetLastError.
-DWORD GetLastError() {
-  return platform::lastError;
-}
-void SetLastError(DWORD code) {
-  platform::lastError = code;
 }
 
 }  // namespace veltra::win

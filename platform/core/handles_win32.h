@@ -11,14 +11,14 @@ namespace veltra::platform {
 // as a pointer.
 inline constexpr win::HANDLE kInvalidLayerHandle = 0xFFFFFFFFu;
 
-class NativeEvent final : public HandleObject {
+class NativeEvent final : public EventHandle {
  public:
   NativeEvent(bool manualReset, bool initial);
   ~NativeEvent() override;
   NativeEvent(const NativeEvent&) = delete;
   NativeEvent& operator=(const NativeEvent&) = delete;
-  void Set();
-  void Reset();
+  void Set() override;
+  void Reset() override;
   void* Native() const { return native_; }  // the system's HANDLE
 
  private:

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "platform/core/handles.h"
+#include "platform/driver/comm_device.h"
 #include "platform/core/win32_types.h"
 
 namespace veltra::platform {
@@ -23,7 +24,7 @@ using win::OVERLAPPED;
 // a name given with the prefix or as another path stays as it is.
 std::string NativeDevicePath(const std::string& name);
 
-class NativePort final : public HandleObject {
+class NativePort final : public CommDevice {
  public:
   // Null with *error set, and words in LastOpenFailureText naming `name`, when the
   // system refuses or the device is no serial port (a file, the console, NUL).
@@ -35,22 +36,22 @@ class NativePort final : public HandleObject {
   NativePort& operator=(const NativePort&) = delete;
   DWORD Close() override;
 
-  DWORD SetupComm(DWORD inQueue, DWORD outQueue);
-  DWORD GetCommState(DCB* dcb);
-  DWORD SetCommState(const DCB& dcb);
-  DWORD GetCommTimeouts(COMMTIMEOUTS* timeouts);
-  DWORD SetCommTimeouts(const COMMTIMEOUTS& timeouts);
-  DWORD GetCommMask(DWORD* mask);
-  DWORD SetCommMask(DWORD mask);
-  DWORD WaitCommEvent(DWORD* mask, OVERLAPPED* ov);
-  DWORD ReadFile(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* ov);
-  DWORD WriteFile(const void* buffer, DWORD count, DWORD* bytesWritten, OVERLAPPED* ov);
-  DWORD GetOverlappedResult(OVERLAPPED* ov, DWORD* bytes, bool wait);
-  DWORD CancelIo(OVERLAPPED* ov);
-  DWORD ClearCommError(DWORD* errors, COMSTAT* stat);
-  DWORD GetCommModemStatus(DWORD* status);
-  DWORD EscapeCommFunction(DWORD function);
-  DWORD PurgeComm(DWORD flags);
+  DWORD SetupComm(DWORD inQueue, DWORD outQueue) override;
+  DWORD GetCommState(DCB* dcb) override;
+  DWORD SetCommState(const DCB& dcb) override;
+  DWORD GetCommTimeouts(COMMTIMEOUTS* timeouts) override;
+  DWORD SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
+  DWORD GetCommMask(DWORD* mask) override;
+  DWORD SetCommMask(DWORD mask) override;
+  DWORD WaitCommEvent(DWORD* mask, OVERLAPPED* ov) override;
+  DWORD ReadFile(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* ov) override;
+  DWORD WriteFile(const void* buffer, DWORD count, DWORD* bytesWritten, OVERLAPPED* ov) override;
+  DWORD GetOverlappedResult(OVERLAPPED* ov, DWORD* bytes, bool wait) override;
+  DWORD CancelIo(OVERLAPPED* ov) override;
+  DWORD ClearCommError(DWORD* errors, COMSTAT* stat) override;
+  DWORD GetCommModemStatus(DWORD* status) override;
+  DWORD EscapeCommFunction(DWORD function) override;
+  DWORD PurgeComm(DWORD flags) override;
 
  private:
   struct Twin;

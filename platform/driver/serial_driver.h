@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/core/handles.h"
+#include "platform/driver/comm_device.h"
 #include "platform/core/win32_types.h"
 #include "platform/driver/uart.h"
 
@@ -55,7 +56,7 @@ class ByteRing {
   std::size_t count_ = 0;
 };
 
-class SerialDriver final : public HandleObject, public UartSink {
+class SerialDriver final : public CommDevice, public UartSink {
  public:
   static constexpr DWORD kDefaultQueueSize = 4096;
   static constexpr DWORD kMaxQueueSize = 64u << 20;
@@ -70,22 +71,22 @@ class SerialDriver final : public HandleObject, public UartSink {
   DWORD Close() override;
 
   // Each returns 0 or the Win32 error code for GetLastError.
-  DWORD SetupComm(DWORD inQueue, DWORD outQueue);
-  DWORD GetCommState(DCB* dcb);
-  DWORD SetCommState(const DCB& dcb);
-  DWORD GetCommTimeouts(COMMTIMEOUTS* timeouts);
-  DWORD SetCommTimeouts(const COMMTIMEOUTS& timeouts);
-  DWORD GetCommMask(DWORD* mask);
-  DWORD SetCommMask(DWORD mask);
-  DWORD WaitCommEvent(DWORD* mask, OVERLAPPED* ov);
-  DWORD ReadFile(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* ov);
-  DWORD WriteFile(const void* buffer, DWORD count, DWORD* bytesWritten, OVERLAPPED* ov);
-  DWORD GetOverlappedResult(OVERLAPPED* ov, DWORD* bytes, bool wait);
-  DWORD CancelIo(OVERLAPPED* ov);
-  DWORD ClearCommError(DWORD* errors, COMSTAT* stat);
-  DWORD GetCommModemStatus(DWORD* status);
-  DWORD EscapeCommFunction(DWORD function);
-  DWORD PurgeComm(DWORD flags);
+  DWORD SetupComm(DWORD inQueue, DWORD outQueue) override;
+  DWORD GetCommState(DCB* dcb) override;
+  DWORD SetCommState(const DCB& dcb) override;
+  DWORD GetCommTimeouts(COMMTIMEOUTS* timeouts) override;
+  DWORD SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
+  DWORD GetCommMask(DWORD* mask) override;
+  DWORD SetCommMask(DWORD mask) override;
+  DWORD WaitCommEvent(DWORD* mask, OVERLAPPED* ov) override;
+  DWORD ReadFile(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* ov) override;
+  DWORD WriteFile(const void* buffer, DWORD count, DWORD* bytesWritten, OVERLAPPED* ov) override;
+  DWORD GetOverlappedResult(OVERLAPPED* ov, DWORD* bytes, bool wait) override;
+  DWORD CancelIo(OVERLAPPED* ov) override;
+  DWORD ClearCommError(DWORD* errors, COMSTAT* stat) override;
+  DWORD GetCommModemStatus(DWORD* status) override;
+  DWORD EscapeCommFunction(DWORD function) override;
+  DWORD PurgeComm(DWORD flags) override;
 
   // UartSink
   void OnReceive(const std::uint8_t* data, std::size_t count) override;
