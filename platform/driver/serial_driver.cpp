@@ -401,7 +401,7 @@ DWORD SerialDriver::WriteFile(const void* buffer, DWORD count, DWORD* bytesWritt
     request->Internal = kPending;
     id = nextWriteId_++;
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    write_.emplace();
+    write_ = WriteRequest{};  // not emplace(): clang 14 takes the nested type as incomplete there
     write_->ov = request;
     write_->id = id;
     write_->bytes.assign(bytes, bytes + count);
