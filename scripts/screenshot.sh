@@ -8,5 +8,5 @@ set -eu
 build=$(cd "${1:?build directory}" && pwd)
 docs=$(cd "$(dirname "$0")/.." && pwd)/docs
 cmake --build "$build" --target take_screenshots
-xvfb-run -a -s "-screen 0 1024x768x24" "$build/tests/app/take_screenshots" "$docs"
+xvfb-run -a -s "-screen 0 1280x1100x24" "$build/tests/app/take_screenshots" "$docs"
 ls "$docs"/*.png

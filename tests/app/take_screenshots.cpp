@@ -53,7 +53,7 @@ bool SavePortList(const QDir& docs) {
 // decoded, after the ER-650 report test: docs/decode.png.
 bool SaveDecoded(const QDir& docs) {
   veltra::app::TVeltra w;
-  w.resize(w.width(), 740);
+  w.resize(w.width(), 1000);  // the pane tall enough for the request, the report and a label
   w.show();
   if (!QTest::qWaitForWindowExposed(&w)) return false;
   veltra::test::SelectPort(w.CBPort, QString::fromLatin1(veltra::platform::kCashRegisterPortName));
@@ -92,9 +92,10 @@ int main(int argc, char** argv) {
   if (!QTest::qWaitForWindowExposed(&w)) return 1;
   bool saved = Save(w, docs, "start.png");
 
+  w.resize(w.width(), 860);  // a pane of traffic, not a strip
   w.BStart->click();
   w.Spy->click();
-  (void)QTest::qWaitFor([&] { return w.Memo1->blockCount() > 12; }, 10000);
+  (void)QTest::qWaitFor([&] { return w.Memo1->blockCount() > 30; }, 20000);
   saved = Save(w, docs, "screenshot.png") && saved;
 
   w.BInit->click();
