@@ -10,8 +10,14 @@ namespace {
 constexpr Byte kScriptNoise = 1;
 // Beyond the port's own write time-out, which ends a stalled write by itself.
 constexpr auto kWriteSlack = std::chrono::seconds(2);
-// The sink words every header itself; only a short write's report shows the tag of Rec.
-constexpr session::TPortPrefixes kScriptPrefixes{"   ", "   ", "   ", "   ", "   "};
+
+// The sink words every header itself (the prefixes go unused) and Send words a short
+// write as the script's error.
+session::TSessionOptions ScriptSessionOptions() {
+  session::TSessionOptions options;
+  options.ReportShortWrites = false;
+  return options;
+}
 
 }  // namespace
 
@@ -35,7 +41,8 @@ TScriptPort::TScriptPort(TScriptOwner& owner, const std::string& name, TLog log)
       name_(name),
       log_(std::move(log)),
       sink_(name_, log_),
-      session_(std::make_unique<session::TPortSession>(owner.Calls, kScriptPrefixes, sink_)) {
+      session_(std::make_unique<session::TPortSession>(owner.Calls, session::kPort1Prefixes, sink_,
+                                                      ScriptSessionOptions())) {
   session_->AddDumpObserver(
       [this](session::TPortSession&, std::string_view block, bool) { Received(block); });
   session_->AddSentObserver(
