@@ -42,7 +42,7 @@ TScriptPort::TScriptPort(TScriptOwner& owner, const std::string& name, TLog log)
       log_(std::move(log)),
       sink_(name_, log_),
       session_(std::make_unique<session::TPortSession>(owner.Calls, session::kPort1Prefixes, sink_,
-                                                      ScriptSessionOptions())) {
+                                                       ScriptSessionOptions())) {
   session_->AddDumpObserver(
       [this](session::TPortSession&, std::string_view block, bool) { Received(block); });
   session_->AddSentObserver(

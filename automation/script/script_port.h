@@ -61,7 +61,8 @@ class TScriptPort {
   engine::TSerialPort& Port() { return session_->Port(); }
 
  private:
-  // The session's reports as "NAME: Code ... Text: ..."; traffic lines are the trace's.
+  // The session's reports as "NAME: Code ... Text: ..."; the trace words the traffic
+  // itself, from the observers, and only while it is on.
   class TSink : public session::TLogSink {
    public:
     TSink(const std::string& name, const TLog& log) : name_(name), log_(log) {}
