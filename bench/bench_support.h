@@ -1,11 +1,12 @@
-// What the throughput benchmarks share: a reproducible stream, its checksum, pty
-// pairs, and the threads that feed a pty and drain one.
+// What the benchmarks share: a reproducible stream, its checksum, pty pairs, the
+// threads that feed a pty and drain one, and latency samples summed up.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -25,6 +26,23 @@ inline constexpr std::size_t kStreamBytes = std::size_t{64} << 20;
 
 inline double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Latency samples in ms: median, 99th percentile (nearest rank) and the worst.
+struct Latency {
+  double median = 0, p99 = 0, max = 0;
+  int samples = 0;
+};
+
+inline Latency Summarise(std::vector<double> ms) {
+  Latency l;
+  if (ms.empty()) return l;
+  std::sort(ms.begin(), ms.end());
+  l.samples = static_cast<int>(ms.size());
+  l.median = ms[ms.size() / 2];
+  l.p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+  l.max = ms.back();
+  return l;
 }
 
 // The stream every throughput figure moves: pseudo-random, reproducible.

@@ -47,9 +47,11 @@ namespace win = veltra::win;
 using veltra::bench::Checksum;
 using veltra::bench::Clock;
 using veltra::bench::kStreamBytes;
+using veltra::bench::Latency;
 using veltra::bench::Pty;
 using veltra::bench::ReadStream;
 using veltra::bench::Seconds;
+using veltra::bench::Summarise;
 using veltra::bench::Stream;
 using veltra::bench::StreamChecksum;
 using veltra::bench::WriteStream;
@@ -424,22 +426,6 @@ IdleFigures IdleCost(std::chrono::seconds span) {
 }
 
 // --- 4. latency -------------------------------------------------------------------------
-
-struct Latency {
-  double median = 0, p99 = 0, max = 0;
-  int samples = 0;
-};
-
-Latency Summarise(std::vector<double> ms) {
-  Latency l;
-  if (ms.empty()) return l;
-  std::sort(ms.begin(), ms.end());
-  l.samples = static_cast<int>(ms.size());
-  l.median = ms[ms.size() / 2];
-  l.p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
-  l.max = ms.back();
-  return l;
-}
 
 // `send` puts one event character on the line; the window's handler sets
 // ReadRequest, and the time to OnRxClusterEvent is measured.

@@ -24,23 +24,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using veltra::bench::Clock;
+using veltra::bench::Latency;
 using veltra::bench::Pty;
-
-struct Latency {
-  double median = 0, p99 = 0, max = 0;
-  int samples = 0;
-};
-
-Latency Summarise(std::vector<double> ms) {
-  Latency l;
-  if (ms.empty()) return l;
-  std::sort(ms.begin(), ms.end());
-  l.samples = static_cast<int>(ms.size());
-  l.median = ms[ms.size() / 2];
-  l.p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
-  l.max = ms.back();
-  return l;
-}
+using veltra::bench::Summarise;
 
 // Counts arrivals signalled from another thread, each with its time.
 class Arrivals {

@@ -59,6 +59,7 @@ void TPortSession::ForwardTo(TPortSession* to) {
 }
 
 void TPortSession::Wire(const TSessionOptions& options) {
+  reportShortWrites_ = options.ReportShortWrites;
   engine::TSerialPort& p = *port_;
   p.OnRxClusterEvent = [this](TObject*) { RxCluster(); };
   p.OnRxEventCharEvent = [this](TObject*) { RxEventChar(); };
@@ -223,7 +224,8 @@ void TPortSession::WriteDone() {
   const bool whole = port_->WrittenBytes() == sendLength_;
   if (!whole) {
     ++counters_.ShortWrites;
-    Report(engine::places::kShortWrite, 0, std::string(prefixes_.Rec, 3) + "Not all Bytes send");
+    if (reportShortWrites_)
+      Report(engine::places::kShortWrite, 0, std::string(prefixes_.Rec, 3) + "Not all Bytes send");
   }
   awaitingDone_ = false;
   WriteFinished(whole);

@@ -78,6 +78,9 @@ struct TSessionOptions {
   // Count drained output (Counters().TxEmpty) and call OnTxQueueEmpty; each event
   // costs the worker a round trip to the owner thread.
   bool WatchTxEmpty = false;
+  // Log a short write ("P1:Not all Bytes send"); off for a front end that words it
+  // itself from the Send's result. Counted either way.
+  bool ReportShortWrites = true;
 };
 
 class TPortSession {
@@ -216,6 +219,7 @@ class TPortSession {
   engine::Cardinal openError_ = 0;
   std::vector<TObserver> blockObservers_, dumpObservers_, sentObservers_;
   int nextObserverId_ = 1;
+  bool reportShortWrites_ = true;
 };
 
 }  // namespace veltra::session

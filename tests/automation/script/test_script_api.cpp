@@ -37,6 +37,28 @@ TEST(ScriptApi, ExpectMatchesAcrossBlocksAndConsumesUpToTheMatch) {
   EXPECT_NE(r.Log.find("done 1 true\n"), std::string::npos);
 }
 
+TEST(ScriptApi, TraceReportsAndAWriteThatTimesOut) {
+  // Nobody on the cable's other end: with RTS/CTS its CTS stays low and the write stalls.
+  const TScriptResult r = RunText(R"(
+    local a = open("NULL-MODEM-A", {flow = "rtscts", wto_char = 0, wto_extra = 100})
+    a:trace()
+    local ok, why = pcall(a.send, a, "abc")
+    assert(not ok and why:find("send: NULL%-MODEM%-A wrote 0 of 3 bytes"), why)
+    local b = open("NULL-MODEM-B", {flow = "rtscts"})
+    a:send("xyz")   -- the stalled write is over: the next goes out
+    assert(b:expect("xyz", 10))
+    b:send(ACK)
+    assert(a:expect(ACK, 10))
+  )");
+  EXPECT_EQ(r.Outcome, TScriptOutcome::Passed) << r.Message << "\n" << r.Log;
+  for (const char* line : {"NULL-MODEM-A > abc\n", "NULL-MODEM-A > xyz\n", "NULL-MODEM-A < <06>\n",
+                           "Text: Error write TimeOut\n"})
+    EXPECT_NE(r.Log.find(line), std::string::npos) << line << " in\n" << r.Log;
+  EXPECT_EQ(r.Log.find("NULL-MODEM-B >"), std::string::npos) << "only a traced port logs traffic";
+  EXPECT_EQ(r.Log.find("Not all Bytes send"), std::string::npos) << "the send's error says it";
+  EXPECT_NE(r.Log.find("\nNULL-MODEM-A: Code "), std::string::npos) << r.Log;
+}
+
 TEST(ScriptApi, ModemLinesFollowTheLoopbackPlug) {
   // The plug joins RTS to CTS and DTR to DSR and DCD.
   const TScriptResult r = RunText(R"(
