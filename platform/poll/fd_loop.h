@@ -49,6 +49,7 @@ class FdLoop {
   FdLoop(std::intptr_t fd, std::intptr_t waitFd, std::intptr_t wakeFd)
       : fd_(fd), waitFd_(waitFd), wakeFd_(wakeFd) {}
   void DrainWakeups();
+  int WaitOnce(int timeoutMs, Ready* ready);  // Windows
 
   const std::intptr_t fd_;
   const std::intptr_t waitFd_;  // the epoll set; unused on Windows

@@ -6,7 +6,9 @@
 // return at once.
 #include <winsock2.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "platform/poll/fd_loop.h"
 #include "platform/poll/winsock_startup.h"
@@ -69,16 +71,32 @@ void FdLoop::Forget() {
   watched_ = 0;
 }
 
+// A hang-up seen while input is not wanted only takes the socket out of the set;
+// the wait goes on for the rest of its time.
 int FdLoop::Wait(int timeoutMs, Ready* ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const int n = WaitOnce(timeoutMs, ready);
+    if (n <= 0 || ready->woken || ready->events != 0) return n;
+    if (timeoutMs >= 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      timeoutMs = static_cast<int>(std::max<long long>(left.count(), 0));
+    }
+  }
+}
+
+int FdLoop::WaitOnce(int timeoutMs, Ready* ready) {
   *ready = {};
-  const bool inWanted = (watched_ & kWaitIn) != 0;
+  const std::uint32_t watched = watched_ == ~0u ? 0 : watched_;  // nothing said yet: nothing
+  const bool inWanted = (watched & kWaitIn) != 0;
   WSAPOLLFD set[2] = {};
   set[0].fd = static_cast<SOCKET>(wakeFd_);
   set[0].events = POLLRDNORM;
   const bool leaveOut = forgotten_ || peerClosedUnwatched_;
   set[1].fd = leaveOut ? INVALID_SOCKET : static_cast<SOCKET>(fd_);
   set[1].events = static_cast<SHORT>((inWanted ? POLLRDNORM : 0) |
-                                     ((watched_ & kWaitOut) ? POLLWRNORM : 0));
+                                     ((watched & kWaitOut) ? POLLWRNORM : 0));
   const int n = WSAPoll(set, 2, timeoutMs);
   if (n < 0) {
     errno = WSAGetLastError() == WSAEINTR ? EINTR : EIO;
