@@ -1,18 +1,13 @@
 #include "platform/net/net_connect.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "platform/net/network_ports.h"
+#include "platform/net/socket_io.h"
 
 namespace veltra::platform {
 
@@ -84,45 +79,24 @@ ConnectFailure FailureFor(int err, const NetworkEndpoint& endpoint,
     case EHOSTUNREACH:
       return {win::ERROR_HOST_UNREACHABLE, who + " cannot be reached: no route to host"};
     default:
-      return {win::ERROR_GEN_FAILURE, "Cannot connect to " + who + ": " + std::strerror(err)};
+      return {win::ERROR_GEN_FAILURE, "Cannot connect to " + who + ": " + SocketErrorText(err)};
   }
-}
-
-void TuneSocket(int fd) {
-  const int on = 1;
-  // Serial traffic is small writes a technician waits for.
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleSeconds, sizeof kKeepIdleSeconds);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalSeconds, sizeof kKeepIntervalSeconds);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepProbes, sizeof kKeepProbes);
 }
 
 // 0 once connected, else the errno (ETIMEDOUT when the deadline passed).
-int ConnectOne(int fd, const addrinfo& address, Clock::time_point deadline) {
-  if (connect(fd, address.ai_addr, address.ai_addrlen) == 0) return 0;
-  if (errno != EINPROGRESS) return errno;
+int ConnectOne(Socket s, const SocketAddress& address, Clock::time_point deadline) {
+  const int started = StartConnect(s, address);
+  if (started != EINPROGRESS) return started;
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return ETIMEDOUT;
-    pollfd p{fd, POLLOUT, 0};
-    const int n = poll(&p, 1, static_cast<int>(left.count()));
+    const int n = WaitSocket(s, false, true, static_cast<int>(left.count()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
     if (n == 0) return ETIMEDOUT;
-    int err = 0;
-    socklen_t size = sizeof err;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &size) != 0) return errno;
-    return err;
+    return PendingSocketError(s);
   }
 }
-
-struct AddressList {
-  ~AddressList() {
-    if (list != nullptr) freeaddrinfo(list);
-  }
-  addrinfo* list = nullptr;
-};
 
 }  // namespace
 
@@ -144,39 +118,31 @@ bool ParseNetworkPortName(const std::string& name, NetworkEndpoint* endpoint) {
   return SplitHostPort(rest, &endpoint->host, &endpoint->port);
 }
 
-int ConnectTcp(const NetworkEndpoint& endpoint, std::chrono::milliseconds timeout,
-               ConnectFailure* failure) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  AddressList addresses;
-  const int rc = getaddrinfo(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &addresses.list);
-  if (rc != 0) {
-    const std::string why = rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc);
+Socket ConnectTcp(const NetworkEndpoint& endpoint, std::chrono::milliseconds timeout,
+                  ConnectFailure* failure) {
+  std::vector<SocketAddress> addresses;
+  std::string why;
+  if (!ResolveTcp(endpoint.host, endpoint.port, &addresses, &why)) {
     *failure = {win::ERROR_BAD_NETPATH,
                 "Host \"" + endpoint.host + "\" of " + endpoint.Label() + " not found: " + why};
-    return -1;
+    return kNoSocket;
   }
   const auto deadline = Clock::now() + timeout;
   int err = ETIMEDOUT;
-  for (const addrinfo* a = addresses.list; a != nullptr && Clock::now() < deadline;
-       a = a->ai_next) {
-    const int fd =
-        socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) {
-      err = errno;
-      continue;
-    }
-    err = ConnectOne(fd, *a, deadline);
+  for (const SocketAddress& address : addresses) {
+    if (Clock::now() >= deadline) break;
+    const Socket s = OpenTcpSocket(address.family, &err);
+    if (s == kNoSocket) continue;
+    err = ConnectOne(s, address, deadline);
     if (err == 0) {
-      TuneSocket(fd);
-      return fd;
+      // Serial traffic is small writes a technician waits for: no Nagle delay.
+      TuneTcp(s, kKeepIdleSeconds, kKeepIntervalSeconds, kKeepProbes);
+      return s;
     }
-    close(fd);
+    CloseSocket(s);
   }
   *failure = FailureFor(err, endpoint, timeout);
-  return -1;
+  return kNoSocket;
 }
 
 bool IsNetworkPortName(const std::string& name) {
@@ -187,9 +153,10 @@ bool NetworkPortReachable(const std::string& name, int timeoutMs) {
   NetworkEndpoint endpoint;
   if (!ParseNetworkPortName(name, &endpoint)) return false;
   ConnectFailure failure;
-  const int fd = ConnectTcp(endpoint, std::chrono::milliseconds(std::max(timeoutMs, 0)), &failure);
-  if (fd < 0) return false;
-  close(fd);
+  const Socket s =
+      ConnectTcp(endpoint, std::chrono::milliseconds(std::max(timeoutMs, 0)), &failure);
+  if (s == kNoSocket) return false;
+  CloseSocket(s);
   return true;
 }
 

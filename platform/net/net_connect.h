@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/core/win32_types.h"
+#include "platform/net/socket_io.h"
 
 namespace veltra::platform {
 
@@ -24,8 +25,9 @@ struct ConnectFailure {
   std::string text;
 };
 
-// A connected, non-blocking TCP socket with keep-alive on, or -1 with *failure set.
-int ConnectTcp(const NetworkEndpoint& endpoint, std::chrono::milliseconds timeout,
-               ConnectFailure* failure);
+// A connected, non-blocking TCP socket with keep-alive on, or kNoSocket with
+// *failure set.
+Socket ConnectTcp(const NetworkEndpoint& endpoint, std::chrono::milliseconds timeout,
+                  ConnectFailure* failure);
 
 }  // namespace veltra::platform

@@ -17,6 +17,7 @@
 #include "platform/net/net_connect.h"
 #include "platform/net/rfc2217_codec.h"
 #include "platform/net/rfc2217_session.h"
+#include "platform/net/socket_io.h"
 #include "platform/net/telnet_codec.h"
 #include "platform/poll/fd_loop.h"
 
@@ -27,8 +28,8 @@ class NetworkUart final : public Uart, private rfc2217::SessionEvents {
   using Clock = std::chrono::steady_clock;
   using Bytes = telnet::Bytes;
   static constexpr std::size_t kReadChunk = 4096;
-  NetworkUart(int fd, NetworkEndpoint endpoint, std::unique_ptr<FdLoop> loop)
-      : fd_(fd), loop_(std::move(loop)), endpoint_(std::move(endpoint)) {}
+  NetworkUart(Socket socket, NetworkEndpoint endpoint, std::unique_ptr<FdLoop> loop)
+      : fd_(socket), loop_(std::move(loop)), endpoint_(std::move(endpoint)) {}
   ~NetworkUart() override { Stop(); }
 
   // RFC 2217 only, on the opening thread before Start: 0 or the Win32 error, with
@@ -99,7 +100,7 @@ class NetworkUart final : public Uart, private rfc2217::SessionEvents {
   void LoseConnection(int err);
   void FlushOnClose();
 
-  const int fd_;
+  const Socket fd_;
   const std::unique_ptr<FdLoop> loop_;
   const NetworkEndpoint endpoint_;
   UartSink* sink_ = nullptr;

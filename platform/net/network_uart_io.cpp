@@ -1,11 +1,6 @@
-// The I/O thread of a network port: waits on the socket and the wake-up eventfd,
-// reads and decodes while the driver takes more, and writes the commands and the
-// driver's data, a chunk at a time.
-#include <sys/epoll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// The I/O thread of a network port: waits on the socket and the wake-up, reads and
+// decodes while the driver takes more, and writes the commands and the driver's
+// data, a chunk at a time.
 #include <algorithm>
 #include <cerrno>
 
@@ -50,27 +45,24 @@ int NetworkUart::WaitTimeoutMs(bool paused, bool wished) const {
 
 // A reset or error shows even while input is not watched (a receive pause).
 void NetworkUart::HandleSocketEvents(std::uint32_t events) {
-  if (events & EPOLLOUT) waitingForRoom_ = false;
-  if (!(events & (EPOLLERR | EPOLLHUP)) || vanished_.load()) return;
-  int err = 0;
-  socklen_t size = sizeof err;
-  getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &size);
-  LoseConnection(err);
+  if (events & kWaitOut) waitingForRoom_ = false;
+  if (!(events & (kWaitErr | kWaitHup)) || vanished_.load()) return;
+  LoseConnection(PendingSocketError(fd_));
 }
 
 bool NetworkUart::ReceiveHeld() const {
   return paused_.load() || sink_->ReceivePauseWanted();
 }
 
-// A connection gone leaves the set, else EPOLLHUP would keep waking it.
+// A connection gone leaves the set, else its hang-up would keep waking it.
 void NetworkUart::UpdateInterest(bool receiveHeld) {
   if (vanished_.load()) {
     loop_->Forget();
     return;
   }
   std::uint32_t want = 0;
-  if (!receiveHeld) want |= EPOLLIN | EPOLLRDHUP;
-  if (waitingForRoom_) want |= EPOLLOUT;
+  if (!receiveHeld) want |= kWaitIn | kWaitRdHup;
+  if (waitingForRoom_) want |= kWaitOut;
   loop_->Watch(want);
 }
 
@@ -84,7 +76,7 @@ void NetworkUart::ReadInput() {
       continue;
     }
     rxBuffer_.resize(kReadChunk);
-    const ssize_t n = recv(fd_, rxBuffer_.data(), rxBuffer_.size(), 0);
+    const std::ptrdiff_t n = SocketReceive(fd_, rxBuffer_.data(), rxBuffer_.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
       rxBuffer_.clear();
@@ -126,10 +118,9 @@ void NetworkUart::DropReceived() {
   dropData_ = true;
   if (rxOffset_ < rxBuffer_.size())
     rxOffset_ += FeedInput(rxBuffer_.data() + rxOffset_, rxBuffer_.size() - rxOffset_);
-  int waiting = 0;
-  if (ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0) {
-    Bytes drop(static_cast<std::size_t>(waiting));
-    const ssize_t n = recv(fd_, drop.data(), drop.size(), MSG_DONTWAIT);
+  if (const std::size_t waiting = SocketBytesWaiting(fd_); waiting > 0) {
+    Bytes drop(waiting);
+    const std::ptrdiff_t n = SocketReceive(fd_, drop.data(), drop.size());
     if (n > 0) FeedInput(drop.data(), static_cast<std::size_t>(n));
   }
   dropData_ = false;
@@ -142,8 +133,8 @@ void NetworkUart::ServiceTransmit() {
   while (!waitingForRoom_ && !stopping_.load() && !vanished_.load()) {
     if (txPurges_.load() != txPurgesSeen_) ApplyTransmitPurge();
     if (wireOffset_ == wire_.size() && !FillWire()) return;
-    const ssize_t n =
-        send(fd_, wire_.data() + wireOffset_, wire_.size() - wireOffset_, MSG_NOSIGNAL);
+    const std::ptrdiff_t n =
+        SocketSend(fd_, wire_.data() + wireOffset_, wire_.size() - wireOffset_);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
       waitingForRoom_ = true;

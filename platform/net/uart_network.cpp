@@ -3,16 +3,10 @@
 // purges and flow control travel as subnegotiations beside the data.
 //
 // Opening connects and, for RFC 2217, negotiates on the opening thread. Then one
-// I/O thread per port (network_uart_io.cpp) waits in epoll on the socket and an
-// eventfd, decodes what comes in and writes what the driver hands over. Other
+// I/O thread per port (network_uart_io.cpp) waits on the socket and a wake-up
+// (FdLoop), decodes what comes in and writes what the driver hands over. Other
 // threads queue commands (ctrlMutex_) and wake it; the server's answers to line
 // settings reach a waiting Configure through the session.
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -70,7 +64,7 @@ std::string LossText(int err) {
     case ECONNRESET:
       return "reset by the server";
     default:
-      return std::string("lost: ") + std::strerror(err);
+      return "lost: " + SocketErrorText(err);
   }
 }
 
@@ -230,12 +224,12 @@ bool NetworkUart::NegotiationStep(Clock::time_point deadline, std::string* failu
     std::lock_guard lock(ctrlMutex_);
     queued = ctrlOut_.size();
   }
-  pollfd p{fd_, static_cast<short>(POLLIN | (queued > 0 ? POLLOUT : 0)), 0};
-  if (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) p.revents = POLLERR;
-  if (p.revents & POLLOUT) FlushControlNow();
-  if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) return true;
+  int ready = WaitSocket(fd_, true, queued > 0, static_cast<int>(left.count()));
+  if (ready < 0) ready = errno == EINTR ? 0 : kWaitErr;
+  if (ready & kWaitOut) FlushControlNow();
+  if (!(ready & (kWaitIn | kWaitHup | kWaitErr))) return true;
   std::uint8_t buffer[kReadChunk];
-  const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+  const std::ptrdiff_t n = SocketReceive(fd_, buffer, sizeof buffer);
   if (n > 0) {
     FeedInput(buffer, static_cast<std::size_t>(n));
     return true;
@@ -254,7 +248,7 @@ bool NetworkUart::NegotiationStep(Clock::time_point deadline, std::string* failu
 void NetworkUart::FlushControlNow() {
   std::lock_guard lock(ctrlMutex_);
   while (!ctrlOut_.empty()) {
-    const ssize_t n = send(fd_, ctrlOut_.data(), ctrlOut_.size(), MSG_NOSIGNAL);
+    const std::ptrdiff_t n = SocketSend(fd_, ctrlOut_.data(), ctrlOut_.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return;
     ctrlOut_.erase(ctrlOut_.begin(), ctrlOut_.begin() + n);
@@ -381,8 +375,7 @@ void NetworkUart::Stop() {
   if (io_.joinable()) io_.join();
   session_.WakeWaiters();  // a waiting Configure sees the port gone
   if (!vanished_.load()) FlushOnClose();
-  shutdown(fd_, SHUT_RDWR);
-  close(fd_);
+  CloseSocket(fd_);
 }
 
 // What was taken from the driver (as a tty sends what its kernel queue holds), then
@@ -396,14 +389,13 @@ void NetworkUart::FlushOnClose() {
   const auto deadline = Clock::now() + kCloseFlush;
   std::size_t done = 0;
   while (done < out.size() && Clock::now() < deadline) {
-    const ssize_t n = send(fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+    const std::ptrdiff_t n = SocketSend(fd_, out.data() + done, out.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
       return;
     } else {
-      pollfd p{fd_, POLLOUT, 0};
-      poll(&p, 1, 10);
+      WaitSocket(fd_, false, true, 10);
     }
   }
 }
@@ -428,20 +420,20 @@ std::unique_ptr<Uart> OpenNetworkUart(const std::string& name, DWORD* error) {
     return nullptr;
   }
   ConnectFailure failure;
-  const int fd = ConnectTcp(endpoint, kConnectTimeout, &failure);
-  if (fd < 0) {
+  const Socket socket = ConnectTcp(endpoint, kConnectTimeout, &failure);
+  if (socket == kNoSocket) {
     *error = failure.error;
     SetLastOpenFailureText(failure.text);
     return nullptr;
   }
   int err = 0;
-  auto loop = FdLoop::Create(fd, &err);
+  auto loop = FdLoop::Create(socket, &err);
   if (!loop) {
     *error = ERROR_NOT_ENOUGH_MEMORY;
-    close(fd);
+    CloseSocket(socket);
     return nullptr;
   }
-  auto uart = std::make_unique<NetworkUart>(fd, endpoint, std::move(loop));
+  auto uart = std::make_unique<NetworkUart>(socket, endpoint, std::move(loop));
   if (endpoint.rfc2217) {
     std::string why;
     *error = uart->Negotiate(&why);

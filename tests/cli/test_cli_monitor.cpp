@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli_test_support.h"
+#include "tests/platform/rfc2217_peer.h"
 
 namespace veltra::cli::test {
 namespace {
@@ -88,6 +89,25 @@ TEST(CliMonitor, EventsInlineAndMillisecondStamps) {
   EXPECT_TRUE(
       std::regex_search(out, std::regex(R"(P1:Rec  \d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\.\d\d\d :)")))
       << out;
+}
+
+// A network port goes by its name as a local one does; a refused connection is told
+// in the words that name the server.
+TEST(CliMonitor, NetworkPortByNameShowsWhatTheServerSendsOrWhyItCannotOpen) {
+  veltra::test::Rfc2217Peer server(veltra::test::Rfc2217Peer::Mode::kRaw);
+  server.Send({'H', 'E', 'L', 'L', 'O'});  // goes out once the monitor connects
+  TCliRun run({"monitor", server.Name("tcp"), "--events", "off"});
+  ASSERT_TRUE(run.OutHas(" 48 45 4C 4C 4F          : HELLO   \n", 10000ms)) << run.Err();
+  EXPECT_EQ(run.Stop(), 0);
+
+  int port = 0;
+  const veltra::test::TestSocket closed = veltra::test::LoopbackTcp(false, &port);
+  TCliRun refused({"monitor", "tcp://127.0.0.1:" + std::to_string(port), "--events", "off"});
+  EXPECT_NE(refused.Wait(), 0);
+  EXPECT_NE(refused.Err().find("127.0.0.1:" + std::to_string(port) + " refused the connection"),
+            std::string::npos)
+      << refused.Err();
+  veltra::test::CloseTestSocket(closed);
 }
 
 TEST(CliMonitor, TerminalGetsNoControlBytesAndAStatusLine) {

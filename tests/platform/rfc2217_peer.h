@@ -5,13 +5,8 @@
 // confirms line settings (unless told to stay silent), and records what it gets.
 #pragma once
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -20,6 +15,7 @@
 
 #include "platform/net/rfc2217_codec.h"
 #include "platform/net/telnet_codec.h"
+#include "tests/platform/test_sockets.h"
 
 namespace veltra::test {
 
@@ -30,22 +26,14 @@ class Rfc2217Peer : private platform::telnet::Decoder::Handler {
   // kPlainTelnet refuses COM-PORT-OPTION.
   enum class Mode { kTelnet, kSilent, kRaw, kPlainTelnet };
   explicit Rfc2217Peer(Mode mode = Mode::kTelnet) : mode_(mode) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
-    listen(listener_, 4);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+    listener_ = LoopbackTcp(true, &port_);
     thread_ = std::thread([this] { Serve(); });
   }
   ~Rfc2217Peer() {
     stop_ = true;
     thread_.join();
-    if (client_ >= 0) close(client_);
-    close(listener_);
+    if (client_ != kNoTestSocket) CloseTestSocket(client_);
+    CloseTestSocket(listener_);
   }
 
   std::string Name(const std::string& scheme = "rfc2217") const {
@@ -65,7 +53,7 @@ class Rfc2217Peer : private platform::telnet::Decoder::Handler {
   // The serving thread closes it once it sees the end.
   void Hangup() {
     std::lock_guard lock(mutex_);
-    if (client_ >= 0) shutdown(client_, SHUT_RDWR);
+    if (client_ != kNoTestSocket) ShutdownBoth(client_);
   }
   void SetReading(bool on) { reading_ = on; }
   // Baud rates are confirmed with this value instead of the one asked for (0: asked).
@@ -90,10 +78,9 @@ class Rfc2217Peer : private platform::telnet::Decoder::Handler {
  private:
   void Serve() {
     while (!stop_) {
-      if (client_ < 0) {
-        pollfd p{listener_, POLLIN, 0};
-        if (poll(&p, 1, 5) > 0) {
-          const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (client_ == kNoTestSocket) {
+        const TestSocket fd = AcceptWithin(listener_, 5);
+        if (fd != kNoTestSocket) {
           std::lock_guard lock(mutex_);
           client_ = fd;
           decoder_ = {};
@@ -109,26 +96,29 @@ class Rfc2217Peer : private platform::telnet::Decoder::Handler {
     }
   }
   void Pump() {
-    int fd = -1;
+    TestSocket fd = kNoTestSocket;
     {
       std::lock_guard lock(mutex_);
       fd = client_;
-      if (fd >= 0 && !out_.empty()) {
-        const ssize_t n = send(fd, out_.data(), out_.size(), MSG_NOSIGNAL);
+      if (fd != kNoTestSocket && !out_.empty()) {
+        const long n = SendSome(fd, out_.data(), out_.size());
         if (n > 0) out_.erase(out_.begin(), out_.begin() + n);
       }
     }
-    pollfd p{fd, static_cast<short>(reading_ ? POLLIN : 0), 0};
-    if (fd < 0 || poll(&p, 1, 2) <= 0 || !(p.revents & POLLIN)) return;
+    if (!reading_) {  // the pace of the sends above
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      return;
+    }
+    if (!ReadableWithin(fd, 2)) return;
     std::uint8_t buffer[65536];
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    const long n = ReceiveSome(fd, buffer, sizeof buffer);
     if (n > 0 && (mode_ == Mode::kTelnet || mode_ == Mode::kPlainTelnet))
       decoder_.Feed(buffer, static_cast<std::size_t>(n), *this);
     if (n > 0 && mode_ == Mode::kRaw) OnData(buffer, static_cast<std::size_t>(n));
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+    if (n == 0 || n == kBroken) {
       std::lock_guard lock(mutex_);
-      close(client_);
-      client_ = -1;
+      CloseTestSocket(client_);
+      client_ = kNoTestSocket;
     }
   }
   bool OnData(const std::uint8_t* data, std::size_t count) override {
@@ -163,7 +153,7 @@ class Rfc2217Peer : private platform::telnet::Decoder::Handler {
   void OnProtocolError(const std::string&) override {}
 
   const Mode mode_;
-  int listener_ = -1;
+  TestSocket listener_ = kNoTestSocket;
   int port_ = 0;
   std::thread thread_;
   std::atomic<bool> stop_{false};
@@ -171,7 +161,7 @@ class Rfc2217Peer : private platform::telnet::Decoder::Handler {
   std::atomic<std::uint32_t> baudAnswer_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
-  int client_ = -1;
+  TestSocket client_ = kNoTestSocket;
   Bytes out_;
   std::string data_;
   std::vector<Bytes> requests_;

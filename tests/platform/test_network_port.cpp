@@ -3,9 +3,6 @@
 // controls on the wire; malformed input; failures to open; raw TCP; a dropped
 // connection; a server that stops reading.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -165,20 +162,16 @@ TEST(NetworkPort, FailuresToOpenNameTheServerAndSayWhy) {
   EXPECT_NE(text.find("tcp://127.0.0.1:"), std::string::npos) << text;
 
   // A bound socket that does not listen: connecting to it is refused.
-  const int closed = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(bind(closed, reinterpret_cast<sockaddr*>(&address), size), 0);
-  ASSERT_EQ(getsockname(closed, reinterpret_cast<sockaddr*>(&address), &size), 0);
-  const std::string where = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  int closedPort = 0;
+  const TestSocket closed = LoopbackTcp(false, &closedPort);
+  ASSERT_NE(closed, kNoTestSocket);
+  const std::string where = "127.0.0.1:" + std::to_string(closedPort);
   std::tie(error, text) = open("rfc2217://" + where);
   EXPECT_EQ(error, ERROR_CONNECTION_REFUSED);
   EXPECT_EQ(text.rfind(where + " refused the connection", 0), 0u) << text;
   EXPECT_FALSE(platform::NetworkPortReachable("tcp://" + where, 1000));
   EXPECT_TRUE(platform::NetworkPortReachable(silent.Name("tcp"), 1000));
-  close(closed);
+  CloseTestSocket(closed);
 
   std::tie(error, text) = open("RFC2217://[::1]4001");
   EXPECT_EQ(error, ERROR_INVALID_NAME);
