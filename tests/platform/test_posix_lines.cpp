@@ -28,6 +28,19 @@ struct Driver {
   int waitError = 0;    // TIOCMIWAIT fails at once with this
 };
 
+// The port takes a waiter that is asleep for one in its wait; a thread blocked on a
+// mutex looks asleep too, so the register's lock spins instead.
+class SpinLock {
+ public:
+  void lock() {
+    while (held_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+  }
+  void unlock() { held_.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag held_;
+};
+
 class FakeLineRegister {
  public:
   explicit FakeLineRegister(bool counting = false) : FakeLineRegister(Driver{.counts = counting}) {}
@@ -36,6 +49,7 @@ class FakeLineRegister {
       lines_.counters = [this](serial_icounter_struct* c) {
         std::lock_guard lock(mutex_);
         ++looks_;
+        seen_ |= kSeenCounters;
         *c = counters_;
         return 0;
       };
@@ -44,6 +58,7 @@ class FakeLineRegister {
     lines_.get = [this](int* bits) {
       std::lock_guard lock(mutex_);
       ++looks_;
+      seen_ |= kSeenRegister;
       *bits = bits_;
       return 0;
     };
@@ -110,6 +125,7 @@ class FakeLineRegister {
     {
       std::lock_guard lock(mutex_);
       change();
+      seen_ = 0;
     }
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = write(bell_, &one, sizeof one);
@@ -127,11 +143,14 @@ class FakeLineRegister {
       std::lock_guard lock(mutex_);
       if (wakes_ > wokenBeforeAsk_) change = std::exchange(beforeWait_, nullptr);
     }
-    // Spinning, not asleep: only the wait itself may look like one. The bound turns
-    // a port that never looks into a failure instead of a hang no signal can end.
+    // Once the port has read counters and register since the last change (after the
+    // wake, or before it when its own look came first). Spinning, not asleep: only the
+    // wait itself may look like one. The bound turns a port that never looks into a
+    // failure instead of a hang no signal can end.
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (change && looks_ < looksAtWake_ + 2 && std::chrono::steady_clock::now() < giveUp) {
-      std::this_thread::yield();  // counters, register
+    while (change && seen_ != (kSeenCounters | kSeenRegister) &&
+           std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::yield();
     }
     if (change) change();
     const int start = LineCount();
@@ -143,7 +162,6 @@ class FakeLineRegister {
         return errno;
       }
     }
-    looksAtWake_ = looks_.load();
     std::lock_guard lock(mutex_);
     ++wakes_;
     return 0;
@@ -152,10 +170,11 @@ class FakeLineRegister {
   platform::TtyModemLines lines_;
   const bool countsSets_;
   const int bell_ = eventfd(0, EFD_CLOEXEC);
-  std::mutex mutex_;
+  SpinLock mutex_;
   int bits_ = 0;
   std::atomic<int> looks_{0};
-  std::atomic<int> looksAtWake_{0};
+  static constexpr int kSeenCounters = 1, kSeenRegister = 2;
+  std::atomic<int> seen_{0};  // what the port has read since the last change
   serial_icounter_struct counters_{};
   std::function<void()> beforeWait_;
   int wakes_ = 0;  // waits that returned for a change
@@ -230,7 +249,8 @@ TEST(PosixUartLines, AChangeBetweenTwoWaitsIsNotLost) {
   p.lines.Set(TIOCM_CTS, true);
   auto& m = p.port.sink.modem;
   EXPECT_TRUE(
-      p.port.sink.WaitFor([&] { return !m.empty() && m.back() == (MS_CTS_ON | MS_RLSD_ON); }));
+      p.port.sink.WaitFor([&] { return !m.empty() && m.back() == (MS_CTS_ON | MS_RLSD_ON); }))
+      << "reports: " << m.size();
 }
 
 // A driver without TIOCMIWAIT leaves the lines to the poll; a wait that finds the
