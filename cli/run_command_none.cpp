@@ -1,4 +1,4 @@
-// run, in a build without Lua (the Windows cross build): says so and fails as bad input.
+// run, in a build without Lua (a Windows build made without build-win-libs.sh): says so and fails as bad input.
 #include "cli/commands.h"
 #include "cli/session.h"
 

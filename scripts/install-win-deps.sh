@@ -8,6 +8,7 @@ packages=(
   wine wine64                  # wine64 runs the tests; wine brings the command
   libgtest-dev                 # googletest's sources, built with the cross compiler
   libcli11-dev zip socat
+  dpkg-dev unicode-data perl python3  # build-win-libs.sh: unpacking RE2's source, its tables
 )
 
 "$(dirname "$0")/apt-install-missing.sh" "${packages[@]}"

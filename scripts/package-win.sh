@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-win-deps.sh
+scripts/build-win-libs.sh
 
 dir=build/win-release
 cmake --preset win -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRA_BUILD_TESTS=OFF >/dev/null

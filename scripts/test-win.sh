@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-win-deps.sh
+scripts/build-win-libs.sh
 
 start=$(date +%s)
 jobs=$(nproc)

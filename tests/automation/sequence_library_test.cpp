@@ -1,11 +1,16 @@
 // Sequences and the library file: the bytes the parts give, the file's round trip,
 // one clear message with the line for a bad file, the settings' file checks.
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "automation/library.h"
 
@@ -138,11 +143,16 @@ TEST(Library, AFaultIsOneMessageWithItsLine) {
 class LibraryFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/veltra_seqXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    const auto name = "veltra_seq_" + std::to_string(std::random_device{}()) + "_" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const auto dir = std::filesystem::temp_directory_path() / name;
+    ASSERT_TRUE(std::filesystem::create_directory(dir));
+    dir_ = dir.generic_string();
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
   std::string Why(const std::string& path) {
     try {
       LoadLibraryFile(path);
@@ -162,10 +172,12 @@ TEST_F(LibraryFile, SavedAndLoadedInOneStepAndRefusedAsTheSettingsAre) {
   EXPECT_EQ(LoadLibraryFile(dir_ + "/none.json", true).Sequences.size(), 0u);
   EXPECT_EQ(Why(dir_ + "/none.json"), dir_ + "/none.json: no such file");
 
+#ifndef _WIN32  // no FIFOs there
   const std::string fifo = dir_ + "/fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(Why(fifo), fifo + ": not a regular file of at most 4 MiB");  // and does not block
   EXPECT_EQ(Why("/dev/null"), "/dev/null: not a regular file of at most 4 MiB");
+#endif
   const std::string big = dir_ + "/big.json";
   std::ofstream(big) << std::string((4u << 20) + 1, ' ');
   EXPECT_EQ(Why(big), big + ": not a regular file of at most 4 MiB");
