@@ -46,6 +46,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -332,9 +333,14 @@ class TVeltra : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  // Layout (veltra_window.cpp).
+  // Layout (window_layout.cpp; the Settings page in settings_layout.cpp).
   void BuildWindow();
   QWidget* BuildSettingsPage();
+  QWidget* BuildTimingBox(QWidget* page);
+  QWidget* BuildXOnXOffBox(QWidget* page);
+  QWidget* BuildParityBox(QWidget* page);
+  QLayout* BuildErrorSettings(QWidget* page);
+  QLayout* BuildLineControls(QWidget* page);
   QWidget* BuildPortGrid(QWidget* page);
   QWidget* BuildMagellanPage();
   QWidget* BuildScalePage();

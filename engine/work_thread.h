@@ -55,6 +55,7 @@ class TWorkThread {
   static constexpr std::uint32_t kBacklogFullPlace = places::kBacklogFull;
 
  private:
+  static constexpr const char* kReadResultText = "Error getting Overlappedresult";
   using DWORD = win::DWORD;
   using EventSlot = TNotifyEvent TSerialPort::*;
 
