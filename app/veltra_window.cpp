@@ -53,7 +53,6 @@ constexpr const char* kLampProperty = "veltraLampImage";
 
 }  // namespace
 
-
 // ---------------------------------------------------------------------------------
 // Construction
 

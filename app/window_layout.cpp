@@ -89,7 +89,6 @@ void TVeltra::BuildWindow() {
   outer->addWidget(BuildBottomStrip(), 0);
 }
 
-
 QWidget* TVeltra::BuildMagellanPage() {
   auto* page = new QWidget;
   auto* column = new QVBoxLayout(page);

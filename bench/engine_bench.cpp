@@ -294,10 +294,11 @@ const char* Verdict(bool ok) {
 void PrintReceiveFigure(const char* what, const Figure& f) {
   std::string reported;
   for (const std::string& r : f.reported) reported += " " + r;
-  std::printf("%-46s %8.1f MB/s  %zu clusters (%zu with line errors), %zu reports (code/place:%s), "
-              "%zu bytes missing, %s\n",
-              what, f.mbps, f.clusters, f.errorClusters, f.reports, reported.c_str(),
-              kStreamBytes - std::min(kStreamBytes, f.bytes), Verdict(f.intact));
+  std::printf(
+      "%-46s %8.1f MB/s  %zu clusters (%zu with line errors), %zu reports (code/place:%s), "
+      "%zu bytes missing, %s\n",
+      what, f.mbps, f.clusters, f.errorClusters, f.reports, reported.c_str(),
+      kStreamBytes - std::min(kStreamBytes, f.bytes), Verdict(f.intact));
 }
 
 void PrintReceive(const Stream& stream, const Checksum& expected, bool pty, bool virtualPair) {
@@ -317,7 +318,8 @@ double Median(std::vector<double> v) {
 
 // The pattern set alone over the stream in 4 KiB blocks: what matching costs a byte,
 // in the thread's CPU time (the stream made beforehand), so other load does not count.
-double MatcherMBps(const Stream& stream, const veltra::automation::TLibrary& lib, std::size_t* found) {
+double MatcherMBps(const Stream& stream, const veltra::automation::TLibrary& lib,
+                   std::size_t* found) {
   veltra::automation::TPortTriggers triggers(lib, 1);
   std::vector<std::uint8_t> data(kStreamBytes);
   stream.Fill(0, data.data(), data.size());
@@ -340,11 +342,13 @@ double MatcherMBps(const Stream& stream, const veltra::automation::TLibrary& lib
 void PrintTriggers(const Stream& stream, const Checksum& expected, int runs) {
   const veltra::automation::TLibrary plain = veltra::bench::BenchTriggers(100, 0);
   const veltra::automation::TLibrary mixed = veltra::bench::BenchTriggers(100, 10);
-  for (const auto& [what, lib] : {std::pair{"100 text/hex", &plain}, std::pair{"90 text/hex + 10 regex", &mixed}}) {
+  for (const auto& [what, lib] :
+       {std::pair{"100 text/hex", &plain}, std::pair{"90 text/hex + 10 regex", &mixed}}) {
     std::size_t found = 0;
     const double mbps = MatcherMBps(stream, *lib, &found);
-    std::printf("6 triggers, %-34s %8.1f MB/s  pattern set alone, 4 KiB blocks, CPU time, %zu events\n", what,
-                mbps, found);
+    std::printf(
+        "6 triggers, %-34s %8.1f MB/s  pattern set alone, 4 KiB blocks, CPU time, %zu events\n",
+        what, mbps, found);
   }
   using Receive = Figure (*)(const Stream&, const Checksum&, veltra::automation::TPortTriggers*);
   for (const auto& [what, receive] : {std::pair{"pty", Receive{ReceiveOverPty}},
@@ -360,17 +364,18 @@ void PrintTriggers(const Stream& stream, const Checksum& expected, int runs) {
       without.push_back(f[0].mbps);
       with.push_back(f[1].mbps);
       ratios.push_back(f[0].mbps > 0 ? f[1].mbps / f[0].mbps : 0);
-      std::printf("6 triggers, %-7s run %d %22s %8.1f MB/s  with 100 triggers %.1f MB/s, ratio %.3f; "
-                  "matching took %.0f ms of %.0f ms (%.1f %%), %zu events, %s/%s\n",
-                  what, run + 1, "without", f[0].mbps, f[1].mbps, ratios.back(),
-                  f[1].triggerSeconds * 1e3, f[1].seconds * 1e3,
-                  f[1].seconds > 0 ? 100 * f[1].triggerSeconds / f[1].seconds : 0.0,
-                  f[1].triggerEvents, Verdict(f[0].intact), Verdict(f[1].intact));
+      std::printf(
+          "6 triggers, %-7s run %d %22s %8.1f MB/s  with 100 triggers %.1f MB/s, ratio %.3f; "
+          "matching took %.0f ms of %.0f ms (%.1f %%), %zu events, %s/%s\n",
+          what, run + 1, "without", f[0].mbps, f[1].mbps, ratios.back(), f[1].triggerSeconds * 1e3,
+          f[1].seconds * 1e3, f[1].seconds > 0 ? 100 * f[1].triggerSeconds / f[1].seconds : 0.0,
+          f[1].triggerEvents, Verdict(f[0].intact), Verdict(f[1].intact));
       std::fflush(stdout);
     }
-    std::printf("6 triggers, %-7s median %24.1f MB/s  with 100 triggers %.1f MB/s; median ratio %.3f "
-                "(target >= 0.90), %d runs\n",
-                what, Median(without), Median(with), Median(ratios), runs);
+    std::printf(
+        "6 triggers, %-7s median %24.1f MB/s  with 100 triggers %.1f MB/s; median ratio %.3f "
+        "(target >= 0.90), %d runs\n",
+        what, Median(without), Median(with), Median(ratios), runs);
   }
 }
 

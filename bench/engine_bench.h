@@ -50,9 +50,9 @@ using veltra::bench::Latency;
 using veltra::bench::Pty;
 using veltra::bench::ReadStream;
 using veltra::bench::Seconds;
-using veltra::bench::Summarise;
 using veltra::bench::Stream;
 using veltra::bench::StreamChecksum;
+using veltra::bench::Summarise;
 using veltra::bench::WriteStream;
 constexpr veltra::engine::Integer kRtsHandshake = 0x2000;   // input flow control
 constexpr veltra::engine::Integer kCtsAndRtsFlow = 0x2004;  // both ways
@@ -128,8 +128,8 @@ struct Figure {
   double mbps = 0;
   std::size_t bytes = 0;
   std::size_t clusters = 0;
-  std::size_t errorClusters = 0;  // clusters with line-error flags (CE_RXOVER: bytes dropped)
-  std::size_t reports = 0;        // error reports the component raised meanwhile
+  std::size_t errorClusters = 0;   // clusters with line-error flags (CE_RXOVER: bytes dropped)
+  std::size_t reports = 0;         // error reports the component raised meanwhile
   std::set<std::string> reported;  // their "code/place", to tell noise from trouble
   bool intact = false;
   std::size_t triggerEvents = 0;  // what the receive triggers set off

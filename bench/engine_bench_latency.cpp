@@ -88,9 +88,9 @@ class SpyForward {
       if (measuring) reports.push_back(std::to_string(code) + "/" + std::to_string(place));
     };
   }
-  bool measuring = false;          // the open's own messages are not counted
-  int waited = 0;                  // blocks that came while the previous write was in flight
-  int refused = 0;                 // sends the port turned down: each one a lost block
+  bool measuring = false;            // the open's own messages are not counted
+  int waited = 0;                    // blocks that came while the previous write was in flight
+  int refused = 0;                   // sends the port turned down: each one a lost block
   std::vector<std::string> reports;  // code/place while measuring
 
  private:
@@ -177,10 +177,11 @@ void PrintSpyRow(const char* what, const SpyLatency& s, int rounds) {
   std::string reported;
   for (const std::string& r : s.reports) reported += " " + r;
   // Fewer samples than rounds: a byte did not come through within 5 s.
-  std::printf("%-46s %8.2f ms    median; p99 %.2f ms, max %.2f ms, %d/%d samples, "
-              "%d blocks waited for a write, %d sends refused, %zu reports (code/place:%s)\n",
-              what, s.latency.median, s.latency.p99, s.latency.max, s.latency.samples, rounds,
-              s.waited, s.refused, s.reports.size(), reported.c_str());
+  std::printf(
+      "%-46s %8.2f ms    median; p99 %.2f ms, max %.2f ms, %d/%d samples, "
+      "%d blocks waited for a write, %d sends refused, %zu reports (code/place:%s)\n",
+      what, s.latency.median, s.latency.p99, s.latency.max, s.latency.samples, rounds, s.waited,
+      s.refused, s.reports.size(), reported.c_str());
 }
 
 }  // namespace
@@ -188,8 +189,8 @@ void PrintSpyRow(const char* what, const SpyLatency& s, int rounds) {
 void PrintSpyLatency(int rounds) {
   PrintSpyRow("5 spy, one byte relayed, default timing",
               SpyLatencyThroughComponents(250, rounds / 5), rounds / 5);
-  PrintSpyRow("5 spy, one byte relayed, RTOExtraDelayTime 0", SpyLatencyThroughComponents(0, rounds),
-              rounds);
+  PrintSpyRow("5 spy, one byte relayed, RTOExtraDelayTime 0",
+              SpyLatencyThroughComponents(0, rounds), rounds);
   const Latency l = SpyLatencyThroughSocat(rounds);
   std::printf("%-46s %8.2f ms    median; p99 %.2f ms, max %.2f ms, %d/%d samples\n",
               "5 spy, one byte relayed, socat", l.median, l.p99, l.max, l.samples, rounds);

@@ -189,10 +189,10 @@ struct TReports {
     auto shown = port.OnProcessError;
     port.OnProcessError = [this, shown, name](veltra::engine::TObject* sender,
                                               veltra::engine::Cardinal place,
-                                              veltra::engine::Cardinal code,
-                                              const std::string& msg, veltra::engine::Byte noise) {
-      const std::string kind = std::string(name) + " " + std::to_string(place) + "/" +
-                               std::to_string(code);
+                                              veltra::engine::Cardinal code, const std::string& msg,
+                                              veltra::engine::Byte noise) {
+      const std::string kind =
+          std::string(name) + " " + std::to_string(place) + "/" + std::to_string(code);
       ++kinds[kind];
       if (++count <= 3) first.push_back(kind + " " + msg);
       shown(sender, place, code, msg, noise);
@@ -242,17 +242,18 @@ struct TSamples {
 void PrintGrowth(const TSamples& s, double base) {
   for (std::size_t t = 5; t < s.rss.size(); t += 5) {
     const double perByte = s.counted[t] > 0 ? (s.rss[t] - base) * 1e6 / s.counted[t] : 0;
-    std::printf("    %3zu s: %8.1f MB received, pane took %9.0f lines (%7.0f skipped), "
-                "RSS %6.1f MB, %5.1f B a received byte\n",
-                t, s.counted[t] / 1e6, s.taken[t], s.skipped[t], s.rss[t], perByte);
+    std::printf(
+        "    %3zu s: %8.1f MB received, pane took %9.0f lines (%7.0f skipped), "
+        "RSS %6.1f MB, %5.1f B a received byte\n",
+        t, s.counted[t] / 1e6, s.taken[t], s.skipped[t], s.rss[t], perByte);
   }
 }
 
 // Lets the last blocks arrive and be forwarded: a relay at the line's own rate that
 // fell behind catches up only as fast as the line goes, so this waits while the
 // forwarding queues still shrink. Returns how long it took, in seconds.
-double DrainForwarding(TVeltra& w, TStreamDevice& dev1, TStreamDevice& dev2,
-                       std::size_t bytes, double& rssMost) {
+double DrainForwarding(TVeltra& w, TStreamDevice& dev1, TStreamDevice& dev2, std::size_t bytes,
+                       double& rssMost) {
   QElapsedTimer clock, still;
   clock.start();
   still.start();
@@ -299,12 +300,14 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::s
   samples.Take(*w);
   dev1.Start();
   dev2.Start();
-  RunLoopUntil([&] { return !dev1.Writing() && !dev2.Writing(); }, 1000 * 1000, [&] {
-    lateness.push_back(std::max<qint64>(0, tick.restart() - 20));
-    errorLinesMost = std::max(errorLinesMost, ErrorPaneLines(*w));
-    rssMost = std::max(rssMost, RssMb());
-    if (clock.elapsed() >= static_cast<qint64>(samples.rss.size()) * 1000) samples.Take(*w);
-  });
+  RunLoopUntil([&] { return !dev1.Writing() && !dev2.Writing(); }, 1000 * 1000,
+               [&] {
+                 lateness.push_back(std::max<qint64>(0, tick.restart() - 20));
+                 errorLinesMost = std::max(errorLinesMost, ErrorPaneLines(*w));
+                 rssMost = std::max(rssMost, RssMb());
+                 if (clock.elapsed() >= static_cast<qint64>(samples.rss.size()) * 1000)
+                   samples.Take(*w);
+               });
   const double feedSeconds = clock.elapsed() / 1000.0;
   const double drainSeconds = DrainForwarding(*w, dev1, dev2, bytes, rssMost);
   w->FlushPanes();
@@ -315,20 +318,22 @@ int SpyChild(win::DWORD baud, double seconds, std::size_t maxLines, const std::s
   std::printf("  %8u baud, %zu bytes each way in %.1f s, forwarding done %.1f s later\n",
               static_cast<unsigned>(baud), bytes, feedSeconds, drainSeconds);
   PrintGrowth(samples, base);
-  std::printf("    counted %lld of %zu sent (%zu + %zu not sent by the devices' writes); "
-              "lost 1->2 %s, 2->1 %s\n",
-              static_cast<long long>(w->ReceivedByteCount), 2 * bytes - dev1.Unsent() - dev2.Unsent(),
-              dev1.Unsent(), dev2.Unsent(), dev2.LostText().c_str(), dev1.LostText().c_str());
+  std::printf(
+      "    counted %lld of %zu sent (%zu + %zu not sent by the devices' writes); "
+      "lost 1->2 %s, 2->1 %s\n",
+      static_cast<long long>(w->ReceivedByteCount), 2 * bytes - dev1.Unsent() - dev2.Unsent(),
+      dev1.Unsent(), dev2.Unsent(), dev2.LostText().c_str(), dev1.LostText().c_str());
   std::printf(
       "    pane: %.0f lines/s in the first 5 s, %.0f in the last 5 s; holds %d lines, "
       "%d characters; forwarding waits %zu + %zu blocks\n",
       start, end, w->Memo1Log.LineCount(), w->Memo1->document()->characterCount(),
       w->Session1->Waiting(), w->Session2->Waiting());
-  std::printf("    RSS at the end %.1f MB, at most %.1f MB; error pane at most %d lines "
-              "(MaxErrors %d); event loop late p99 %lld ms, worst %lld ms\n",
-              rss, rssMost, errorLinesMost, maxErrors,
-              static_cast<long long>(lateness.empty() ? 0 : lateness[lateness.size() * 99 / 100]),
-              static_cast<long long>(lateness.empty() ? 0 : lateness.back()));
+  std::printf(
+      "    RSS at the end %.1f MB, at most %.1f MB; error pane at most %d lines "
+      "(MaxErrors %d); event loop late p99 %lld ms, worst %lld ms\n",
+      rss, rssMost, errorLinesMost, maxErrors,
+      static_cast<long long>(lateness.empty() ? 0 : lateness[lateness.size() * 99 / 100]),
+      static_cast<long long>(lateness.empty() ? 0 : lateness.back()));
   reports.Print();
   const bool recorded = record.empty() || CheckRecord(*w, record);
   PrintResult({{"record_ok", recorded},
@@ -473,8 +478,8 @@ int Parent(const char* self, const TOptions& o) {
     RunSeries("", me + (spy ? "day spy" : "day one") + args, o.runs);
   }
   if (o.section == "spy" || o.section == "all") {
-    std::printf("spy mode, window shown, both ports receiving, %.0f s, %zu-line limit\n",
-                o.seconds, o.lines);
+    std::printf("spy mode, window shown, both ports receiving, %.0f s, %zu-line limit\n", o.seconds,
+                o.lines);
     for (unsigned baud : o.bauds) {
       const std::string command = me + "spy " + std::to_string(baud) + " " +
                                   std::to_string(o.seconds) + lines +
@@ -508,4 +513,3 @@ int main(int argc, char** argv) {
   }
   return Parent(argv[0], ParseOptions(argc, argv));
 }
-

@@ -16,9 +16,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -37,12 +37,10 @@
 #include "session/integer_text.h"
 #include "tests/platform/far_end_open.h"
 
-
 namespace win = veltra::win;
 using veltra::app::TPaneLog;
 using veltra::app::TSerialPort;
 using veltra::app::TVeltra;
-
 
 namespace pane_bench {
 
@@ -80,7 +78,8 @@ void RunLoopUntil(Done done, qint64 ms, Every every) {
 
 // Lines taken per second over the first and the last `window` seconds of samples
 // taken once a second (index = seconds).
-inline std::pair<double, double> StartAndEndRates(const std::vector<double>& taken, std::size_t window) {
+inline std::pair<double, double> StartAndEndRates(const std::vector<double>& taken,
+                                                  std::size_t window) {
   if (taken.size() < 2) return {0, 0};
   const std::size_t w = std::min(window, taken.size() - 1);
   const std::size_t n = taken.size() - 1;

@@ -45,12 +45,13 @@ int StoreChild(bool qtLimit, double seconds, std::size_t maxLines) {
   const double rss = RssMb() - base;
   const double lines = pane.document()->blockCount() - 1;
   const auto [start, end] = StartAndEndRates(taken, 2);
-  const std::string filled = full > 0 ? "full after " + std::to_string(full).substr(0, 4) + " s"
-                                       : "not full";
-  std::printf("  %-22s %7.0f lines/s at the start, %7.0f at the end; %s; %7.0f lines held, "
-              "%6.1f MB RSS = %5.0f B a line, %4.1f B a logged byte\n",
-              qtLimit ? "Qt maximumBlockCount:" : "pane's own limit:", start, end,
-              filled.c_str(), lines, rss, rss * 1e6 / lines, rss * 1e6 / lines * 33 / 256);
+  const std::string filled =
+      full > 0 ? "full after " + std::to_string(full).substr(0, 4) + " s" : "not full";
+  std::printf(
+      "  %-22s %7.0f lines/s at the start, %7.0f at the end; %s; %7.0f lines held, "
+      "%6.1f MB RSS = %5.0f B a line, %4.1f B a logged byte\n",
+      qtLimit ? "Qt maximumBlockCount:" : "pane's own limit:", start, end, filled.c_str(), lines,
+      rss, rss * 1e6 / lines, rss * 1e6 / lines * 33 / 256);
   PrintResult({{"start", start}, {"end", end}, {"rss_mb", rss}, {"b_per_line", rss * 1e6 / lines}});
   return 0;
 }
@@ -61,9 +62,9 @@ namespace {
 
 std::string Stamp(std::uint64_t second) {
   char text[32];
-  std::snprintf(text, sizeof text, "07.12.26 %02u:%02u:%02u :",
-                static_cast<unsigned>(second / 3600 % 24), static_cast<unsigned>(second / 60 % 60),
-                static_cast<unsigned>(second % 60));
+  std::snprintf(text, sizeof text,
+                "07.12.26 %02u:%02u:%02u :", static_cast<unsigned>(second / 3600 % 24),
+                static_cast<unsigned>(second / 60 % 60), static_cast<unsigned>(second % 60));
   return text;
 }
 
@@ -102,11 +103,12 @@ std::vector<double> TimeReadBack(QPlainTextEdit& pane, const veltra::logic::TLin
 
 void PrintDayRow(double hours, double seconds, double rss, const veltra::logic::TLineHistory& h,
                  int paneLines, double rate) {
-  std::printf("    %5.2f h in %6.1f s: RSS %6.1f MB, history %6.1f MB in %9llu lines "
-              "(%llu dropped), pane %6d lines, %7.0f lines/s\n",
-              hours, seconds, rss, static_cast<double>(h.MemoryBytes()) / 1e6,
-              static_cast<unsigned long long>(h.Lines()),
-              static_cast<unsigned long long>(h.LinesDropped()), paneLines, rate);
+  std::printf(
+      "    %5.2f h in %6.1f s: RSS %6.1f MB, history %6.1f MB in %9llu lines "
+      "(%llu dropped), pane %6d lines, %7.0f lines/s\n",
+      hours, seconds, rss, static_cast<double>(h.MemoryBytes()) / 1e6,
+      static_cast<unsigned long long>(h.Lines()), static_cast<unsigned long long>(h.LinesDropped()),
+      paneLines, rate);
 }
 
 // Search as Ctrl+F counts: the whole history, then the pane's lines. The slowest of
@@ -123,14 +125,16 @@ double TimeSearches(QPlainTextEdit& pane, const veltra::logic::TLineHistory& his
     std::uint64_t inPane = 0;
     for (QTextBlock b = pane.document()->begin(); b.isValid(); b = b.next()) {
       const QByteArray line = b.text().toLatin1();
-      inPane += paneSearch.Line(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
+      inPane += paneSearch.Line(
+          std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
     }
     const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
     const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
     slowest = std::max(slowest, ms);
-    std::printf("    search \"%s\": %llu in the history, %llu in the pane, %.0f ms (%.0f ms of CPU)\n",
-                query, static_cast<unsigned long long>(inHistory),
-                static_cast<unsigned long long>(inPane), ms, cpuMs);
+    std::printf(
+        "    search \"%s\": %llu in the history, %llu in the pane, %.0f ms (%.0f ms of CPU)\n",
+        query, static_cast<unsigned long long>(inHistory), static_cast<unsigned long long>(inPane),
+        ms, cpuMs);
   }
   return slowest;
 }
@@ -159,12 +163,13 @@ int SearchChild(unsigned baud, double hours) {
       bytes += block.size();
     }
   }
-  std::printf("    %.1f h at %u baud: %.0f MB logged, history %.1f MB in %llu lines (%llu dropped), "
-              "filled in %.0f s\n",
-              hours, baud, static_cast<double>(bytes) / 1e6,
-              static_cast<double>(history.MemoryBytes()) / 1e6,
-              static_cast<unsigned long long>(history.Lines()),
-              static_cast<unsigned long long>(history.LinesDropped()), clock.elapsed() / 1000.0);
+  std::printf(
+      "    %.1f h at %u baud: %.0f MB logged, history %.1f MB in %llu lines (%llu dropped), "
+      "filled in %.0f s\n",
+      hours, baud, static_cast<double>(bytes) / 1e6,
+      static_cast<double>(history.MemoryBytes()) / 1e6,
+      static_cast<unsigned long long>(history.Lines()),
+      static_cast<unsigned long long>(history.LinesDropped()), clock.elapsed() / 1000.0);
   QPlainTextEdit pane;  // empty: the history alone
   PrintResult({{"search_ms", TimeSearches(pane, history)}});
   return 0;
@@ -177,7 +182,8 @@ int DayChild(bool spy, unsigned baud, double hours) {
   pane.resize(700, 300);
   pane.show();
   veltra::logic::TLineHistory history;
-  TPaneLog log(pointer, [] { return TPaneLog::kDefaultMaxLines; }, &history);
+  TPaneLog log(
+      pointer, [] { return TPaneLog::kDefaultMaxLines; }, &history);
   std::mt19937 rng(11);
   const double base = RssMb();
   std::uint64_t bytes = 0, lastLines = 0, perByteAtBytes = 0;
@@ -221,11 +227,12 @@ int DayChild(bool spy, unsigned baud, double hours) {
   const double shrinkMs = static_cast<double>(shrink.nsecsElapsed()) / 1e6;
   const double readBack = back.empty() ? 0 : back[back.size() / 2];
   const double searchMs = TimeSearches(pane, history);
-  std::printf("    history %.3f B a logged byte, RSS %.1f B a logged byte after %.0f MB; "
-              "RSS at most %.1f MB; read back %zu blocks of %zu lines: median %.1f ms, "
-              "worst %.1f ms; back to the window in %.0f ms\n",
-              perByte, rssPerByte, static_cast<double>(perByteAtBytes) / 1e6, rssMost, back.size(),
-              TPaneLog::kReadBackBlockLines, readBack, back.empty() ? 0 : back.back(), shrinkMs);
+  std::printf(
+      "    history %.3f B a logged byte, RSS %.1f B a logged byte after %.0f MB; "
+      "RSS at most %.1f MB; read back %zu blocks of %zu lines: median %.1f ms, "
+      "worst %.1f ms; back to the window in %.0f ms\n",
+      perByte, rssPerByte, static_cast<double>(perByteAtBytes) / 1e6, rssMost, back.size(),
+      TPaneLog::kReadBackBlockLines, readBack, back.empty() ? 0 : back.back(), shrinkMs);
   PrintResult({{"history_b_per_byte", perByte},
                {"rss_b_per_byte", rssPerByte},
                {"rss_most_mb", rssMost},

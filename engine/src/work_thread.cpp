@@ -14,10 +14,10 @@
 #include "engine/serial_cluster.h"
 #include "engine/work_thread_seam.h"
 #include "platform/core/comm_api.h"
-#include "platform/net/network_ports.h"
-#include "platform/driver/port_notices.h"
-#include "platform/discovery/port_presence.h"
 #include "platform/core/thread_name.h"
+#include "platform/discovery/port_presence.h"
+#include "platform/driver/port_notices.h"
+#include "platform/net/network_ports.h"
 
 namespace veltra::engine {
 
