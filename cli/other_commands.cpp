@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "platform/discovery/port_discovery.h"
@@ -36,21 +38,10 @@ std::vector<TPortEntry> PortEntries() {
   return ports;
 }
 
+// sysfs hands over whatever bytes a device's descriptors hold: a byte that is not
+// UTF-8 becomes U+FFFD, so the list always parses.
 std::string JsonString(const std::string& text) {
-  std::string json = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      json += {'\\', ch};
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      json += escape;
-    } else {
-      json.push_back(ch);
-    }
-  }
-  return json + "\"";
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string JsonEntry(const TPortEntry& p) {

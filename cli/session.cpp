@@ -48,8 +48,14 @@ bool TCommandSession::OpenLog() {
 session::TPortSession* TCommandSession::AddPort(const std::string& name, const TLineOptions& line,
                                                 const session::TPortPrefixes& prefixes,
                                                 Byte defaultNoise, bool txEmpty) {
-  auto port = std::make_unique<session::TPortSession>(Loop.Calls, prefixes, Log,
-                                                      session::TSessionOptions{txEmpty});
+  // A pty's missing modem lines are said once, not as an error per call.
+  session::TSessionOptions options{.WatchTxEmpty = txEmpty, .FoldNoModemLines = true};
+  auto port = std::make_unique<session::TPortSession>(Loop.Calls, prefixes, Log, options);
+  port->OnNoModemLines = [this, p = port.get()] {
+    Say(p->Port().CommPort() +
+        " has no modem lines (a pseudo-terminal): DTR and RTS are not driven, "
+        "CTS, DSR, RI and DCD are not read");
+  };
   if (!ApplyLineOptions(port->Port(), line, defaultNoise)) {
     Say("cannot read the saved settings " + line.Section.value_or("") + " from " +
         platform::SettingsLocation(session::kSettingsKey));

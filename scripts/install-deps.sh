@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Veltra builds, tests and benchmarks with; does
-# nothing when they are all present.
+# nothing when they are all present. With --fuzz also clang and its libFuzzer, for
+# the fuzz preset (the test run does not need them).
 set -euo pipefail
 
 packages=(
@@ -14,5 +15,9 @@ packages=(
   ser2net
   xvfb xauth
 )
+
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 "$(dirname "$0")/apt-install-missing.sh" "${packages[@]}"

@@ -60,6 +60,7 @@ void TPortSession::ForwardTo(TPortSession* to) {
 
 void TPortSession::Wire(const TSessionOptions& options) {
   reportShortWrites_ = options.ReportShortWrites;
+  foldNoModemLines_ = options.FoldNoModemLines;
   engine::TSerialPort& p = *port_;
   p.OnRxClusterEvent = [this](TObject*) { RxCluster(); };
   p.OnRxEventCharEvent = [this](TObject*) { RxEventChar(); };
@@ -271,8 +272,23 @@ void TPortSession::CommStat() {
   if (OnCommStat) OnCommStat(hold);
 }
 
+namespace {
+
+bool IsModemLineCall(Cardinal place) {
+  using namespace engine::places;
+  return place == kSetDtr || place == kClearDtr || place == kSetRts || place == kClearRts ||
+         place == kModemStatus;
+}
+
+}  // namespace
+
 void TPortSession::ProcessError(Cardinal place, Cardinal code, const std::string& msg, Byte noise) {
   if (OnReport) OnReport(place, code);
+  if (foldNoModemLines_ && code == win::ERROR_INVALID_FUNCTION && IsModemLineCall(place)) {
+    if (!noModemLinesSaid_ && OnNoModemLines) OnNoModemLines();
+    noModemLinesSaid_ = true;
+    return;
+  }
   if (place == engine::places::kWriteFailed) {
     ++counters_.FailedWrites;
     awaitingDone_ = false;

@@ -81,6 +81,10 @@ struct TSessionOptions {
   // Log a short write ("P1:Not all Bytes send"); off for a front end that words it
   // itself from the Send's result. Counted either way.
   bool ReportShortWrites = true;
+  // A port with no modem lines (a pty) fails every DTR, RTS and modem-status call
+  // with ERROR_INVALID_FUNCTION. With this set, those reports are not logged or
+  // counted; OnNoModemLines is called once instead.
+  bool FoldNoModemLines = false;
 };
 
 class TPortSession {
@@ -165,6 +169,8 @@ class TPortSession {
   std::function<void()> OnTxQueueEmpty;                // with WatchTxEmpty
   // Every report of the port, before it is logged (places, codes as the port gives them).
   std::function<void(engine::Cardinal place, engine::Cardinal code)> OnReport;
+  // With FoldNoModemLines: the port turned out to have no modem lines.
+  std::function<void()> OnNoModemLines;
 
   // --- the port's events as the session handles them ---------------------------------
   // The port raises them; a front end may raise one itself (its tests do).
@@ -217,9 +223,11 @@ class TPortSession {
   std::uint64_t finishedQueued_ = 0;  // of those, the bytes whose write has ended
   std::vector<TPendingSend> pendingSends_;
   engine::Cardinal openError_ = 0;
+  bool noModemLinesSaid_ = false;
   std::vector<TObserver> blockObservers_, dumpObservers_, sentObservers_;
   int nextObserverId_ = 1;
   bool reportShortWrites_ = true;
+  bool foldNoModemLines_ = false;
 };
 
 }  // namespace veltra::session

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/log_writer.h"
 #include "cli_test_support.h"
 #include "platform/virtual/virtual_ports.h"
@@ -87,6 +89,8 @@ TEST(CliCommands, ChecksumAsTheScalePageShowsIt) {
 TEST(CliCommands, ListShowsDevicesWithAliasesAndTheBuiltInPorts) {
   veltra::test::FakeMachine machine;
   machine.root.UsbAdapter("ttyUSB0", "0001", "usb-Silicon_Labs_CP2102-if00-port0");
+  // A descriptor's bytes as sysfs hands them over: a control byte and one not UTF-8.
+  machine.root.UsbAdapter("ttyUSB1", "A\x01\xff", "usb-Silicon_Labs_CP2102-if00-port1");
   const TResult text = RunCli({"list"});
   EXPECT_NE(
       text.out.find("ttyUSB0       serial    CP2102 USB to UART Bridge Controller, Silicon Labs "
@@ -105,6 +109,8 @@ TEST(CliCommands, ListShowsDevicesWithAliasesAndTheBuiltInPorts) {
        R"("serial_number": "0001", "driver": "cp210x"})",
        R"({"name": "SIM-SCALE", "kind": "built-in", "path": "", "alias": "", "description": ")"})
     EXPECT_NE(json.out.find(field), std::string::npos) << field << "\n" << json.out;
+  const auto parsed = nlohmann::json::parse(json.out);  // throws on bad JSON
+  EXPECT_EQ(parsed.at(1).at("serial_number"), "A\x01\xEF\xBF\xBD");
 }
 #endif
 

@@ -75,7 +75,8 @@ TEST(CliProcess, InterruptAndTerminateEndAMonitorWithItsSummary) {
         << monitor.Err();
     device.Write("hello");
     ASSERT_TRUE(
-        WaitUntil([&] { return monitor.Err().find("ComEvent") != std::string::npos; }, 10000ms));
+        WaitUntil([&] { return monitor.Err().find("ComEvent") != std::string::npos; }, 10000ms))
+        << monitor.Err();
     monitor.Signal(sig);
     EXPECT_EQ(monitor.Status(), 0) << "signal " << sig;
     const std::string err = monitor.Err();

@@ -46,6 +46,25 @@ TEST(CliSpy, RelaysTwoPtyPairsByteExactBothWays) {
   EXPECT_EQ(run.Out(), "");
   EXPECT_NE(run.Err().find("; 0 bytes not forwarded\n"), std::string::npos) << run.Err();
 }
+
+// A pty fails every DTR, RTS and modem-status call; a pty user cannot act on an
+// error for each, so it is one notice, on opening and closing alike.
+TEST(CliPty, NoModemLinesIsOneNoticeNotAnErrorPerCall) {
+  Pty device;
+  ASSERT_TRUE(device.ok());
+  TCliRun run({"monitor", device.slave()});
+  ASSERT_TRUE(run.ErrHas("has no modem lines", 5000ms)) << run.Err();
+  device.Write("hi\r");
+  ASSERT_TRUE(run.OutHas(": hi.", 5000ms)) << run.Out();
+  EXPECT_EQ(run.Stop(), 0);
+  const std::string notice = device.slave() + " has no modem lines (a pseudo-terminal)";
+  const std::size_t first = run.Err().find(notice);
+  EXPECT_NE(first, std::string::npos) << run.Err();
+  EXPECT_EQ(run.Err().find(notice, first + 1), std::string::npos) << run.Err();
+  for (const char* place : {" at 601 ", " at 501 ", " at 9905 ", " at 602 ", " at 502 "})
+    EXPECT_EQ(run.Out().find(place), std::string::npos) << place << run.Out();
+  EXPECT_NE(run.Err().find(", 0 error reports"), std::string::npos) << run.Err();
+}
 #endif
 
 TEST(CliSpy, LogsBothWaysWithTheWindowsPrefixesAndKeepsTheDataAsItIs) {
