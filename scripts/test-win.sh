@@ -47,7 +47,7 @@ wait "$reader"
 echo "COM40 (a pty under wine): send passed"
 
 status=0
-ctest --preset win --timeout 600 || status=$?
+ctest --preset win -j "$jobs" --timeout 600 || status=$?
 ended=$(date +%s)
 echo "Windows: build $((built - start)) s, wine prefix $((booted - built)) s," \
   "tests $((ended - booted)) s, in all $((ended - start)) s"

@@ -11,10 +11,10 @@ jobs=$(nproc)
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
-ctest --preset asan --timeout 120  # the longest test takes seconds: a hang costs minutes, not the run
+ctest --preset asan -j "$jobs" --timeout 120  # the longest test takes seconds: a hang costs minutes, not the run
 
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
-ctest --preset tsan --timeout 120
+ctest --preset tsan -j "$jobs" --timeout 120
 
 scripts/test-win.sh
