@@ -38,14 +38,4 @@ bool TerminalTakesUtf8() {
   return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
 }
 
-void TStringStream::Write(std::string_view bytes) {
-  std::lock_guard lock(mutex_);
-  text_ += bytes;
-}
-
-std::string TStringStream::Text() const {
-  std::lock_guard lock(mutex_);
-  return text_;
-}
-
 }  // namespace veltra::cli

@@ -40,9 +40,15 @@ class TFdStream final : public TStream {
 class TStringStream final : public TStream {
  public:
   explicit TStringStream(bool terminal = false) : terminal_(terminal) {}
-  void Write(std::string_view bytes) override;
+  void Write(std::string_view bytes) override {
+    std::lock_guard lock(mutex_);
+    text_ += bytes;
+  }
   bool IsTerminal() const override { return terminal_; }
-  std::string Text() const;
+  std::string Text() const {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
 
  private:
   mutable std::mutex mutex_;

@@ -45,14 +45,4 @@ bool TerminalTakesUtf8() {
   return ::GetConsoleOutputCP() == CP_UTF8;
 }
 
-void TStringStream::Write(std::string_view bytes) {
-  std::lock_guard lock(mutex_);
-  text_ += bytes;
-}
-
-std::string TStringStream::Text() const {
-  std::lock_guard lock(mutex_);
-  return text_;
-}
-
 }  // namespace veltra::cli

@@ -52,6 +52,13 @@ std::string Pick(std::uint8_t n, std::initializer_list<const char*> names) {
   return "unknown " + std::to_string(n);
 }
 
+// A command of fixed length, named once all its bytes are in; 0 until then.
+std::size_t Fixed(std::string_view s, std::size_t length, const std::string& what, LineSink& out) {
+  if (s.size() < length) return 0;
+  out.Line(Named(s, length) + " (" + what + ")");
+  return length;
+}
+
 }  // namespace
 
 std::size_t CommandReader::Item(std::string_view s, LineSink& out) {
@@ -111,10 +118,8 @@ std::size_t CommandReader::Dle(std::string_view s, LineSink& out) {
 
 std::size_t CommandReader::Esc(std::string_view s, LineSink& out) {
   if (s.size() < 2) return 0;
-  auto one = [&](std::size_t length, const std::string& what) -> std::size_t {
-    if (s.size() < length) return 0;
-    out.Line(Named(s, length) + " (" + what + ")");
-    return length;
+  auto one = [&](std::size_t length, const std::string& what) {
+    return Fixed(s, length, what, out);
   };
   const std::uint8_t n = s.size() > 2 ? At(s, 2) : 0;
   switch (At(s, 1)) {
@@ -253,10 +258,8 @@ std::size_t CommandReader::Parenthesised(std::string_view s, LineSink& out) {
 
 std::size_t CommandReader::Fs(std::string_view s, LineSink& out) {
   if (s.size() < 2) return 0;
-  auto one = [&](std::size_t length, const std::string& what) -> std::size_t {
-    if (s.size() < length) return 0;
-    out.Line(Named(s, length) + " (" + what + ")");
-    return length;
+  auto one = [&](std::size_t length, const std::string& what) {
+    return Fixed(s, length, what, out);
   };
   const std::uint8_t n = s.size() > 2 ? At(s, 2) : 0;
   switch (At(s, 1)) {

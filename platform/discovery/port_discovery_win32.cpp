@@ -138,17 +138,6 @@ std::vector<SerialPortInfo> DiscoverSerialPorts() {
   return ports;
 }
 
-std::string DescribePort(const SerialPortInfo& port) {
-  std::string text = port.product;
-  if (!port.manufacturer.empty()) text += (text.empty() ? "" : ", ") + port.manufacturer;
-  if (!port.vendorId.empty()) {
-    text += (text.empty() ? "" : " ") + ("(" + port.vendorId + ":" + port.productId + ")");
-  }
-  if (!port.serialNumber.empty()) text += (text.empty() ? "" : " ") + ("serial " + port.serialNumber);
-  if (!port.driver.empty()) text += (text.empty() ? "" : ", ") + port.driver;
-  return text;
-}
-
 // COM names are not case-sensitive; "\\.\COM10" is the same port as "COM10".
 std::optional<SerialPortInfo> FindSerialPort(const std::vector<SerialPortInfo>& ports,
                                              const std::string& name) {
